@@ -1,0 +1,35 @@
+# One-step set-up: every target creates the environment when it is missing.
+PYTHON ?= python3
+VENV   := .venv
+PY     := $(VENV)/bin/python
+DEPS   := $(VENV)/.deps-installed
+
+.PHONY: build test demo bench fuzz format clean
+
+$(DEPS): requirements-dev.txt
+	test -x $(PY) || $(PYTHON) -m venv --system-site-packages $(VENV)
+	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-dev.txt
+	touch $(DEPS)
+
+# Installs the package (both extension modules) into the environment; CMake
+# builds incrementally under build/.
+build: $(DEPS)
+	$(PY) -m pip install --quiet --disable-pip-version-check --no-build-isolation --no-deps .
+
+test: build
+	$(PY) -m pytest -q
+
+# The configurator on the built-in demo model, in this terminal. Files it saves
+# go under demo-run/.
+demo: build
+	mkdir -p demo-run
+	cd demo-run && ../$(PY) -m neuvora.demo
+
+bench: build
+	$(PY) bench/run.py
+
+format:
+	clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
+
+clean:
+	rm -rf build demo-run

@@ -1,0 +1,78 @@
+// One interactive configuration session: the state owned by
+// set_dendrification_targets, one pass of its main loop, and the key dispatch.
+//
+// Every other function of the module is reached through the module namespace
+// (nvx::call_global), so replacing one on the module from Python takes effect at
+// once; this is how whole sessions are scripted without a terminal.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace nvx::configure {
+namespace py = pybind11;
+
+class Session {
+public:
+    explicit Session(py::object model) : model_(std::move(model)) {}
+
+    // Runs the session; returns when it was saved or the empty-model path ran.
+    // Sets quit_requested() when the user asked to quit.
+    void run();
+
+    bool quit_requested() const { return quit_requested_; }
+    void request_quit() { quit_requested_ = true; }
+
+private:
+    friend struct SessionKeys;
+
+    // One pass: normalise, resolve, draw, read one key, dispatch it.
+    void pass();
+    py::str render_frame();
+    void dispatch(const py::object& key);
+    bool handle_global_key(const py::object& key);
+
+    // Key handling of the overlays, the Targets screen and the Run settings screen.
+    void handle_overlay_key(const py::object& key);
+    void handle_targets_key(const py::object& key);
+    void handle_run_key(const py::object& key);
+
+    // Entries currently shown on the Targets screen.
+    py::list visible_targets() const;
+    // Writes the configuration outputs and the in-session overrides (0: this run, 1: as default).
+    void finalize_save(long choice_index);
+    // Ends the loop after a save; training can start.
+    void finish() { done_ = true; }
+
+    py::str status_line(const py::str& message) const;
+
+    py::object model_;
+    bool quit_requested_ = false;
+    bool done_ = false;
+
+    py::list entries_;
+    py::dict resolved_;
+    std::string active_screen_ = "targets";
+    std::string overlay_;  // "" when no overlay is open
+    py::str status_message_;
+    Py_ssize_t target_selected_index_ = 0;
+    py::object target_window_start_ = py::int_(0);
+    py::dict expanded_replaced_;
+    Py_ssize_t run_selected_index_ = 0;
+    py::object run_window_start_ = py::int_(0);
+    py::dict expanded_buckets_;
+    py::str describe_name_;
+    py::object ov_scope_ = py::none();
+    Py_ssize_t ov_selected_index_ = 0;
+    py::dict module_settings_overrides_;
+    py::object existing_module_settings_ = py::dict();
+    Py_ssize_t save_selected_index_ = 0;
+    py::object scalar_editor_state_ = py::none();
+    py::object list_editor_state_ = py::none();
+};
+
+// `_move(index, delta, length)`: the index moved by delta, clamped to the list.
+Py_ssize_t move_index(Py_ssize_t index, Py_ssize_t delta, Py_ssize_t length);
+
+}  // namespace nvx::configure

@@ -1,0 +1,66 @@
+// set_dendrification_targets: the guard, the persistence flag, the alternate
+// screen and the teardown around one Session; and the index rule `_move`.
+#include "common/glue.hpp"
+#include "configure_neuvora/registry.hpp"
+#include "session.hpp"
+
+namespace nvx::configure {
+namespace {
+
+const char* const kEntryDoc =
+    "Interactive configuration TUI for dendrification targets and run settings.\n\n"
+    "    Two screens (Tab to switch): Targets (the module tree) and Run settings.\n"
+    "    See the `?` overlay for the full key reference.\n"
+    "    ";
+
+py::object config_dict() { return global("GNV").attr("pc").attr("__dict__"); }
+
+void print_cancel_lines() {
+    py::object print_line = global("print");
+    print_line(from_utf8("Configuration cancelled \u2014 training did not start."));
+    print_line(
+        "Re-run to configure again, or set configuration_confirmed=True "
+        "(GNV.pc.set_configuration_confirmed(True)) to skip this screen.");
+}
+
+py::object set_dendrification_targets(const py::object& model) {
+    call_global("require_interactive_session");
+    py::object previous_auto_persist = config_dict().attr("get")("_auto_persist_config", true);
+    config_dict()["_auto_persist_config"] = false;
+
+    bool entered_alt_screen = false;
+    Session session(model);
+    auto clean_up = [&] {
+        if (entered_alt_screen) call_global("exit_alternate_screen");
+        config_dict()["_auto_persist_config"] = previous_auto_persist;
+    };
+    try {
+        call_global("enter_alternate_screen");
+        entered_alt_screen = true;
+        session.run();
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_KeyboardInterrupt)) {
+            clean_up();
+            throw;
+        }
+        session.request_quit();
+    }
+    clean_up();
+    if (session.quit_requested()) {
+        print_cancel_lines();
+        global("sys").attr("exit")(0);
+    }
+    return py::none();
+}
+
+}  // namespace
+
+void register_session(py::module_& m) {
+    def(m, "set_dendrification_targets", {"model"}, kEntryDoc,
+        [](Args& a) { return set_dendrification_targets(a[0]); });
+    def(m, "_move", {"index", "delta", "length"}, nullptr, [](Args& a) {
+        return move_index(py::cast<Py_ssize_t>(a[0]), py::cast<Py_ssize_t>(a[1]), py::cast<Py_ssize_t>(a[2]));
+    });
+}
+
+}  // namespace nvx::configure
