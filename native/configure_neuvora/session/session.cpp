@@ -9,9 +9,13 @@ namespace {
 
 const char* const kClearScreen = "\x1b[2J\x1b[H";
 
-py::object config() { return global("GNV").attr("pc"); }
+py::object config() {
+    return global("GNV").attr("pc");
+}
 
-Py_ssize_t length_of(const py::handle& sequence) { return static_cast<Py_ssize_t>(py::len(sequence)); }
+Py_ssize_t length_of(const py::handle& sequence) {
+    return static_cast<Py_ssize_t>(py::len(sequence));
+}
 
 }  // namespace
 
@@ -51,7 +55,7 @@ void Session::pass() {
         return;
     }
 
-    print(py::str(kClearScreen), "");
+    print_text(py::str(kClearScreen), "");
     py::str screen_text = render_frame();
     global("print")(call_global("wrap_screen_text_for_terminal", screen_text));
     dispatch(call_global("read_single_key"));
@@ -166,7 +170,7 @@ void Session::finalize_save(long choice_index) {
             if (!truthy(save_name)) save_name = py::str("NVX");
             py::object suggested = call_global("_config_target_path");
             call_global("exit_alternate_screen");
-            print(py::str(kClearScreen), "");
+            print_text(py::str(kClearScreen), "");
             py::object print_line = global("print");
             print_line("No config_file is set.");
             print_line("Enter a local JSON filename/path to create a reusable configuration file.");

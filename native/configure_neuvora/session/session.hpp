@@ -25,8 +25,6 @@ public:
     void request_quit() { quit_requested_ = true; }
 
 private:
-    friend struct SessionKeys;
-
     // One pass: normalise, resolve, draw, read one key, dispatch it.
     void pass();
     py::str render_frame();
@@ -37,6 +35,8 @@ private:
     void handle_overlay_key(const py::object& key);
     void handle_targets_key(const py::object& key);
     void handle_run_key(const py::object& key);
+    // Enter in the overrides overlay: toggle, cycle or open an editor for one setting.
+    void edit_override(const py::object& name);
 
     // Entries currently shown on the Targets screen.
     py::list visible_targets() const;

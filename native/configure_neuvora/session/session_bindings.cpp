@@ -13,7 +13,9 @@ const char* const kEntryDoc =
     "    See the `?` overlay for the full key reference.\n"
     "    ";
 
-py::object config_dict() { return global("GNV").attr("pc").attr("__dict__"); }
+py::object config_dict() {
+    return global("GNV").attr("pc").attr("__dict__");
+}
 
 void print_cancel_lines() {
     py::object print_line = global("print");
