@@ -28,6 +28,8 @@ private:
     // One pass: normalise, resolve, draw, read one key, dispatch it.
     void pass();
     py::str render_frame();
+    // read_single_key, ending the session on a run of empty reads.
+    py::object next_key();
     void dispatch(const py::object& key);
     bool handle_global_key(const py::object& key);
 
@@ -50,6 +52,7 @@ private:
     py::object model_;
     bool quit_requested_ = false;
     bool done_ = false;
+    int empty_reads_ = 0;
 
     py::list entries_;
     py::dict resolved_;
