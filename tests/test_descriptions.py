@@ -249,13 +249,6 @@ def test_normalize_label(cn, label):
     assert cn._normalize_label(label_text=label) == reference_label(label)
 
 
-def test_normalize_label_accepts_str_subclass(cn):
-    class Label(str):
-        pass
-
-    assert cn._normalize_label(Label(" impactful ")) == "impactful"
-
-
 @given(st.text(alphabet=st.sampled_from(list("impactfulhyerIMPACTFULHYER \t\n\u3000\u2028\u0130\u212a")), max_size=30))
 def test_normalize_label_matches_interpreter(label):
     from neuvora import configure_neuvora as cn

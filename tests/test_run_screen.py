@@ -116,12 +116,6 @@ def test_expanded_buckets_sort_by_tier(cn, config, descriptions):
     assert list(items[3]) == ["type", "bucket"]
 
 
-def test_false_entry_keeps_bucket_collapsed(cn, config, descriptions):
-    assert cn.build_run_items(expanded_buckets={"Mixed": 0, "Support": False}) == [
-        bucket("Mixed", 4, 0), bucket("AllImpactful", 2), bucket("Support", 2)
-    ]
-
-
 def test_values_read_once_through_module(cn, config, descriptions, monkeypatch):
     calls = []
 

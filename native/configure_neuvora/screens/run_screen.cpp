@@ -84,9 +84,23 @@ py::object get_or(const py::handle& mapping, const py::handle& key, const py::ha
     return mapping.attr("get")(key, fallback);
 }
 
-py::dict item_of(std::initializer_list<std::pair<const char*, py::object>> fields) {
+// Interned keys and kind names of run items, made once per call.
+struct RowFields {
+    py::str type = interned("type"), bucket = interned("bucket"), is_expanded = interned("is_expanded"),
+            count = interned("count"), name = interned("name"), value = interned("value");
+    py::str bucket_kind = interned("bucket"), setting_kind = interned("setting"),
+            divider_kind = interned("divider");
+
+    static py::str interned(const char* text) {
+        return py::reinterpret_steal<py::str>(PyUnicode_InternFromString(text));
+    }
+};
+
+py::dict item_of(std::initializer_list<std::pair<const py::str*, py::handle>> fields) {
     py::dict item;
-    for (const auto& [key, value] : fields) item[key] = value;
+    for (const auto& [key, value] : fields) {
+        if (PyDict_SetItem(item.ptr(), key->ptr(), value.ptr()) < 0) throw py::error_already_set();
+    }
     return item;
 }
 
@@ -139,6 +153,7 @@ py::list build_run_items(const py::handle& expanded_buckets) {
     const py::str unavailable = from_u32(kUnavailable);
     const py::str impactful_label = from_u32(kLabelImpactful);
 
+    const RowFields f;
     py::list items;
     for (py::handle bucket : py::object(record["bucket_order"])) {
         py::list names;
@@ -149,10 +164,10 @@ py::list build_run_items(const py::handle& expanded_buckets) {
         }
         if (names.empty()) continue;
         py::object is_expanded = get_or(expanded_buckets, bucket, py::bool_(false));
-        items.append(item_of({{"type", py::str("bucket")},
-                              {"bucket", py::reinterpret_borrow<py::object>(bucket)},
-                              {"is_expanded", is_expanded},
-                              {"count", py::int_(names.size())}}));
+        items.append(item_of({{&f.type, f.bucket_kind},
+                              {&f.bucket, bucket},
+                              {&f.is_expanded, is_expanded},
+                              {&f.count, py::int_(names.size())}}));
         if (!truthy(is_expanded)) continue;
 
         py::list impactful, supporting;
@@ -161,16 +176,15 @@ py::list build_run_items(const py::handle& expanded_buckets) {
         }
         auto append_settings = [&](const py::list& tier) {
             for (py::handle name : tier) {
-                items.append(item_of({{"type", py::str("setting")},
-                                      {"bucket", py::reinterpret_borrow<py::object>(bucket)},
-                                      {"name", py::reinterpret_borrow<py::object>(name)},
-                                      {"value", get_or(values, name, unavailable)}}));
+                items.append(item_of({{&f.type, f.setting_kind},
+                                      {&f.bucket, bucket},
+                                      {&f.name, name},
+                                      {&f.value, get_or(values, name, unavailable)}}));
             }
         };
         append_settings(impactful);
         if (!impactful.empty() && !supporting.empty()) {
-            items.append(item_of(
-                {{"type", py::str("divider")}, {"bucket", py::reinterpret_borrow<py::object>(bucket)}}));
+            items.append(item_of({{&f.type, f.divider_kind}, {&f.bucket, bucket}}));
         }
         append_settings(supporting);
     }
