@@ -194,6 +194,14 @@ def test_persist_creates_directories_and_file(cn, paths, tmp_path):
     assert listing(tmp_path / "deep" / "er") == ["run.json"]
 
 
+def test_persist_with_a_name_near_the_length_limit(cn, paths, tmp_path):
+    paths["run"] = str(tmp_path / ("n" * 250 + ".json"))
+    write(paths["run"], {"module_settings": {}})
+    cn.persist_module_settings_updates({".a": {"k": 1}})
+    assert json.loads(read_text(paths["run"])) == {"module_settings": {".a": {"k": 1}}}
+    assert len(listing(tmp_path)) == 1
+
+
 def test_persist_merges_and_keeps_other_members_in_place(cn, paths, tmp_path):
     paths["run"] = str(tmp_path / "run.json")
     write(

@@ -35,7 +35,9 @@ void best_effort(Step&& step, PyObject* family = PyExc_OSError) {
 std::pair<py::object, py::object> open_temporary(const py::object& os, const py::object& destination) {
     py::object path_module = os.attr("path");
     py::object directory = path_module.attr("dirname")(destination);
-    py::object base = path_module.attr("basename")(destination);
+    // Shortened so that the temporary name stays within the file system's limit
+    // even for a destination whose own name is close to it.
+    py::object base = path_module.attr("basename")(destination)[py::slice(0, 200, 1)];
     py::object pid = os.attr("getpid")();
     for (int attempt = 0;; ++attempt) {
         py::object name = py::str(".{}.{}.{}.tmp").format(base, pid, attempt);
