@@ -1,7 +1,355 @@
+// Python face of the Targets screen: reads each entry and its resolved record
+// once, turns them into the plain row pieces of targets_screen.hpp and returns
+// the lines as interpreter strings.
+#include <optional>
+#include <vector>
+
+#include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/terminal/styling.hpp"
+#include "targets_screen.hpp"
 
 namespace nvx::configure {
+namespace {
 
-void register_targets_screen(py::module_& /*m*/) {}
+// Interned key and value texts, created once and kept for the life of the process.
+PyObject* interned(const char* text) {
+    PyObject* value = PyUnicode_InternFromString(text);
+    if (value == nullptr) throw py::error_already_set();
+    return value;
+}
+
+struct Names {
+    PyObject* id = interned("id");
+    PyObject* type_name = interned("type_name");
+    PyObject* depth = interned("depth");
+    PyObject* direct_param_count = interned("direct_param_count");
+    PyObject* is_replaced_root = interned("is_replaced_root");
+    PyObject* replaced_root = interned("replaced_root");
+    PyObject* in_replaced = interned("in_replaced");
+    PyObject* eff = interned("eff");
+    PyObject* source = interned("source");
+    PyObject* origin_id = interned("origin_id");
+    PyObject* overridden = interned("overridden");
+    PyObject* mode = interned("mode");
+    PyObject* dendrified = interned("dendrified");
+    PyObject* tracked = interned("tracked");
+    PyObject* inherited = interned("inherited");
+    PyObject* by_id = interned("id");
+    PyObject* zero = PyLong_FromLong(0);
+};
+
+const Names& names() {
+    static const Names* instance = new Names();  // never freed: outlives the interpreter's teardown
+    return *instance;
+}
+
+// `mapping[key]`, with the interpreter's KeyError when it is missing.
+py::object item(const py::handle& mapping, PyObject* key) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject* found = PyDict_GetItemWithError(mapping.ptr(), key);  // borrowed
+        if (found != nullptr) return py::reinterpret_borrow<py::object>(found);
+        if (PyErr_Occurred()) throw py::error_already_set();
+    }
+    PyObject* found = PyObject_GetItem(mapping.ptr(), key);
+    if (found == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(found);
+}
+
+// `mapping.get(key, False)` as a truth value.
+bool get_truthy(const py::handle& mapping, const py::handle& key) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject* found = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        if (found == nullptr && PyErr_Occurred()) throw py::error_already_set();
+        return found != nullptr && truthy(found);
+    }
+    return truthy(mapping.attr("get")(key, py::bool_(false)));
+}
+
+bool text_equals(const py::handle& value, PyObject* text) {
+    if (PyUnicode_CheckExact(value.ptr())) {
+        return value.ptr() == text || PyUnicode_Compare(value.ptr(), text) == 0;
+    }
+    return equals(value, text);
+}
+
+bool greater_than_zero(const py::handle& value) {
+    const int result = PyObject_RichCompareBool(value.ptr(), names().zero, Py_GT);
+    if (result < 0) throw py::error_already_set();
+    return result != 0;
+}
+
+// Replaces `buffer` with the code points of `str(value)`, reusing its storage.
+void assign_text(std::u32string& buffer, const py::handle& value) {
+    buffer.clear();
+    py::object text =
+        PyUnicode_Check(value.ptr()) ? py::reinterpret_borrow<py::object>(value) : py::object(to_str(value));
+    PyObject* obj = text.ptr();
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(obj);
+    const int kind = PyUnicode_KIND(obj);
+    const void* data = PyUnicode_DATA(obj);
+    buffer.reserve(static_cast<size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        buffer.push_back(static_cast<char32_t>(PyUnicode_READ(kind, data, i)));
+    }
+}
+
+// "  " * depth, with the interpreter's rules for the repeat count.
+void assign_indent(std::u32string& buffer, const py::handle& depth) {
+    if (PyLong_Check(depth.ptr())) {
+        int overflow = 0;
+        const long long count = PyLong_AsLongLongAndOverflow(depth.ptr(), &overflow);
+        if (overflow == 0 && count >= 0 && count < (1LL << 24)) {
+            buffer.assign(static_cast<size_t>(count) * 2, U' ');
+            return;
+        }
+        if (overflow < 0 || (overflow == 0 && count < 0)) {
+            buffer.clear();
+            return;
+        }
+    }
+    PyObject* repeated = PyNumber_Multiply(py::str("  ").ptr(), depth.ptr());
+    if (repeated == nullptr) throw py::error_already_set();
+    assign_text(buffer, py::reinterpret_steal<py::object>(repeated));
+}
+
+targets::ModeColor mode_color(const py::handle& mode) {
+    if (text_equals(mode, names().dendrified)) return targets::ModeColor::Dendrify;
+    if (text_equals(mode, names().tracked)) return targets::ModeColor::Track;
+    return targets::ModeColor::Other;
+}
+
+// `MODE_VERB.get(mode, str(mode))` against the given mapping.
+py::object verb_of(const py::handle& verbs, const py::handle& mode) {
+    py::str fallback = to_str(mode);
+    if (PyDict_CheckExact(verbs.ptr())) {
+        PyObject* found = PyDict_GetItemWithError(verbs.ptr(), mode.ptr());
+        if (found != nullptr) return py::reinterpret_borrow<py::object>(found);
+        if (PyErr_Occurred()) throw py::error_already_set();
+        return fallback;
+    }
+    return verbs.attr("get")(mode, fallback);
+}
+
+// Marker of a row that is not inside a replaced module, from its record's
+// "eff" and, as needed, the entry's own count and the record's "source".
+targets::Marker marker_of(const py::handle& eff, bool owns_parameters, const py::handle& source) {
+    using targets::MarkerKind;
+    if (eff.is_none())
+        return targets::marker(owns_parameters ? MarkerKind::Attention : MarkerKind::Blank, {});
+    const MarkerKind kind = text_equals(source, names().inherited) ? MarkerKind::Inherited
+                            : text_equals(source, names().by_id)   ? MarkerKind::ById
+                                                                   : MarkerKind::ByType;
+    return targets::marker(kind, mode_color(eff));
+}
+
+targets::Marker marker_for(const py::handle& entry, const py::handle& record) {
+    if (truthy(item(entry, names().in_replaced))) return targets::marker(targets::MarkerKind::Blank, {});
+    py::object eff = item(record, names().eff);
+    if (eff.is_none()) return marker_of(eff, greater_than_zero(item(entry, names().direct_param_count)), eff);
+    return marker_of(eff, false, item(record, names().source));
+}
+
+py::tuple marker_pair(const targets::Marker& m) {
+    return py::make_tuple(from_u32(m.display), from_u32(m.plain));
+}
+
+// Position of the selected row, when `selected_index` is an int that fits;
+// otherwise every row is compared with it the way the interpreter compares.
+struct Selection {
+    py::object value;
+    bool fast = false;
+    Py_ssize_t index = -1;
+
+    explicit Selection(py::object selected) : value(std::move(selected)) {
+        if (PyLong_Check(value.ptr())) {
+            int overflow = 0;
+            const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+            fast = true;
+            index = overflow == 0 && v >= 0 ? static_cast<Py_ssize_t>(v) : -1;
+        }
+    }
+
+    bool matches(Py_ssize_t position) const {
+        if (fast) return position == index;
+        return equals(py::int_(position), value);
+    }
+};
+
+// Number of entries of the whole list whose "replaced_root" equals a given id,
+// counted in one pass the first time a replaced root is drawn.
+class ChildCounts {
+public:
+    explicit ChildCounts(py::handle entries) : entries_(entries) {}
+
+    Py_ssize_t count_for(const py::handle& root_id) {
+        if (!slots_) build();
+        PyObject* slot = PyDict_GetItemWithError(slots_->ptr(), root_id.ptr());
+        if (slot == nullptr) {
+            if (PyErr_Occurred()) throw py::error_already_set();
+            return 0;
+        }
+        return counts_[static_cast<size_t>(PyLong_AsSsize_t(slot))];
+    }
+
+private:
+    void build() {
+        py::dict slots;
+        for (py::handle entry : py::iter(entries_)) {
+            py::object root = item(entry, names().replaced_root);
+            PyObject* slot = PyDict_GetItemWithError(slots.ptr(), root.ptr());
+            if (slot == nullptr) {
+                if (PyErr_Occurred()) throw py::error_already_set();
+                slots[root] = py::int_(counts_.size());
+                counts_.push_back(1);
+            } else {
+                ++counts_[static_cast<size_t>(PyLong_AsSsize_t(slot))];
+            }
+        }
+        slots_ = std::move(slots);
+    }
+
+    py::handle entries_;
+    std::optional<py::dict> slots_;
+    std::vector<Py_ssize_t> counts_;
+};
+
+py::list to_list(const std::vector<std::u32string>& lines) {
+    py::list out(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), from_u32(lines[i]).release().ptr());
+    }
+    return out;
+}
+
+py::object render_targets_lines(Args& a) {
+    const py::object& entries = a[0];
+    const py::object& visible_entries = a[1];
+    const Selection selection(a[2]);
+    const py::object& resolved = a[3];
+    const py::object& expanded_replaced = a[4];
+    const Names& n = names();
+
+    const size_t need = py::len(call_global("unset_module_entries", entries, resolved));
+    const size_t type_rules = py::len(call_global("type_rule_entries", entries));
+
+    std::vector<std::u32string> header;
+    header.push_back(targets::tab_bar(true));
+    header.emplace_back();
+    header.push_back(targets::legend_line());
+    header.emplace_back();
+    header.push_back(targets::status_line(need, type_rules));
+    header.push_back(style::horizontal_rule());
+
+    py::list body;
+    Py_ssize_t focus_start = 0;
+    Py_ssize_t focus_end = 1;
+    ChildCounts child_counts(entries);
+    std::optional<py::object> verbs;         // MODE_VERB, read at first use
+    std::optional<py::object> format_count;  // format_human_count, read at first use
+    std::u32string indent, id, type_name, origin, verb, overridden_verb, params, count_text;
+    std::vector<std::u32string> rows;
+
+    auto verb_text = [&](std::u32string& buffer, const py::handle& mode) {
+        if (!verbs) verbs = global("MODE_VERB");
+        assign_text(buffer, verb_of(*verbs, mode));
+    };
+
+    py::object visible = py::reinterpret_steal<py::object>(
+        PySequence_Fast(visible_entries.ptr(), "visible_entries must be iterable"));
+    if (!visible) throw py::error_already_set();
+    const Py_ssize_t visible_count = PySequence_Fast_GET_SIZE(visible.ptr());
+
+    for (Py_ssize_t i = 0; i < visible_count; ++i) {
+        py::handle entry = PySequence_Fast_GET_ITEM(visible.ptr(), i);
+        const bool selected = selection.matches(i);
+        rows.clear();
+
+        assign_indent(indent, item(entry, n.depth));
+        py::object entry_id = item(entry, n.id);
+        assign_text(id, entry_id);
+        assign_text(type_name, item(entry, n.type_name));
+        py::object own_count = item(entry, n.direct_param_count);
+        py::object record = item(resolved, entry_id.ptr());
+        const targets::RowText row{selected, indent, id, type_name};
+
+        if (truthy(item(entry, n.is_replaced_root))) {
+            const Py_ssize_t children = child_counts.count_for(entry_id);
+            const std::string digits = std::to_string(children);
+            count_text.assign(digits.begin(), digits.end());
+            const bool open = get_truthy(expanded_replaced, entry_id);
+            targets::append_replaced_root_lines(rows, row, count_text, open);
+        } else if (truthy(item(entry, n.in_replaced))) {
+            rows.push_back(targets::stale_row(row, targets::marker(targets::MarkerKind::Blank, {})));
+        } else {
+            const bool has_params = greater_than_zero(own_count);
+            py::object eff = item(record, n.eff);
+            py::object source = eff.is_none() ? py::none() : item(record, n.source);
+            const targets::Marker marker = marker_of(eff, has_params, source);
+            targets::Tail tail;
+            if (eff.is_none()) {
+                tail.kind = has_params ? targets::Tail::Kind::NeedsMode : targets::Tail::Kind::Empty;
+            } else {
+                tail.kind = targets::Tail::Kind::Mode;
+                tail.color = mode_color(eff);
+                verb_text(verb, eff);
+                tail.verb = verb;
+                if (text_equals(source, n.inherited)) {
+                    tail.inherited = true;
+                    assign_text(origin, item(record, n.origin_id));
+                    tail.origin = origin;
+                }
+                py::object overridden = item(record, n.overridden);
+                if (!overridden.is_none()) {
+                    tail.overridden = true;
+                    verb_text(overridden_verb, item(overridden, n.mode));
+                    tail.overridden_verb = overridden_verb;
+                }
+            }
+            if (has_params) {
+                if (!format_count) format_count = global("format_human_count");
+                assign_text(params, (*format_count)(own_count));
+            }
+            rows.push_back(targets::normal_row(row, marker, tail, has_params, params));
+        }
+
+        const auto length = static_cast<Py_ssize_t>(PyList_GET_SIZE(body.ptr()));
+        if (selected) {
+            focus_start = length;
+            focus_end = length + static_cast<Py_ssize_t>(rows.size());
+        }
+        for (const std::u32string& line : rows) {
+            if (PyList_Append(body.ptr(), from_u32(line).ptr()) < 0) throw py::error_already_set();
+        }
+    }
+
+    py::list footer;
+    footer.append(from_u32(style::horizontal_rule()));
+    footer.append(from_u32(style::dim(to_u32(to_str(call_global("build_budget_line", entries, resolved))))));
+    footer.append(py::str(""));
+    footer.append(from_u32(targets::key_hints_line()));
+
+    return py::make_tuple(to_list(header), body, footer, py::make_tuple(focus_start, focus_end));
+}
+
+}  // namespace
+
+void register_targets_screen(py::module_& m) {
+    py::dict verbs;
+    verbs["dendrified"] = "dendrify";
+    verbs["tracked"] = "track";
+    m.attr("MODE_VERB") = verbs;
+
+    def(m, "render_tab_bar", {"active_screen"}, nullptr,
+        [](Args& a) { return from_u32(targets::tab_bar(equals(a[0], py::str("targets")))); });
+    def(m, "mode_verb", {"mode"}, nullptr, [](Args& a) { return verb_of(global("MODE_VERB"), a[0]); });
+    def(m, "make_block", {"mode"}, nullptr,
+        [](Args& a) { return from_u32(targets::block(mode_color(a[0]))); });
+    def(m, "make_target_marker", {"entry", "record"}, nullptr,
+        [](Args& a) { return marker_pair(marker_for(a[0], a[1])); });
+    def(m, "render_targets_lines",
+        {"entries", "visible_entries", "selected_index", "resolved", "expanded_replaced"}, nullptr,
+        render_targets_lines);
+}
 
 }  // namespace nvx::configure

@@ -1,0 +1,70 @@
+// Text of the Targets screen: the tab bar, the header and footer lines, the
+// row marker and the three row layouts of the module tree. Plain C++ over code
+// points; the binding layer reads the entries and records and hands the pieces
+// in as views, so a frame of many rows is built without interpreter calls.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nvx::targets {
+
+// The colour a mode is drawn in: get_color_hex_for_mode's three outcomes.
+enum class ModeColor { Dendrify, Track, Other };
+const std::u32string& mode_hex(ModeColor color);
+
+// Tab bar shared by both screens and the overrides overlay.
+std::u32string tab_bar(bool targets_active);
+
+// Two full blocks in the colour of a mode.
+std::u32string block(ModeColor color);
+
+// Row marker: `display` is styled, `plain` holds the same five visible columns.
+struct Marker {
+    std::u32string display;
+    std::u32string plain;
+};
+enum class MarkerKind { Blank, Attention, Inherited, ById, ByType };
+Marker marker(MarkerKind kind, ModeColor color);
+
+// Header and footer lines.
+std::u32string legend_line();
+std::u32string status_line(std::size_t need, std::size_t type_rule_count);
+std::u32string key_hints_line();
+
+// The parts of one tree row that come from the entry; views into the caller's
+// buffers, valid for the duration of one call.
+struct RowText {
+    bool selected = false;
+    std::u32string_view indent;
+    std::u32string_view id;
+    std::u32string_view type_name;
+};
+
+// Replaced root: two lines, appended to `out`.
+void append_replaced_root_lines(std::vector<std::u32string>& out, const RowText& row,
+                                std::u32string_view child_count, bool open);
+
+// A module inside a replaced one: its id is stale, so it is drawn dimmed only.
+std::u32string stale_row(const RowText& row, const Marker& marker);
+
+// Mode text after the column gap of a normal row.
+struct Tail {
+    enum class Kind { Empty, NeedsMode, Mode };
+    Kind kind = Kind::Empty;
+    ModeColor color = ModeColor::Other;
+    std::u32string_view verb;
+    bool inherited = false;
+    std::u32string_view origin;
+    bool overridden = false;
+    std::u32string_view overridden_verb;
+};
+
+// A normal row; `params` is the formatted own parameter count, or empty when the
+// module owns none (`has_params` false).
+std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& tail, bool has_params,
+                          std::u32string_view params);
+
+}  // namespace nvx::targets
