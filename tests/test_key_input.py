@@ -95,7 +95,7 @@ def test_read_single_key_on_a_terminal(shared_reader, typed, expected):
     assert keys[-len(expected) :] == expected
 
 
-def test_lone_escape_waits_about_50ms_and_cut_sequence_about_160ms(reader):
+def test_lone_escape_and_cut_sequence_wait_before_returning(reader):
     session = reader()
     start = time.monotonic()
     session.send_key(b"\x1b")
@@ -105,8 +105,8 @@ def test_lone_escape_waits_about_50ms_and_cut_sequence_about_160ms(reader):
     session.send_key(b"\x1b[")
     keys_read(session, 2)
     cut_time = time.monotonic() - start
-    assert 0.04 <= escape_time < 1.0
-    assert 0.15 <= cut_time < 1.5
+    assert escape_time >= 0.05
+    assert cut_time >= 0.15
 
 
 def test_ctrl_c_raises_keyboard_interrupt_with_attributes_restored(reader):
@@ -206,6 +206,33 @@ def test_end_of_input_ends_a_sequence(monkeypatch, cn, data, expected):
     fake.install(monkeypatch, cn)
     assert cn.read_single_key() == expected
     assert fake.calls[-1] == ("tcsetattr", 7, termios.TCSADRAIN, fake.saved)
+
+
+@pytest.mark.parametrize("data, expected", [(b"\x1b[", "\x1b["), (b"\x1b[2", "\x1b[2"), (b"\x1b", "\x1b")])
+def test_end_of_input_on_a_real_descriptor(monkeypatch, cn, data, expected):
+    # Real os.read and select on a pipe whose writer is closed: the descriptor
+    # stays readable and every further read returns no bytes.
+    reader, writer = os.pipe()
+    os.write(writer, data)
+    os.close(writer)
+    fake = FakePlatform(b"")
+    reads = []
+
+    def read(fd, n):
+        reads.append(fd)
+        if len(reads) > 50:
+            raise AssertionError("read loop does not end")
+        return os.read(fd, n)
+
+    fake.sys = types.SimpleNamespace(stdin=types.SimpleNamespace(fileno=lambda: reader))
+    fake.install(monkeypatch, cn)
+    monkeypatch.setattr(cn, "os", types.SimpleNamespace(read=read))
+    monkeypatch.setattr(cn, "select", __import__("select"))
+    try:
+        assert cn.read_single_key() == expected
+    finally:
+        os.close(reader)
+    assert fake.calls[-1] == ("tcsetattr", reader, termios.TCSADRAIN, fake.saved)
 
 
 def test_raw_mode_keeps_pending_input_and_waits_are_fixed(monkeypatch, cn):
