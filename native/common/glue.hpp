@@ -46,7 +46,7 @@ py::object call_global(const char* name, CallArgs&&... args) {
 }
 
 // The interpreter's `print`, looked up at call time, with `end` and `flush`.
-void print(const py::object& text, const char* end = "\n", bool flush = false);
+void print_text(const py::object& text, const char* end = "\n", bool flush = false);
 
 // ---------------------------------------------------------------------------
 // Function definitions

@@ -1,8 +1,115 @@
-#include "common/glue.hpp"
+// Keys of the overlays. An open overlay takes every key; keys it does not use
+// are ignored and never reach the screens.
+#include "key_tests.hpp"
 #include "session.hpp"
 
 namespace nvx::configure {
+namespace {
 
-void Session::handle_overlay_key(const py::object& /*key*/) {}
+bool is_escape(const py::object& key) {
+    return keys::is(key, "\x1b");
+}
+
+}  // namespace
+
+void Session::handle_overlay_key(const py::object& key) {
+    using namespace py::literals;
+    using keys::is;
+    using keys::test;
+
+    if (overlay_ == "help") {
+        if (is(key, "?") || is_escape(key)) overlay_.clear();
+    } else if (overlay_ == "legend") {
+        if (is(key, "h") || is_escape(key)) overlay_.clear();
+    } else if (overlay_ == "quit") {
+        if (is(key, "y") || is(key, "Y")) {
+            request_quit();
+        } else if (is(key, "n") || is(key, "N") || is_escape(key)) {
+            overlay_.clear();
+        }
+    } else if (overlay_ == "typerules") {
+        if (is(key, "y") || is(key, "Y") || is_escape(key)) {
+            overlay_.clear();
+        } else if (keys::lower_is(key, "s")) {
+            overlay_ = "save";
+            save_selected_index_ = 0;
+        }
+    } else if (overlay_ == "save") {
+        const bool some_unset = truthy(call_global("unset_module_entries", entries_, resolved_));
+        const Py_ssize_t options = some_unset ? 2 : 3;
+        if (test("is_up_key", key)) {
+            save_selected_index_ = keys::moved(save_selected_index_, -1, options);
+        } else if (test("is_down_key", key)) {
+            save_selected_index_ = keys::moved(save_selected_index_, 1, options);
+        } else if (is_escape(key) || is(key, "x")) {
+            overlay_.clear();
+        } else if (test("is_enter_key", key)) {
+            const bool keep_editing = some_unset ? save_selected_index_ == 0 : save_selected_index_ == 2;
+            if (keep_editing) {
+                overlay_.clear();
+            } else if (!some_unset && save_selected_index_ == 1) {
+                global("GNV").attr("pc").attr("set_configuration_confirmed")(true);
+                finalize_save(1);
+                finish();
+            } else {
+                finalize_save(0);
+                global("GNV").attr("pc").attr("set_configuration_confirmed")(true);
+                finish();
+            }
+        }
+    } else if (overlay_ == "overrides") {
+        py::list names = global("CUSTOMIZABLE_SETTING_NAMES");
+        const auto count = static_cast<Py_ssize_t>(py::len(names));
+        if (is_escape(key) || is(key, "x")) {
+            overlay_.clear();
+            describe_name_ = py::str("");
+        } else if (test("is_up_key", key)) {
+            ov_selected_index_ = keys::moved(ov_selected_index_, -1, count);
+            describe_name_ = py::str("");
+        } else if (test("is_down_key", key)) {
+            ov_selected_index_ = keys::moved(ov_selected_index_, 1, count);
+            describe_name_ = py::str("");
+        } else if (is(key, "h") && count > 0) {
+            py::object name = names[ov_selected_index_];
+            describe_name_ = equals(describe_name_, name) ? py::str("") : py::str(name);
+        } else if (test("is_enter_key", key) && count > 0) {
+            edit_override(names[ov_selected_index_]);
+        } else if (keys::lower_is(key, "s")) {
+            overlay_ = "save";
+            save_selected_index_ = 0;
+        }
+    }
+}
+
+void Session::edit_override(const py::object& name) {
+    using namespace py::literals;
+    py::object scope_key = ov_scope_["scope_key"];
+    py::object scoped =
+        call_global("get_scope_values", scope_key, module_settings_overrides_, existing_module_settings_);
+    py::object current =
+        scoped.contains(name) ? py::object(scoped[name]) : call_global("get_global_setting_value", name);
+    if (is_bool(current)) {
+        call_global("set_module_scoped_value", module_settings_overrides_, scope_key, name,
+                    py::bool_(!truthy(current)));
+    } else if (!call_global("get_enum_options", name).is_none()) {
+        py::object options = call_global("get_enum_options", name);
+        const auto count = static_cast<Py_ssize_t>(py::len(options));
+        Py_ssize_t index = -1;
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            if (equals(options[py::int_(i)], current)) {
+                index = i;
+                break;
+            }
+        }
+        call_global("set_module_scoped_value", module_settings_overrides_, scope_key, name,
+                    options[py::int_((index + 1) % count)]);
+    } else if (PyList_Check(current.ptr())) {
+        list_editor_state_ = call_global("_new_list_editor", name, current, "scope_key"_a = scope_key);
+    } else if (PyLong_Check(current.ptr()) || PyFloat_Check(current.ptr())) {
+        scalar_editor_state_ = call_global("_new_scalar_editor", name, current, "scope_key"_a = scope_key);
+    } else {
+        status_message_ = to_str(name) + py::str(" cannot be edited here.");
+    }
+}
 
 }  // namespace nvx::configure

@@ -9,9 +9,13 @@ namespace {
 
 const char* const kClearScreen = "\x1b[2J\x1b[H";
 
-py::object config() { return global("GNV").attr("pc"); }
+py::object config() {
+    return global("GNV").attr("pc");
+}
 
-Py_ssize_t length_of(const py::handle& sequence) { return static_cast<Py_ssize_t>(py::len(sequence)); }
+Py_ssize_t length_of(const py::handle& sequence) {
+    return static_cast<Py_ssize_t>(py::len(sequence));
+}
 
 }  // namespace
 
@@ -44,17 +48,29 @@ void Session::pass() {
                                   std::pair{&list_editor_state_, "_handle_list_editor"}}) {
         if (state->is_none()) continue;
         call_global("_render_editor_frame", *state);
-        py::object key = call_global("read_single_key");
+        py::object key = next_key();
         py::tuple outcome = call_global(handler, *state, key, module_settings_overrides_);
         status_message_ = py::str(outcome[1]);
         if (truthy(outcome[0])) *state = py::none();
         return;
     }
 
-    print(py::str(kClearScreen), "");
+    print_text(py::str(kClearScreen), "");
     py::str screen_text = render_frame();
     global("print")(call_global("wrap_screen_text_for_terminal", screen_text));
-    dispatch(call_global("read_single_key"));
+    dispatch(next_key());
+}
+
+py::object Session::next_key() {
+    // A terminal that went away reads as empty input forever; end the session
+    // instead of spinning on it.
+    constexpr int kEmptyReadsBeforeEof = 16;
+    py::object key = call_global("read_single_key");
+    empty_reads_ = is_str(key) && py::len(key) == 0 ? empty_reads_ + 1 : 0;
+    if (empty_reads_ >= kEmptyReadsBeforeEof) {
+        raise(PyExc_EOFError, "no more key input: the terminal closed");
+    }
+    return key;
 }
 
 py::str Session::status_line(const py::str& message) const {
@@ -166,7 +182,7 @@ void Session::finalize_save(long choice_index) {
             if (!truthy(save_name)) save_name = py::str("NVX");
             py::object suggested = call_global("_config_target_path");
             call_global("exit_alternate_screen");
-            print(py::str(kClearScreen), "");
+            print_text(py::str(kClearScreen), "");
             py::object print_line = global("print");
             print_line("No config_file is set.");
             print_line("Enter a local JSON filename/path to create a reusable configuration file.");

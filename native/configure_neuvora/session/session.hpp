@@ -25,11 +25,11 @@ public:
     void request_quit() { quit_requested_ = true; }
 
 private:
-    friend struct SessionKeys;
-
     // One pass: normalise, resolve, draw, read one key, dispatch it.
     void pass();
     py::str render_frame();
+    // read_single_key, ending the session on a run of empty reads.
+    py::object next_key();
     void dispatch(const py::object& key);
     bool handle_global_key(const py::object& key);
 
@@ -37,6 +37,8 @@ private:
     void handle_overlay_key(const py::object& key);
     void handle_targets_key(const py::object& key);
     void handle_run_key(const py::object& key);
+    // Enter in the overrides overlay: toggle, cycle or open an editor for one setting.
+    void edit_override(const py::object& name);
 
     // Entries currently shown on the Targets screen.
     py::list visible_targets() const;
@@ -50,6 +52,7 @@ private:
     py::object model_;
     bool quit_requested_ = false;
     bool done_ = false;
+    int empty_reads_ = 0;
 
     py::list entries_;
     py::dict resolved_;

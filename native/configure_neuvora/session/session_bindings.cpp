@@ -3,6 +3,7 @@
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "session.hpp"
+#include "termination_signals.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -13,7 +14,9 @@ const char* const kEntryDoc =
     "    See the `?` overlay for the full key reference.\n"
     "    ";
 
-py::object config_dict() { return global("GNV").attr("pc").attr("__dict__"); }
+py::object config_dict() {
+    return global("GNV").attr("pc").attr("__dict__");
+}
 
 void print_cancel_lines() {
     py::object print_line = global("print");
@@ -30,17 +33,22 @@ py::object set_dendrification_targets(const py::object& model) {
 
     bool entered_alt_screen = false;
     Session session(model);
+    TerminationSignals signals;
     auto clean_up = [&] {
         if (entered_alt_screen) call_global("exit_alternate_screen");
         config_dict()["_auto_persist_config"] = previous_auto_persist;
+        signals.restore();
     };
     try {
+        signals.install();
         call_global("enter_alternate_screen");
         entered_alt_screen = true;
         session.run();
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_KeyboardInterrupt)) {
+            const auto terminated_by = TerminationSignals::signal_of(error);
             clean_up();
+            if (terminated_by) TerminationSignals::redeliver(*terminated_by);
             throw;
         }
         session.request_quit();

@@ -1,8 +1,65 @@
-#include "common/glue.hpp"
+// Keys of the Targets screen: movement, expanding replaced roots, id and type
+// rules, clearing, and the type-rules, legend and overrides overlays.
+#include "key_tests.hpp"
 #include "session.hpp"
 
 namespace nvx::configure {
 
-void Session::handle_targets_key(const py::object& /*key*/) {}
+void Session::handle_targets_key(const py::object& key) {
+    using keys::is;
+    using keys::test;
+    py::list vis = visible_targets();
+    const auto count = static_cast<Py_ssize_t>(py::len(vis));
+    if (count == 0) return;
+    if (target_selected_index_ >= count) target_selected_index_ = count - 1;
+    py::object entry = vis[target_selected_index_];
+
+    if (test("is_up_key", key)) {
+        target_selected_index_ = keys::moved(target_selected_index_, -1, count);
+    } else if (test("is_down_key", key)) {
+        target_selected_index_ = keys::moved(target_selected_index_, 1, count);
+    } else if (test("is_page_up_key", key)) {
+        target_selected_index_ = keys::moved(target_selected_index_, -10, count);
+    } else if (test("is_page_down_key", key)) {
+        target_selected_index_ = keys::moved(target_selected_index_, 10, count);
+    } else if (is(key, "y")) {
+        overlay_ = "typerules";
+    } else if (is(key, "h")) {
+        overlay_ = "legend";
+    } else if (test("is_right_key", key) || test("is_left_key", key)) {
+        if (truthy(entry["is_replaced_root"])) {
+            expanded_replaced_[entry["id"]] = py::bool_(test("is_right_key", key));
+        }
+    } else if (is(key, "p") || is(key, "t")) {
+        if (truthy(entry["is_replaced_root"]) || truthy(entry["in_replaced"])) {
+            status_message_ = to_str(entry["id"]) +
+                              from_utf8(
+                                  " is inside a module that will be restructured \u2014 its id won't exist "
+                                  "at training time. Use P/T to target by type instead.");
+        } else {
+            call_global("set_module_id_mode", entry["id"], is(key, "p") ? "dendrified" : "tracked");
+        }
+    } else if (is(key, "P") || is(key, "T")) {
+        if (truthy(entry["is_replaced_root"])) {
+            status_message_ = py::str(
+                "Set a mode on this module's children by type, not on the container that will be "
+                "restructured.");
+        } else {
+            call_global("set_module_name_mode", entry["type_name"], is(key, "P") ? "dendrified" : "tracked");
+        }
+    } else if (is(key, "x")) {
+        status_message_ = py::str(call_global("clear_module_mode", entry));
+    } else if (test("is_enter_key", key)) {
+        py::tuple outcome = call_global("get_override_scope_for_entry", entry, resolved_);
+        if (outcome[0].is_none()) {
+            status_message_ = py::str(outcome[1]);
+        } else {
+            ov_scope_ = outcome[0];
+            ov_selected_index_ = 0;
+            describe_name_ = py::str("");
+            overlay_ = "overrides";
+        }
+    }
+}
 
 }  // namespace nvx::configure

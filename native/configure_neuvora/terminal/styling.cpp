@@ -27,7 +27,9 @@ std::size_t sgr_length(const std::u32string& text, std::size_t pos) {
 
 }  // namespace
 
-std::u32string horizontal_rule() { return U"  " + std::u32string(70, U'\u2500'); }
+std::u32string horizontal_rule() {
+    return U"  " + std::u32string(70, U'\u2500');
+}
 
 std::u32string ansi(const std::u32string& text, const std::u32string& code) {
     return U"\x1b[" + code + U"m" + text + kReset;
@@ -46,17 +48,21 @@ std::optional<Rgb> parse_hex_color(const std::u32string& hex) {
 }
 
 std::u32string color_text(const std::u32string& text, const Rgb& rgb) {
-    return U"\x1b[38;2;" + decimal(rgb.red) + U";" + decimal(rgb.green) + U";" + decimal(rgb.blue) +
-           U"m" + text + kReset;
+    return U"\x1b[38;2;" + decimal(rgb.red) + U";" + decimal(rgb.green) + U";" + decimal(rgb.blue) + U"m" +
+           text + kReset;
 }
 
 std::u32string color_text(const std::u32string& text, const std::u32string& hex) {
     return color_text(text, parse_hex_color(hex).value_or(Rgb{0, 0, 0}));
 }
 
-std::u32string dim(const std::u32string& text) { return ansi(text, U"90"); }
+std::u32string dim(const std::u32string& text) {
+    return ansi(text, U"90");
+}
 
-std::u32string inverted(const std::u32string& text) { return U"\x1b[7m" + text + kReset; }
+std::u32string inverted(const std::u32string& text) {
+    return U"\x1b[7m" + text + kReset;
+}
 
 std::u32string strip_ansi(const std::u32string& text) {
     std::u32string out;

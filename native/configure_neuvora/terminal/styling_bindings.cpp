@@ -34,9 +34,8 @@ void register_styling(py::module_& m) {
     m.attr("HR") = from_u32(style::horizontal_rule());
     m.attr("ANSI_ESCAPE_RE") = m.attr("re").attr("compile")("\x1b\\[[0-9;]*m");
 
-    def(m, "_ansi", {"text", "code"}, nullptr, [](Args& a) {
-        return from_u32(style::ansi(to_u32(to_str(a[0])), to_u32(to_str(a[1]))));
-    });
+    def(m, "_ansi", {"text", "code"}, nullptr,
+        [](Args& a) { return from_u32(style::ansi(to_u32(to_str(a[0])), to_u32(to_str(a[1])))); });
     def(m, "color_text", {"text", "hex_color"}, "Render text in an ANSI truecolor foreground.",
         [](Args& a) { return from_u32(color_text_of(a[0], a[1])); });
     def(m, "make_color_square", {"hex_color"}, "Create one colored block character using ANSI truecolor.",
@@ -53,12 +52,11 @@ void register_styling(py::module_& m) {
             }
             return from_u32(style::strip_ansi(to_u32(a[0])));
         });
-    def(m, "get_color_hex_for_mode", {"mode"}, "Map a resolved mode to its color hex value.",
-        [](Args& a) {
-            if (equals(a[0], from_u32(U"dendrified"))) return from_u32(style::kColorDendrify);
-            if (equals(a[0], from_u32(U"tracked"))) return from_u32(style::kColorTrack);
-            return from_u32(style::kColorNone);
-        });
+    def(m, "get_color_hex_for_mode", {"mode"}, "Map a resolved mode to its color hex value.", [](Args& a) {
+        if (equals(a[0], from_u32(U"dendrified"))) return from_u32(style::kColorDendrify);
+        if (equals(a[0], from_u32(U"tracked"))) return from_u32(style::kColorTrack);
+        return from_u32(style::kColorNone);
+    });
 }
 
 }  // namespace nvx::configure

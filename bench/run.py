@@ -1,0 +1,227 @@
+"""Benchmark suite: one table of figures measured in one run (``make bench``).
+
+- One pass of the configurator's main loop on the Targets screen and on the Run
+  settings screen (all buckets expanded), for models of 1,000, 10,000 and
+  100,000 modules built on the meta device, with some id rules, some type rules
+  and one replaced root. The native figure is measured inside a real session
+  driven by scripted keys (time between two key reads); the interpreted figure
+  runs ``baseline.py`` on the same state in the same process. Both must draw
+  exactly the same frame, which is checked before anything is timed.
+- ``get_module_entries`` for the same models, native and interpreted.
+- The conversion module's forward figures (``bench_wrapper.py``).
+
+Every figure is a median of repeated runs.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import io
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import time
+import types
+
+import torch
+from torch import nn
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import baseline  # noqa: E402
+from neuvora import configure_neuvora as cn  # noqa: E402
+from neuvora import globals_neuvora as GNV  # noqa: E402
+
+COLUMNS, LINES = 120, 40
+CLEAR = "\x1b[2J\x1b[H"
+
+
+class Expert(nn.Module):
+    def __init__(self, width):
+        super().__init__()
+        self.up = nn.Linear(width, width)
+        self.act = nn.GELU()
+        self.down = nn.Linear(width, width)
+
+
+class MoEBlock(nn.Module):
+    def __init__(self, width, experts):
+        super().__init__()
+        self.norm = nn.LayerNorm(width)
+        self.router = nn.Linear(width, experts)
+        self.experts = nn.ModuleList([Expert(width) for _ in range(experts)])
+
+
+class MoEModel(nn.Module):
+    """Roughly `modules` submodules: blocks of experts, one attention (replaced root)."""
+
+    def __init__(self, modules, width=8, experts=16):
+        super().__init__()
+        per_block = 3 + 1 + experts * 4
+        blocks = max(1, round((modules - 5) / per_block))
+        self.embed = nn.Embedding(100, width)
+        self.attn = nn.MultiheadAttention(width, 2, batch_first=True)
+        self.blocks = nn.ModuleList([MoEBlock(width, experts) for _ in range(blocks)])
+        self.head = nn.Linear(width, 10)
+
+
+def build_model(modules):
+    with torch.device("meta"):
+        return MoEModel(modules)
+
+
+def install_rules(entries):
+    """About 1.4% of modules get id rules, plus two type rules."""
+    pc = GNV.pc
+    ids = [e["id"] for e in entries if e["type_name"] == "Linear" and not e["in_replaced"]]
+    step = max(1, len(entries) // max(1, int(len(entries) * 0.014)))
+    chosen = ids[::step]
+    pc.set_module_ids_to_dendrify(chosen[::2])
+    pc.set_module_ids_to_track(chosen[1::2])
+    pc.set_module_names_to_dendrify(["LayerNorm"])
+    pc.set_module_names_to_track(["Embedding"])
+
+
+class Driver:
+    """Replaces the module's terminal functions; times the gaps between key reads."""
+
+    def __init__(self, keys):
+        self.keys = list(keys)
+        self.stamps = []
+        self.output = io.StringIO()
+
+    def read_single_key(self):
+        self.stamps.append(time.perf_counter())
+        if not self.keys:
+            raise KeyboardInterrupt
+        return self.keys.pop(0)
+
+    def run(self, model):
+        size = os.terminal_size((COLUMNS, LINES))
+        saved = {name: getattr(cn, name) for name in ("shutil", "read_single_key", "enter_alternate_screen",
+                                                        "exit_alternate_screen", "require_interactive_session")}
+        cn.shutil = types.SimpleNamespace(get_terminal_size=lambda fallback=(120, 40): size)
+        cn.read_single_key = self.read_single_key
+        cn.enter_alternate_screen = cn.exit_alternate_screen = cn.require_interactive_session = lambda: None
+        try:
+            with contextlib.redirect_stdout(self.output), contextlib.suppress(SystemExit):
+                cn.set_dendrification_targets(model)
+        finally:
+            for name, value in saved.items():
+                setattr(cn, name, value)
+
+    def pass_times(self, skip):
+        gaps = [b - a for a, b in zip(self.stamps, self.stamps[1:])]
+        return gaps[skip:]
+
+    def frames(self):
+        return [frame.rstrip("\n") for frame in self.output.getvalue().split(CLEAR)[1:]]
+
+
+def median_ms(values):
+    return statistics.median(values) * 1000.0
+
+
+def time_call(function, repeats):
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        function()
+        times.append(time.perf_counter() - start)
+    return times
+
+
+def with_fixed_terminal(function):
+    size = os.terminal_size((COLUMNS, LINES))
+    saved = baseline.shutil.get_terminal_size
+    baseline.shutil.get_terminal_size = lambda fallback=(120, 40): size
+    try:
+        return function()
+    finally:
+        baseline.shutil.get_terminal_size = saved
+
+
+def bench_targets(model, entries, repeats):
+    # Selection moves down one row per key; every frame is a full pass.
+    keys = ["j"] * repeats
+    driver = Driver(keys)
+    driver.run(model)
+    native = driver.pass_times(skip=1)
+    frames = driver.frames()
+
+    def interpreted_pass(index, window_start):
+        return with_fixed_terminal(lambda: baseline.targets_pass(entries, {}, index, window_start))
+
+    # Same frames, same state: replay the selection the session saw.
+    window_start = 0
+    for index, frame in enumerate(frames[:3]):
+        text, window_start = interpreted_pass(index, window_start)
+        assert text == frame, f"interpreted Targets frame {index} differs from the native one"
+    interpreted = time_call(lambda: interpreted_pass(repeats // 2, 0), max(3, repeats // 4))
+    return native, interpreted
+
+
+def bench_run_settings(model, entries, repeats):
+    record = cn.load_description_data()
+    buckets = [b for b in record["bucket_order"] if record["settings_by_bucket"].get(b)]
+    # Select the last bucket, then expand upwards so every bucket ends expanded.
+    keys = ["\t"] + ["j"] * (len(buckets) - 1)
+    for _ in buckets:
+        keys += ["\r", "k"]
+    keys += ["j", "k"] * (repeats // 2)
+    driver = Driver(keys)
+    driver.run(model)
+    native = driver.pass_times(skip=len(keys) - repeats + 1)
+    expanded = {bucket: True for bucket in buckets}
+    frame = driver.frames()[-1]
+    text, _ = with_fixed_terminal(lambda: baseline.run_settings_pass(entries, record, expanded, 0, 0))
+    assert text == frame, "interpreted Run settings frame differs from the native one"
+    interpreted = time_call(
+        lambda: with_fixed_terminal(lambda: baseline.run_settings_pass(entries, record, expanded, 1, 0)),
+        max(3, repeats // 4),
+    )
+    return native, interpreted
+
+
+def row(label, native, interpreted):
+    n, i = median_ms(native), median_ms(interpreted)
+    return f"{label:<44} {n:>10.2f} {i:>12.2f} {n / i:>9.3f} {i / n:>8.1f}x"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", type=int, nargs="+", default=[1000, 10000, 100000])
+    parser.add_argument("--repeats", type=int, default=21)
+    parser.add_argument("--skip-wrapper", action="store_true")
+    args = parser.parse_args()
+
+    print(f"machine: {platform.machine()}, {os.cpu_count()} cores, {platform.platform()}")
+    print(f"python {platform.python_version()}, torch {torch.__version__}; medians of {args.repeats} runs; "
+          f"terminal {COLUMNS}x{LINES}\n")
+    print(f"{'figure (ms)':<44} {'native':>10} {'interpreted':>12} {'ratio':>9} {'speed-up':>9}")
+    for size in args.sizes:
+        GNV.pc = GNV.NVXConfig()
+        model = build_model(size)
+        entries = cn.get_module_entries(model)
+        install_rules(entries)
+        repeats = args.repeats if size <= 10000 else max(5, args.repeats // 2)
+        label = f"{len(entries):,} modules"
+        native = time_call(lambda: cn.get_module_entries(model), max(3, repeats // 3))
+        interpreted = time_call(lambda: baseline.get_module_entries(model), 3)
+        print(row(f"get_module_entries, {label}", native, interpreted))
+        print(row(f"Targets pass, {label}", *bench_targets(model, entries, repeats)))
+        print(row(f"Run settings pass (expanded), {label}", *bench_run_settings(model, entries, repeats)))
+        sys.stdout.flush()
+
+    wrapper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bench_wrapper.py")
+    if not args.skip_wrapper and os.path.exists(wrapper):
+        print("\nconversion module (bench_wrapper.py):")
+        sys.stdout.flush()
+        subprocess.run([sys.executable, wrapper], check=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,30 @@
+// Key tests shared by the screen and overlay handlers. Predicates are called
+// through the module namespace, so replacing one from Python takes effect.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include "common/glue.hpp"
+
+namespace nvx::configure::keys {
+namespace py = pybind11;
+
+inline bool is(const py::object& key, const char* text) {
+    return equals(key, py::str(text));
+}
+
+inline bool test(const char* predicate, const py::object& key) {
+    return truthy(call_global(predicate, key));
+}
+
+// A key whose lower-case form is `letter` (e.g. "s" or "S").
+inline bool lower_is(const py::object& key, const char* letter) {
+    return equals(key.attr("lower")(), py::str(letter));
+}
+
+// `_move` through the namespace, for every clamped cursor movement.
+inline Py_ssize_t moved(Py_ssize_t index, Py_ssize_t delta, Py_ssize_t length) {
+    return py::cast<Py_ssize_t>(call_global("_move", index, delta, length));
+}
+
+}  // namespace nvx::configure::keys

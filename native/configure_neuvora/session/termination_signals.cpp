@@ -1,0 +1,71 @@
+#include "termination_signals.hpp"
+
+#include <stdexcept>
+
+#include "common/glue.hpp"
+
+namespace nvx::configure {
+namespace {
+
+// The exception our handlers raise; derived from BaseException so that no
+// `except Exception` in a callback swallows it.
+PyObject* terminated_type() {
+    static PyObject* type =
+        PyErr_NewException("neuvora.configure_neuvora.TerminatedBySignal", PyExc_BaseException, nullptr);
+    return type;
+}
+
+py::object handler() {
+    // Kept for the life of the process (never destroyed after the interpreter is gone).
+    static PyObject* function = make_function("_terminate_session", {"signum", "frame"}, nullptr,
+                                              [](Args& a) -> py::object {
+                                                  PyErr_SetObject(terminated_type(), a[0].ptr());
+                                                  throw py::error_already_set();
+                                              })
+                                    .release()
+                                    .ptr();
+    return py::reinterpret_borrow<py::object>(function);
+}
+
+}  // namespace
+
+void TerminationSignals::install() {
+    py::module_ threading = py::module_::import("threading");
+    if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return;
+    py::module_ signal = py::module_::import("signal");
+    for (const char* name : {"SIGTERM", "SIGHUP"}) {
+        if (!py::hasattr(signal, name)) continue;
+        py::object number = signal.attr(name);
+        py::object current = signal.attr("getsignal")(number);
+        if (current.is(signal.attr("SIG_IGN"))) continue;
+        signal.attr("signal")(number, handler());
+        previous_.emplace_back(number, current);
+    }
+}
+
+void TerminationSignals::restore() {
+    if (previous_.empty()) return;
+    py::module_ signal = py::module_::import("signal");
+    for (auto& [number, previous] : previous_) {
+        // A handler installed from C code reads back as None; the default is the honest stand-in.
+        signal.attr("signal")(number, previous.is_none() ? signal.attr("SIG_DFL") : previous);
+    }
+    previous_.clear();
+}
+
+std::optional<int> TerminationSignals::signal_of(const py::error_already_set& error) {
+    if (!error.matches(terminated_type())) return std::nullopt;
+    py::object args = error.value().attr("args");
+    return py::cast<int>(args[py::int_(0)]);
+}
+
+void TerminationSignals::redeliver(int signum) {
+    py::module_ os = py::module_::import("os");
+    os.attr("kill")(os.attr("getpid")(), signum);
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    // The caller's handler chose to carry on: leave as a shell would report the signal.
+    global("sys").attr("exit")(128 + signum);
+    throw std::logic_error("sys.exit returned");
+}
+
+}  // namespace nvx::configure

@@ -1,0 +1,33 @@
+// SIGTERM and SIGHUP during a session. While a session runs on the main thread,
+// either signal raises an exception that unwinds through the session's normal
+// teardown (terminal restored, persistence flag restored). Afterwards the
+// caller's own handlers are back in place and the signal is delivered again, so
+// the process ends with that signal's usual status.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace nvx::configure {
+namespace py = pybind11;
+
+class TerminationSignals {
+public:
+    // Installs the handlers; does nothing off the main thread, and leaves a
+    // signal the caller ignores ignored.
+    void install();
+    // Puts the caller's handlers back.
+    void restore();
+    // The signal number when `error` was raised by one of our handlers.
+    static std::optional<int> signal_of(const py::error_already_set& error);
+    // Delivers `signum` again under the caller's handlers.
+    [[noreturn]] static void redeliver(int signum);
+
+private:
+    std::vector<std::pair<py::object, py::object>> previous_;  // (signal number, handler)
+};
+
+}  // namespace nvx::configure

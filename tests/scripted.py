@@ -1,0 +1,77 @@
+"""Run whole configurator sessions without a terminal.
+
+``ScriptedSession`` replaces the module's terminal functions with scripted
+ones: keys come from a list, the alternate screen and the guard only record that
+they were called, and the terminal has a fixed size. Frames are what the session
+printed between screen clears.
+
+    session = ScriptedSession(cn, monkeypatch, ["j", "p", "s", "\\r"])
+    session.run(model)
+    assert "dendrified" in session.plain_frames[-1]
+"""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import os
+import re
+import types
+
+CLEAR = "\x1b[2J\x1b[H"
+SGR = re.compile(r"\x1b\[[0-9;]*m")
+ENTER = "\r"
+ESC = "\x1b"
+UP, DOWN, RIGHT, LEFT = "\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D"
+PAGE_UP, PAGE_DOWN, DELETE = "\x1b[5~", "\x1b[6~", "\x1b[3~"
+TAB = "\t"
+BACKSPACE = "\x7f"
+
+
+class ScriptExhausted(AssertionError):
+    """The session asked for a key after the script ran out."""
+
+
+class ScriptedSession:
+    def __init__(self, cn, monkeypatch, keys, columns=120, lines=40, interrupt_when_done=False):
+        self.cn = cn
+        self.keys = list(keys)
+        self.events = []
+        self.output = ""
+        self.interrupt_when_done = interrupt_when_done
+        size = os.terminal_size((columns, lines))
+        fake_shutil = types.SimpleNamespace(get_terminal_size=lambda fallback=(120, 40): size)
+        monkeypatch.setattr(cn, "shutil", fake_shutil)
+        monkeypatch.setattr(cn, "require_interactive_session", lambda: self.events.append("guard"), raising=False)
+        monkeypatch.setattr(cn, "enter_alternate_screen", lambda: self.events.append("enter"), raising=False)
+        monkeypatch.setattr(cn, "exit_alternate_screen", lambda: self.events.append("exit"), raising=False)
+        monkeypatch.setattr(cn, "read_single_key", self._next_key, raising=False)
+
+    def _next_key(self):
+        if not self.keys:
+            if self.interrupt_when_done:
+                raise KeyboardInterrupt
+            raise ScriptExhausted("the session asked for another key")
+        key = self.keys.pop(0)
+        self.events.append(("key", key))
+        if isinstance(key, BaseException) or (isinstance(key, type) and issubclass(key, BaseException)):
+            raise key
+        return key
+
+    def run(self, model):
+        """Runs the session; returns its result (exceptions propagate)."""
+        buffer = io.StringIO()
+        try:
+            with contextlib.redirect_stdout(buffer):
+                return self.cn.set_dendrification_targets(model)
+        finally:
+            self.output = buffer.getvalue()
+
+    @property
+    def frames(self):
+        """Each screen the session drew (after a clear), styled."""
+        return self.output.split(CLEAR)[1:]
+
+    @property
+    def plain_frames(self):
+        return [SGR.sub("", frame) for frame in self.frames]

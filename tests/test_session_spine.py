@@ -1,0 +1,227 @@
+"""The session driver on its own: entry, loop order, dispatch, save and
+teardown, with the screens replaced by small fakes on the module."""
+
+from __future__ import annotations
+
+import builtins
+
+import pytest
+from torch import nn
+
+from neuvora import globals_neuvora as GNV
+from scripted import DOWN, ENTER, ESC, ScriptedSession
+
+CANCEL_LINES = (
+    "Configuration cancelled \u2014 training did not start.\n"
+    "Re-run to configure again, or set configuration_confirmed=True "
+    "(GNV.pc.set_configuration_confirmed(True)) to skip this screen.\n"
+)
+
+
+def entry(name, replaced_root=None, is_root=False):
+    return {
+        "id": "." + name,
+        "name": name,
+        "type_name": "Linear",
+        "module": None,
+        "depth": name.count("."),
+        "direct_param_count": 10,
+        "tree_param_count": 10,
+        "is_replaced_root": is_root,
+        "replaced_root": replaced_root,
+        "in_replaced": replaced_root is not None,
+    }
+
+
+class RecordingConfig(GNV.NVXConfig):
+    def __init__(self, log):
+        super().__init__()
+        self.log = log
+
+    def set_configuration_confirmed(self, value):
+        self.log.append(("confirmed", value))
+        super().set_configuration_confirmed(value)
+
+    def persist_config_outputs(self, overwrite_config_file=False):
+        self.log.append(("persist_config_outputs", overwrite_config_file))
+
+
+@pytest.fixture
+def log(monkeypatch):
+    calls = []
+    monkeypatch.setattr(GNV, "pc", RecordingConfig(calls))
+    return calls
+
+
+@pytest.fixture
+def fakes(cn, monkeypatch, log):
+    """Replaces everything the driver calls besides itself with small fakes."""
+    state = {"entries": [entry("a"), entry("b", is_root=True), entry("b.c", replaced_root=".b"), entry("d")]}
+    is_key = lambda *accepted: (lambda key: key in accepted)  # noqa: E731
+    replacements = {
+        "normalize_selection_conflicts": lambda: log.append("normalize"),
+        "get_module_entries": lambda model: list(state["entries"]),
+        "resolve_entry_modes": lambda entries: {e["id"]: {"eff": None} for e in entries},
+        "load_existing_module_settings": lambda: {},
+        "render_targets_lines": lambda entries, vis, index, resolved, expanded: (
+            ["TARGETS"],
+            [("> " if i == index else "  ") + e["id"] for i, e in enumerate(vis)],
+            ["footer"],
+            (index, index + 1),
+        ),
+        "build_run_items": lambda expanded: [],
+        "render_run_settings_lines": lambda items, index, describe: (["RUN"], [], ["footer"], None),
+        "compose_scrolling_screen": lambda h, b, f, start, focus=None: ("\n".join(h + b + f), start),
+        "wrap_screen_text_for_terminal": lambda text: text,
+        "render_static_overlay": lambda lines: "\n".join(lines),
+        "render_help_overlay": lambda: ["HELP"],
+        "render_quit_overlay": lambda: ["QUIT?"],
+        "render_save_overlay": lambda entries, resolved, index, path: [f"SAVE {index} {path}"],
+        "unset_module_entries": lambda entries, resolved: [],
+        "_config_target_path": lambda: "suggested.json",
+        "persist_module_settings_updates": lambda updates, overwrite_config_file=False: log.append(
+            ("persist_module_settings_updates", dict(updates), overwrite_config_file)
+        ),
+        "is_up_key": is_key("k", "\x1b[A"),
+        "is_down_key": is_key("j", "\x1b[B"),
+        "is_page_up_key": is_key("\x1b[5~"),
+        "is_page_down_key": is_key("\x1b[6~"),
+        "is_left_key": is_key("\x1b[D"),
+        "is_right_key": is_key("\x1b[C"),
+        "is_enter_key": is_key("\r", "\n"),
+        "is_tab_key": is_key("\t"),
+    }
+    for name, fake in replacements.items():
+        monkeypatch.setattr(cn, name, fake, raising=False)
+    return state
+
+
+def test_empty_model_prints_confirms_and_returns(cn, monkeypatch, fakes, log):
+    fakes["entries"] = []
+    prompts = []
+    monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or "")
+    session = ScriptedSession(cn, monkeypatch, [])
+    model = nn.Identity()
+    assert session.run(model) is None
+    assert prompts == ["Press Enter to confirm dendrification targets..."]
+    assert session.output == str(model) + "\n"
+    assert session.events == ["guard", "enter", "exit"]
+    assert ("confirmed", True) in log
+    assert GNV.pc.__dict__["_auto_persist_config"] is True
+
+
+@pytest.mark.parametrize("keys", [[KeyboardInterrupt], ["j", "?", KeyboardInterrupt], ["q", "n", "q", "y"]])
+@pytest.mark.parametrize("before", [False, "absent"])
+def test_cancel_restores_terminal_and_flag_then_exits_zero(cn, monkeypatch, fakes, keys, before):
+    if before == "absent":
+        del GNV.pc.__dict__["_auto_persist_config"]
+    else:
+        GNV.pc.__dict__["_auto_persist_config"] = before
+    session = ScriptedSession(cn, monkeypatch, keys)
+    with pytest.raises(SystemExit) as exited:
+        session.run(nn.Identity())
+    assert exited.value.code == 0
+    assert session.output.endswith(CANCEL_LINES)
+    assert session.events[-1] == "exit"
+    assert GNV.pc.__dict__["_auto_persist_config"] is (True if before == "absent" else before)
+
+
+def test_other_exception_propagates_after_terminal_restored(cn, monkeypatch, fakes):
+    def broken(*args):
+        raise ZeroDivisionError("renderer broke")
+
+    monkeypatch.setattr(cn, "render_targets_lines", broken)
+    GNV.pc.__dict__["_auto_persist_config"] = "old"
+    session = ScriptedSession(cn, monkeypatch, [])
+    with pytest.raises(ZeroDivisionError, match="renderer broke"):
+        session.run(nn.Identity())
+    assert session.events == ["guard", "enter", "exit"]
+    assert "cancelled" not in session.output
+    assert GNV.pc.__dict__["_auto_persist_config"] == "old"
+
+
+def test_guard_failure_touches_nothing(cn, monkeypatch, fakes):
+    session = ScriptedSession(cn, monkeypatch, [])
+
+    def refuse():
+        raise RuntimeError("no terminal")
+
+    monkeypatch.setattr(cn, "require_interactive_session", refuse)
+    GNV.pc.__dict__["_auto_persist_config"] = "untouched"
+    with pytest.raises(RuntimeError, match="no terminal"):
+        session.run(nn.Identity())
+    assert session.events == []
+    assert GNV.pc.__dict__["_auto_persist_config"] == "untouched"
+
+
+def test_loop_normalises_every_pass_and_dispatches_overlay_first(cn, monkeypatch, fakes, log):
+    # "?" opens help; "j" is ignored by the help overlay; "?" closes it; "j" then moves.
+    session = ScriptedSession(cn, monkeypatch, ["?", "j", "?", "j", KeyboardInterrupt])
+    with pytest.raises(SystemExit):
+        session.run(nn.Identity())
+    frames = session.plain_frames
+    assert frames[1].startswith("HELP") and frames[2].startswith("HELP")
+    assert "> .a" in frames[3]
+    assert "> .b" in frames[4]
+    # Once before the entries, then once per pass.
+    assert log.count("normalize") == 1 + len(frames)
+
+
+def test_collapsing_clamps_selection(cn, monkeypatch, fakes):
+    right, left = "\x1b[C", "\x1b[D"
+    keys = ["j", right, "j", "j", "k", "k", left, KeyboardInterrupt]
+    session = ScriptedSession(cn, monkeypatch, keys)
+    with pytest.raises(SystemExit):
+        session.run(nn.Identity())
+    frames = session.plain_frames
+    assert ".b.c" in frames[2]  # expanded
+    assert "> .d" in frames[4]
+    assert ".b.c" not in frames[-1] and "> .b" in frames[-1]
+
+
+@pytest.mark.parametrize(
+    "keys, expected",
+    [
+        # Just this run: outputs, module settings, then the confirmation.
+        (["s", ENTER], [("persist_config_outputs", False), ("persist_module_settings_updates", {}, False), ("confirmed", True)]),
+        # As default with a config file already set: confirmed first, nothing asked.
+        (["S", DOWN, ENTER], [("confirmed", True), ("persist_config_outputs", True), ("persist_module_settings_updates", {}, True)]),
+    ],
+)
+def test_save_options_call_in_order(cn, monkeypatch, fakes, log, keys, expected):
+    GNV.pc.__dict__["_config_file"] = "existing.json"
+    monkeypatch.setattr(builtins, "input", lambda prompt="": pytest.fail("nothing should be asked"))
+    session = ScriptedSession(cn, monkeypatch, keys)
+    assert session.run(nn.Identity()) is None
+    assert [call for call in log if call != "normalize"] == expected
+    assert session.events[-1] == "exit"
+
+
+def test_save_as_default_asks_for_a_file_until_given(cn, monkeypatch, fakes, log):
+    answers = iter(["", "   ", "  mine.json  "])
+    prompts = []
+    monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or next(answers))
+    session = ScriptedSession(cn, monkeypatch, ["s", "j", ENTER])
+    session.run(nn.Identity())
+    assert prompts == ["Config filename/path: "] * 3
+    assert GNV.pc.__dict__["_config_file"] == "mine.json"
+    assert session.events.count("enter") == 2 and session.events[-1] == "exit"
+    text = session.output.split("\x1b[2J\x1b[H")[-1]
+    assert text.startswith(
+        "No config_file is set.\n"
+        "Enter a local JSON filename/path to create a reusable configuration file.\n"
+        "You currently have save_name='NVX'. Choose 'suggested.json' to skip this screen next time "
+        "without changing your dendrify_model call.\n"
+    )
+    assert text.count("A filename is required to save a default configuration.\n") == 2
+    assert [c for c in log if c != "normalize"][0] == ("confirmed", True)
+
+
+def test_keep_editing_and_escape_close_save_overlay(cn, monkeypatch, fakes, log):
+    keys = ["s", DOWN, DOWN, DOWN, ENTER, "s", ESC, "s", "x", KeyboardInterrupt]
+    session = ScriptedSession(cn, monkeypatch, keys)
+    with pytest.raises(SystemExit):
+        session.run(nn.Identity())
+    assert "SAVE 2 suggested.json" in session.plain_frames[4]
+    assert session.plain_frames[5].startswith("TARGETS")
+    assert not [c for c in log if c != "normalize"]
