@@ -181,9 +181,9 @@ void register_key_input(py::module_& m) {
                   keys::is_select, [](const py::object& k) { return equals_any(k, {" ", "\r", "\n"}); });
 
     def(m, "enter_alternate_screen", {}, "Switch terminal to alternate screen buffer for the interactive UI.",
-        [](Args&) { nvx::print(from_u32(keys::kEnterAlternateScreen), "", true); });
+        [](Args&) { print_text(from_u32(keys::kEnterAlternateScreen), "", true); });
     def(m, "exit_alternate_screen", {}, "Return terminal to the normal screen buffer.",
-        [](Args&) { nvx::print(from_u32(keys::kExitAlternateScreen), "", true); });
+        [](Args&) { print_text(from_u32(keys::kExitAlternateScreen), "", true); });
 }
 
 }  // namespace nvx::configure
