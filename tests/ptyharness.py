@@ -271,6 +271,11 @@ class PtySession:
     def send_key(self, key: Union[str, bytes], *, need_output: bool = True, timeout: Optional[float] = None) -> None:
         """Sends one key (text is UTF-8 encoded) once the child waits for it."""
         self.wait_for_key_read(need_output=need_output, timeout=timeout)
+        # The pty hands output to this side asynchronously: collect what the
+        # program wrote before its read, so it is not taken for the answer to
+        # this key.
+        self.pump(0.01)
+        self._drain()
         self._output_since_key = False
         self.child.send(key.encode("utf-8") if isinstance(key, str) else key)
 

@@ -266,3 +266,58 @@ def test_selection_always_visible_while_moving(cn, terminal, columns, rows):
         previous = (first, first + len(body_shown))
         assert first == new_start
         start = new_start
+
+
+# A small full-screen program: a list moved with Up/Down, drawn the way the
+# configurator draws its frames.
+LIST_PROGRAM = r"""
+from neuvora import configure_neuvora as cn
+items = []
+for i in range(60):
+    words = " ".join(["word"] * (i % 11))
+    items.append(f"item {i:02d} {words}")
+selected, start = 0, 0
+cn.enter_alternate_screen()
+try:
+    while True:
+        body = [("> " if i == selected else "  ") + text for i, text in enumerate(items)]
+        header = [cn.color_text("List title", "E8EEEC"), cn.HR]
+        footer = [cn.HR, f"selected {selected:02d}"]
+        text, start = cn.compose_scrolling_screen(header, body, footer, start, (selected, selected + 1))
+        print("\x1b[2J\x1b[H" + cn.wrap_screen_text_for_terminal(text), end="", flush=True)
+        key = cn.read_single_key()
+        if cn.is_down_key(key):
+            selected = min(selected + 1, len(items) - 1)
+        elif cn.is_up_key(key):
+            selected = max(selected - 1, 0)
+        elif cn.is_page_down_key(key):
+            selected = min(selected + 10, len(items) - 1)
+        elif key == "q":
+            break
+finally:
+    cn.exit_alternate_screen()
+print("done")
+"""
+
+
+@pytest.mark.parametrize("columns, rows", [(80, 24), (40, 12)])
+def test_frames_fit_the_terminal_and_show_the_selection(columns, rows):
+    from ptyharness import PtySession
+
+    with PtySession(LIST_PROGRAM, rows=rows, columns=columns, timeout=30) as session:
+        session.expect_text("selected 00")
+        moves = ["\x1b[B"] * 25 + ["\x1b[6~"] * 3 + ["\x1bOA"] * 40 + ["j"] * 5
+        selected = 0
+        for key in moves:
+            session.send_key(key)
+            if key == "\x1bOA":
+                selected = max(selected - 1, 0)
+            else:
+                selected = min(selected + (10 if key == "\x1b[6~" else 1), 59)
+            screen = session.expect_text(f"selected {selected:02d}")
+            lines = session.screen_lines()
+            assert lines[0] == "List title"  # nothing scrolled off the top
+            assert f"> item {selected:02d}" in screen
+        session.send_key("q")
+        assert session.expect_exit() == 0
+        assert session.screen_lines()[0] == "done"
