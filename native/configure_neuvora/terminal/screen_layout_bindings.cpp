@@ -1,7 +1,141 @@
+// terminal_size, row counting, wrapping, the text cursor and the scrolling
+// screen composition.
+#include <pybind11/pybind11.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "screen_layout.hpp"
+#include "styling.hpp"
 
 namespace nvx::configure {
+namespace {
 
-void register_screen_layout(py::module_& /*m*/) {}
+using namespace py::literals;
+
+// Visible width of a screen line; a value that is not text goes through the
+// module's `strip_ansi`, which raises the interpreter's error for it.
+std::size_t visible_width_of(const py::handle& line) {
+    if (is_str(line)) return style::visible_width(to_u32(line));
+    return py::len(call_global("strip_ansi", line));
+}
+
+long long as_integer(const py::handle& value) {
+    return py::cast<long long>(value);
+}
+
+py::object visual_line_count(const py::object& lines, long long columns) {
+    if (columns < 1) return py::int_(py::len(lines));
+    long long total = 0;
+    for (const py::handle line : lines) {
+        total += layout::rows_for_width(visible_width_of(line), columns);
+    }
+    return py::int_(total);
+}
+
+py::list wrap_line(const py::object& line, long long columns) {
+    py::list rows;
+    if (columns >= 1) {
+        // Width is checked the interpreter's way first, so non-text fails as it would there.
+        const std::size_t width = visible_width_of(line);
+        if (width > static_cast<unsigned long long>(columns)) {
+            if (auto wrapped = layout::wrap_on_words(to_u32(line), columns)) {
+                for (const auto& row : *wrapped) rows.append(from_u32(row));
+                return rows;
+            }
+        }
+    }
+    rows.append(line);
+    return rows;
+}
+
+py::object terminal_size() {
+    return global("shutil").attr("get_terminal_size")("fallback"_a = py::make_tuple(120, 40));
+}
+
+py::object wrap_screen_text(const py::object& screen_text) {
+    const long long columns = as_integer(call_global("terminal_size").attr("columns"));
+    py::list rows;
+    for (const py::handle piece : screen_text.attr("split")("\n")) {
+        for (const py::handle row : wrap_line(py::reinterpret_borrow<py::object>(piece), columns)) {
+            rows.append(row);
+        }
+    }
+    return from_utf8("\n").attr("join")(rows);
+}
+
+std::optional<layout::Focus> focus_of(const py::object& focus) {
+    if (focus.is_none()) return std::nullopt;
+    py::tuple pair = py::tuple(focus);  // unpacked as `start, end = focus`
+    if (pair.size() != 2) {
+        if (pair.size() > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+        raise(PyExc_ValueError,
+              "not enough values to unpack (expected 2, got " + std::to_string(pair.size()) + ")");
+    }
+    return layout::Focus{as_integer(pair[0]), as_integer(pair[1])};
+}
+
+py::object compose_scrolling_screen(const py::object& header_lines, const py::object& body_lines,
+                                    const py::object& footer_lines, const py::object& window_start,
+                                    const py::object& focus) {
+    py::object size = call_global("terminal_size");
+    const long long columns = as_integer(size.attr("columns"));
+    const long long terminal_lines = as_integer(size.attr("lines"));
+    const long long reserved = as_integer(visual_line_count(header_lines, columns)) +
+                               as_integer(visual_line_count(footer_lines, columns));
+    const long long budget = layout::body_budget(terminal_lines, reserved);
+    const auto count = static_cast<long long>(py::len(body_lines));
+
+    // Rows are measured only for the lines the window logic looks at, so a
+    // frame costs the window's size, not the body's.
+    std::vector<long long> rows_cache(static_cast<std::size_t>(count), 0);
+    const auto rows_of = [&](long long index) -> long long {
+        if (index < 0) index += count;
+        if (index < 0 || index >= count) throw std::out_of_range("list index out of range");
+        long long& rows = rows_cache[static_cast<std::size_t>(index)];
+        if (rows == 0) {
+            py::object line = body_lines[py::int_(index)];
+            rows = std::max(1LL, layout::rows_for_width(visible_width_of(line), columns));
+        }
+        return rows;
+    };
+    const layout::Window window =
+        layout::place_window(count, budget, as_integer(window_start), focus_of(focus), rows_of);
+
+    py::list lines;
+    for (const py::handle line : header_lines) lines.append(line);
+    if (window.start > 0) lines.append(from_u32(style::dim(U"  ^^^^ more above ^^^^")));
+    for (long long i = window.start; i < window.end; ++i) lines.append(body_lines[py::int_(i)]);
+    if (window.end < count) lines.append(from_u32(style::dim(U"  vvvv more below vvvv")));
+    for (const py::handle line : footer_lines) lines.append(line);
+    return py::make_tuple(from_utf8("\n").attr("join")(lines), py::int_(window.start));
+}
+
+}  // namespace
+
+void register_screen_layout(py::module_& m) {
+    def(m, "terminal_size", {}, nullptr, [](Args&) { return terminal_size(); });
+    def(m, "get_visual_line_count", {"lines", "terminal_columns"},
+        "Count rendered terminal rows, including wrapped long lines.",
+        [](Args& a) { return visual_line_count(a[0], as_integer(a[1])); });
+    def(m, "wrap_ansi_line_on_words", {"line", "terminal_columns"},
+        "Wrap one ANSI-colored line on word boundaries for terminal display.",
+        [](Args& a) { return wrap_line(a[0], as_integer(a[1])); });
+    def(m, "wrap_screen_text_for_terminal", {"screen_text"},
+        "Wrap full screen text to terminal width without mid-word breaks.",
+        [](Args& a) { return wrap_screen_text(a[0]); });
+    def(m, "render_text_with_cursor", {"text", "cursor_index"},
+        "Render text with a CLI-style inverted-character cursor.",
+        [](Args& a) { return from_u32(layout::render_with_cursor(to_u32(a[0]), as_integer(a[1]))); });
+    def(m, "compose_scrolling_screen",
+        {"header_lines", "body_lines", "footer_lines", "window_start", Param("focus", py::none())},
+        "Join a header + windowed body + footer into one screen string.\n\n"
+        "    Body rows may wrap to more than one terminal row, so the window is measured\n"
+        "    in *rendered* rows (after wrapping), not logical lines \u2014 otherwise a narrow\n"
+        "    terminal pushes the footer and budget line off-screen.\n    ",
+        [](Args& a) { return compose_scrolling_screen(a[0], a[1], a[2], a[3], a[4]); });
+}
 
 }  // namespace nvx::configure
