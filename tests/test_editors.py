@@ -363,3 +363,19 @@ def test_list_editor_frame(ed, capsys, monkeypatch):
         + "  " + inverted("8") + " | Add new entry | Save list and return\n\n"
         + ed.dim("  ←/→ move · Enter edit/select · Backspace/Delete remove · Esc cancel") + "\n"
     )
+
+
+@pytest.mark.parametrize(
+    "keys, buffer, cursor",
+    [
+        ([DEL, DEL], "1", 1),
+        ([DELETE], "123", 3),
+        ([LEFT, LEFT, LEFT, DEL, DELETE], "23", 0),
+        ([LEFT, " "], "12 3", 3),
+        ([RIGHT, "\t"], "123", 3),
+    ],
+)
+def test_list_typing_edits_text_like_scalar(ed, keys, buffer, cursor):
+    state = ed._new_list_editor("candidate_widths", [123], None)
+    press(ed, state, [ENTER] + keys)
+    assert (state["typing_active"], state["input_buffer"], state["cursor_index"]) == (True, buffer, cursor)

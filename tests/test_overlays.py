@@ -118,6 +118,7 @@ def test_legend_overlay_lines(ov):
     assert lines[19] == "      while the ancestor's mode is in effect"
     assert lines[22] == "   So: inherited  >  by id  >  by type."
     assert lines[23:] == ["", fg("  h or Esc to close", "D9A441")]
+    assert ov.render_help_overlay.__doc__ is None and ov.render_quit_overlay.__doc__ is None
 
 
 def test_quit_overlay_lines(ov):
