@@ -1,7 +1,124 @@
+#include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/terminal/styling.hpp"
+#include "overlays.hpp"
 
 namespace nvx::configure {
+namespace {
 
-void register_overlays(py::module_& /*m*/) {}
+py::list to_list(const overlays::Lines& lines) {
+    py::list out;
+    for (const auto& line : lines) out.append(from_u32(line));
+    return out;
+}
+
+std::u32string text_of(const py::handle& value) {
+    return to_u32(to_str(value));
+}
+
+// `color_text(text, hex)`; a colour the native parser does not take goes to the
+// module's own color_text, which raises the interpreter's error for it.
+std::u32string colored(const std::u32string& text, const py::object& hex) {
+    if (is_str(hex)) {
+        if (auto rgb = style::parse_hex_color(to_u32(hex))) return style::color_text(text, *rgb);
+    }
+    return text_of(call_global("color_text", from_u32(text), hex));
+}
+
+// `a, b, c = item` with the interpreter's unpacking errors.
+py::tuple unpack(const py::handle& item, std::size_t expected) {
+    py::tuple values = py::tuple(py::reinterpret_borrow<py::object>(item));
+    if (values.size() != expected) {
+        const std::string count = std::to_string(expected);
+        raise(PyExc_ValueError, values.size() > expected
+                                    ? "too many values to unpack (expected " + count + ")"
+                                    : "not enough values to unpack (expected " + count + ", got " +
+                                          std::to_string(values.size()) + ")");
+    }
+    return values;
+}
+
+py::list render_type_rules_overlay(const py::object& entries) {
+    std::vector<overlays::TypeRuleRow> rows;
+    for (const py::handle item : call_global("type_rule_entries", entries)) {
+        py::tuple rule = unpack(item, 3);
+        const std::u32string verb = text_of(call_global("mode_verb", rule[1]));
+        const std::u32string arrow =
+            colored(overlays::type_rule_arrow(verb), call_global("get_color_hex_for_mode", rule[1]));
+        rows.push_back(overlays::type_rule_row(text_of(rule[0]), verb, arrow, text_of(rule[2])));
+    }
+    return to_list(overlays::type_rules_box(rows));
+}
+
+py::list render_overrides_overlay(Args& a) {
+    const py::object& scope = a[0];
+    const py::object& selected_index = a[1];
+    const py::object& module_settings_overrides = a[2];
+    const py::object& existing_module_settings = a[3];
+    const py::object& describe_name = a[4];
+
+    const bool id_scope = equals(scope[py::str("kind")], py::str("id"));
+    const std::u32string title = overlays::overrides_title(id_scope, text_of(scope[py::str("scope_key")]));
+    const py::object values = call_global("get_scope_values", scope[py::str("scope_key")],
+                                          module_settings_overrides, existing_module_settings);
+    overlays::Lines lines =
+        overlays::overrides_head(text_of(call_global("render_tab_bar", "targets")), title);
+
+    const py::object names = global("CUSTOMIZABLE_SETTING_NAMES");
+    if (py::len(names) == 0) lines.push_back(overlays::overrides_empty_line());
+    std::size_t position = 0;
+    for (const py::handle name : names) {
+        const bool overridden = values.contains(name);
+        const py::object value =
+            overridden ? py::object(values[name]) : call_global("get_global_setting_value", name);
+        const bool selected = equals(py::int_(position), selected_index);
+        const std::u32string value_text = text_of(call_global("format_run_setting_value", name, value));
+        lines.push_back(overlays::override_row(selected, text_of(name), value_text, overridden));
+        ++position;
+    }
+    lines.push_back(U"");
+    if (truthy(describe_name)) {
+        lines.push_back(overlays::overrides_describe_line(
+            text_of(describe_name), text_of(call_global("get_setting_description", describe_name))));
+    } else {
+        lines.push_back(overlays::overrides_key_hint());
+    }
+    return to_list(lines);
+}
+
+py::list render_save_overlay(Args& a) {
+    const py::object unset = call_global("unset_module_entries", a[0], a[1]);
+    const py::object& selected_index = a[2];
+    const std::size_t count = py::len(unset);
+
+    std::vector<std::pair<std::u32string, std::u32string>> listed;
+    for (const py::handle entry : unset) {
+        if (listed.size() == overlays::kSaveListedUnset) break;
+        listed.emplace_back(text_of(entry[py::str("id")]), text_of(entry[py::str("type_name")]));
+    }
+    auto selected = [&selected_index](std::size_t option) {
+        return equals(py::int_(option), selected_index);
+    };
+    return to_list(overlays::save_lines(listed, count, selected, text_of(a[3])));
+}
+
+}  // namespace
+
+void register_overlays(py::module_& m) {
+    def(m, "render_static_overlay", {"lines"}, nullptr,
+        [](Args& a) -> py::object { return py::str("\n").attr("join")(a[0]); });
+    def(m, "render_help_overlay", {}, nullptr, [](Args&) { return to_list(overlays::help_lines()); });
+    def(m, "render_legend_overlay", {}, "Describe the Targets-screen markers and colours.",
+        [](Args&) { return to_list(overlays::legend_lines()); });
+    def(m, "render_quit_overlay", {}, nullptr, [](Args&) { return to_list(overlays::quit_lines()); });
+    def(m, "render_type_rules_overlay", {"entries"}, nullptr,
+        [](Args& a) { return render_type_rules_overlay(a[0]); });
+    def(m, "render_overrides_overlay",
+        {"scope", "ov_selected_index", "module_settings_overrides", "existing_module_settings",
+         "describe_name"},
+        nullptr, [](Args& a) { return render_overrides_overlay(a); });
+    def(m, "render_save_overlay", {"entries", "resolved", "save_selected_index", "config_target_path"},
+        nullptr, [](Args& a) { return render_save_overlay(a); });
+}
 
 }  // namespace nvx::configure
