@@ -27,8 +27,6 @@ void set_python_error_from_current_exception() {
         e.restore();
     } catch (py::builtin_exception& e) {
         e.set_error();
-    } catch (py::cast_error& e) {
-        PyErr_SetString(PyExc_TypeError, e.what());
     } catch (std::out_of_range& e) {
         PyErr_SetString(PyExc_IndexError, e.what());
     } catch (std::invalid_argument& e) {

@@ -258,7 +258,7 @@ py::str format_list_editor_line(const py::object& state) {
 
 void render_editor_frame(const py::object& state) {
     // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
-    nvx::print(py::str("\x1b[2J\x1b[H"), "");
+    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
     const std::u32string name = to_u32(to_str(item(state, "setting_name")));
     const std::u32string title = U"  " + style::color_text(U"Edit " + name, style::kColorTitle);
     std::u32string value_line;
@@ -272,7 +272,7 @@ void render_editor_frame(const py::object& state) {
         hint = style::dim(U"  ←/→ move · Enter edit/select · Backspace/Delete remove · Esc cancel");
     }
     const std::u32string text = title + U"\n\n" + value_line + U"\n\n" + hint;
-    nvx::print(call_global("wrap_screen_text_for_terminal", from_u32(text)));
+    nvx::print_text(call_global("wrap_screen_text_for_terminal", from_u32(text)));
 }
 
 }  // namespace
