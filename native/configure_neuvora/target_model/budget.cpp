@@ -1,10 +1,10 @@
 #include "budget.hpp"
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "common/glue.hpp"
+#include "flat_map.hpp"
 #include "human_count.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
@@ -87,8 +87,8 @@ public:
 
     const std::vector<py::object>& of(PyObject* module) {
         values_.clear();
-        TorchAccess::View view;
-        if (torch_.view(module, view) && view.own_walk_standard && read_dict(view.parameters)) {
+        PyObject* parameters = torch_.own_parameters(module);
+        if (parameters != nullptr && read_dict(parameters)) {
             return values_;
         }
         values_.clear();
@@ -149,8 +149,9 @@ py::str build_budget_line(const py::object& entries, const py::object& resolved)
     const Names& n = names();
     TorchAccess torch;
     OwnParameters own(torch);
-    std::unordered_map<PyObject*, Count> counted;  // keyed by identity, as id() is
-    std::unordered_map<PyObject*, bool> added_ids;
+    IdentityMap<int> counted;  // identity -> index into `counts`, as id() is
+    IdentityMap<bool> added_ids;
+    std::vector<Count> counts;
     std::vector<py::object> alive;  // identities stay unique while the parameters live
     Sum total;
     Sum added;
@@ -161,15 +162,16 @@ py::str build_budget_line(const py::object& entries, const py::object& resolved)
         py::object module = get_item(entry.ptr(), n.module);
         const std::vector<py::object>& parameters = own.of(module.ptr());
         for (const py::object& parameter : parameters) {
-            auto [it, fresh] = counted.try_emplace(parameter.ptr());
+            auto [slot, fresh] = counted.insert(parameter.ptr(), static_cast<int>(counts.size()));
             if (!fresh) {
                 continue;
             }
+            counts.emplace_back();
             alive.push_back(parameter);
             PyObject* stack[] = {parameter.ptr()};
             py::object size =
                 steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-            Count& count = it->second;
+            Count& count = counts.back();
             if (!machine_int(size.ptr(), count.machine)) {
                 count.boxed = size;
             }
@@ -180,10 +182,10 @@ py::str build_budget_line(const py::object& entries, const py::object& resolved)
             continue;
         }
         for (const py::object& parameter : parameters) {
-            if (!added_ids.emplace(parameter.ptr(), true).second) {
+            if (!added_ids.insert(parameter.ptr(), true).second) {
                 continue;
             }
-            const Count& count = counted.at(parameter.ptr());
+            const Count& count = counts[*counted.find(parameter.ptr())];
             if (count.boxed) {
                 added.add(count.boxed.ptr());
             } else {

@@ -1,9 +1,11 @@
 #include "mode_rules.hpp"
 
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 
+#include "flat_map.hpp"
 #include "module_entries.hpp"
 #include "module_ids.hpp"
 #include "pyutil.hpp"
@@ -48,12 +50,12 @@ void set_item(PyObject* dict, PyObject* key, PyObject* value) {
 py::object make_record(PyObject* eff, PyObject* source, PyObject* origin, PyObject* own_mode,
                        PyObject* own_source) {
     const Names& n = names();
-    py::object record = steal(PyDict_New());
+    py::object record = presized_dict(4);
     set_item(record.ptr(), n.eff, or_none(eff));
     set_item(record.ptr(), n.source, or_none(source));
     set_item(record.ptr(), n.origin_id, origin);
     if (own_mode != nullptr) {
-        py::object overridden = steal(PyDict_New());
+        py::object overridden = presized_dict(2);
         set_item(overridden.ptr(), n.mode, own_mode);
         set_item(overridden.ptr(), n.source, own_source);
         set_item(record.ptr(), n.overridden, overridden.ptr());
@@ -77,12 +79,21 @@ struct Rules {
     RuleMembership names_track{fetch_rule_list(RuleList::NamesToTrack)};
 };
 
+// One entry as read by the index pass. The class name is read there too when
+// the entry is a plain dict (it is looked up again, raising, when missing).
+struct EntryRef {
+    py::object entry;
+    py::object id;
+    py::object type_name;
+    std::string_view text;  // UTF-8 of the id, when the id is plain text
+};
+
 // Resolves one entry given its parent's state; returns the record and its state.
-py::object resolve_one(Rules& rules, PyObject* entry, PyObject* entry_id, const ParentState* parent,
-                       ParentState& state) {
+py::object resolve_one(Rules& rules, const EntryRef& ref, const ParentState* parent, ParentState& state) {
     const Names& n = names();
+    PyObject* entry_id = ref.id.ptr();
     PyObject* id_mode = mode_from(rules.ids_dendrify, rules.ids_track, entry_id);
-    py::object type_name = get_item(entry, n.type_name);
+    py::object type_name = ref.type_name ? ref.type_name : get_item(ref.entry.ptr(), n.type_name);
     PyObject* type_mode = mode_from(rules.names_dendrify, rules.names_track, type_name.ptr());
     PyObject* own_mode = id_mode != nullptr ? id_mode : type_mode;
     PyObject* own_source =
@@ -97,39 +108,65 @@ py::object resolve_one(Rules& rules, PyObject* entry, PyObject* entry_id, const 
 }
 
 // Ids that are plain text: parents are found by slicing the UTF-8 text.
-py::dict resolve_text_ids(Rules& rules, const std::vector<py::object>& entries,
-                          const std::vector<py::object>& ids, const std::vector<std::string_view>& views) {
-    py::dict result;
-    std::unordered_map<std::string_view, ParentState> states;
-    states.reserve(entries.size() * 2);
+//
+// The parent record is the record of the latest entry resolved so far whose id
+// is the parent id. In pre-order that entry is on the chain of ancestors of the
+// previous entry, so a stack of (id, state) answers almost every lookup without
+// hashing; a table of all ids is built only when an entry's parent is not on
+// that chain (entries out of order, ids with dots of their own).
+//
+// Along the chain each id is a strict prefix of the next (a parent id is always
+// shorter than the id it came from), so no id appears twice on it and the entry
+// found there is the latest one with that id.
+py::object resolve_text_ids(Rules& rules, const std::vector<EntryRef>& refs) {
+    py::object result = presized_dict(static_cast<Py_ssize_t>(refs.size()));
+    std::vector<std::pair<std::string_view, ParentState>> chain;
+    std::vector<ParentState> states(refs.size());
+    std::unique_ptr<TextMap<ParentState>> table;
     std::string scratch;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        const EntryRef& ref = refs[i];
         const ParentState* parent = nullptr;
-        if (auto parent_view = parent_id(views[i], scratch)) {
-            auto found = states.find(*parent_view);
-            if (found != states.end()) {
-                parent = &found->second;
+        if (auto parent_view = parent_id(ref.text, scratch)) {
+            while (!chain.empty() && chain.back().first != *parent_view) {
+                chain.pop_back();
             }
+            if (!chain.empty()) {
+                parent = &chain.back().second;
+            } else {
+                if (!table) {
+                    table = std::make_unique<TextMap<ParentState>>(refs.size());
+                    for (std::size_t j = 0; j < i; ++j) {
+                        table->assign(refs[j].text, states[j]);
+                    }
+                }
+                parent = table->find(*parent_view);
+            }
+        } else {
+            chain.clear();
         }
         ParentState state;
-        py::object record = resolve_one(rules, entries[i].ptr(), ids[i].ptr(), parent, state);
-        set_item(result.ptr(), ids[i].ptr(), record.ptr());
-        states[views[i]] = state;
+        py::object record = resolve_one(rules, ref, parent, state);
+        set_item(result.ptr(), ref.id.ptr(), record.ptr());
+        states[i] = state;
+        if (table) {
+            table->assign(ref.text, state);
+        }
+        chain.emplace_back(ref.text, state);
     }
     return result;
 }
 
 // Any other ids: the interpreter's own dictionaries and `get_parent_module_id`.
-py::dict resolve_any_ids(Rules& rules, const std::vector<py::object>& entries,
-                         const std::vector<py::object>& ids) {
+py::object resolve_any_ids(Rules& rules, const std::vector<EntryRef>& refs) {
     const Names& n = names();
     py::dict index;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        set_item(index.ptr(), ids[i].ptr(), entries[i].ptr());
+    for (const EntryRef& ref : refs) {
+        set_item(index.ptr(), ref.id.ptr(), ref.entry.ptr());
     }
     py::dict result;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        py::object parent_id_value = get_parent_module_id(ids[i]);
+    for (const EntryRef& ref : refs) {
+        py::object parent_id_value = get_parent_module_id(ref.id);
         ParentState parent_state;
         const ParentState* parent = nullptr;
         if (!parent_id_value.is_none() && py_contains(index.ptr(), parent_id_value.ptr())) {
@@ -149,8 +186,8 @@ py::dict resolve_any_ids(Rules& rules, const std::vector<py::object>& entries,
             }
         }
         ParentState state;
-        py::object record = resolve_one(rules, entries[i].ptr(), ids[i].ptr(), parent, state);
-        set_item(result.ptr(), ids[i].ptr(), record.ptr());
+        py::object record = resolve_one(rules, ref, parent, state);
+        set_item(result.ptr(), ref.id.ptr(), record.ptr());
     }
     return result;
 }
@@ -234,32 +271,36 @@ py::object get_name_mode(const py::object& module_type_name) {
     return py::none();
 }
 
-py::dict resolve_entry_modes(const py::object& entries) {
+py::object resolve_entry_modes(const py::object& entries) {
     const Names& n = names();
     // The index pass reads every entry's id before anything is resolved.
-    std::vector<py::object> items;
-    std::vector<py::object> ids;
-    std::vector<std::string_view> views;
+    std::vector<EntryRef> refs;
     bool text_ids = true;
     py::object iterator = steal(PyObject_GetIter(entries.ptr()));
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
-        items.push_back(steal(item));
-        ids.push_back(get_item(item, n.id));
-        std::string_view view;
-        if (text_ids && PyUnicode_CheckExact(ids.back().ptr()) && utf8_view(ids.back().ptr(), view)) {
-            views.push_back(view);
-        } else {
-            text_ids = false;
+        EntryRef ref;
+        ref.entry = steal(item);
+        ref.id = get_item(item, n.id);
+        if (PyDict_CheckExact(item)) {
+            PyObject* type_name = PyDict_GetItemWithError(item, n.type_name);
+            if (type_name == nullptr && PyErr_Occurred()) {
+                throw py::error_already_set();
+            }
+            if (type_name != nullptr) {
+                ref.type_name = borrow(type_name);
+            }
         }
+        text_ids = text_ids && PyUnicode_CheckExact(ref.id.ptr()) && utf8_view(ref.id.ptr(), ref.text);
+        refs.push_back(std::move(ref));
     }
     if (PyErr_Occurred()) {
         throw py::error_already_set();
     }
-    if (items.empty()) {
+    if (refs.empty()) {
         return py::dict();
     }
     Rules rules;
-    return text_ids ? resolve_text_ids(rules, items, ids, views) : resolve_any_ids(rules, items, ids);
+    return text_ids ? resolve_text_ids(rules, refs) : resolve_any_ids(rules, refs);
 }
 
 }  // namespace nvx::target

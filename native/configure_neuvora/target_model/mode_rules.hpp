@@ -32,6 +32,6 @@ py::object get_id_mode(const py::object& module_id);
 py::object get_name_mode(const py::object& module_type_name);
 
 // `resolve_entry_modes(entries)`.
-py::dict resolve_entry_modes(const py::object& entries);
+py::object resolve_entry_modes(const py::object& entries);
 
 }  // namespace nvx::target

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "common/glue.hpp"
+#include "flat_map.hpp"
 #include "module_ids.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
@@ -23,6 +23,18 @@ struct EntryValues {
     py::object direct;
     py::object tree;
 };
+
+// The number of "." in an exact str.
+Py_ssize_t dots_in(PyObject* text) {
+    const int kind = PyUnicode_KIND(text);
+    const void* data = PyUnicode_DATA(text);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    Py_ssize_t dots = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        dots += PyUnicode_READ(kind, data, i) == '.';
+    }
+    return dots;
+}
 
 // ---------------------------------------------------------------------------
 // Counting through the public calls
@@ -123,6 +135,7 @@ private:
         std::vector<int> nodes;       // every path it is reachable under
         std::vector<int> parameters;  // distinct own parameters, in order
         bool own_walk_standard = false;
+        bool on_path = false;  // an ancestor of the node being walked
         std::int64_t own_count = 0;
         std::int64_t exclusive_count = 0;  // own parameters no other module holds
     };
@@ -135,14 +148,14 @@ private:
     };
 
     int module_index(PyObject* module, const TorchAccess::View& view) {
-        auto [it, inserted] = module_index_.emplace(module, static_cast<int>(modules_.size()));
+        auto [slot, inserted] = module_index_.insert(module, static_cast<int>(modules_.size()));
         if (!inserted) {
-            return it->second;
+            return *slot;
         }
         ModuleRecord record;
         record.object = borrow(module);
         record.own_walk_standard = view.own_walk_standard;
-        const int index = it->second;
+        const int index = *slot;
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
@@ -153,14 +166,15 @@ private:
             if (!torch_.hashes_by_identity(value)) {
                 return -1;
             }
-            auto [pit, fresh] = parameter_index_.emplace(value, static_cast<int>(parameters_.size()));
+            auto [known, fresh] = parameter_index_.insert(value, static_cast<int>(parameters_.size()));
+            const int parameter = *known;
             if (fresh) {
                 ParameterRecord p;
                 p.object = borrow(value);
                 p.owner = index;
                 parameters_.push_back(std::move(p));
             }
-            ParameterRecord& p = parameters_[pit->second];
+            ParameterRecord& p = parameters_[parameter];
             if (p.last_module == index) {
                 continue;  // registered twice on the same module
             }
@@ -168,7 +182,7 @@ private:
                 p.shared = true;
             }
             p.last_module = index;
-            record.parameters.push_back(pit->second);
+            record.parameters.push_back(parameter);
         }
         modules_.push_back(std::move(record));
         return index;
@@ -192,13 +206,13 @@ private:
         nodes_.push_back(Node{borrow(names().empty), -1, root_module});
         modules_[root_module].nodes.push_back(0);
         std::vector<Frame> stack{Frame{0, view.children, 0}};
-        std::unordered_set<PyObject*> on_path{model};
+        modules_[root_module].on_path = true;
         while (!stack.empty()) {
             Frame& frame = stack.back();
             PyObject* key = nullptr;
             PyObject* child = nullptr;
             if (!PyDict_Next(frame.children, &frame.pos, &key, &child)) {
-                on_path.erase(modules_[nodes_[frame.node].module].object.ptr());
+                modules_[nodes_[frame.node].module].on_path = false;
                 stack.pop_back();
                 continue;
             }
@@ -206,11 +220,11 @@ private:
                 continue;
             }
             // A module inside itself never ends; the public walk reports it.
-            if (!PyUnicode_CheckExact(key) || !torch_.view(child, view) || on_path.count(child) != 0) {
+            if (!PyUnicode_CheckExact(key) || !torch_.view(child, view)) {
                 return false;
             }
             const int module = module_index(child, view);
-            if (module < 0) {
+            if (module < 0 || modules_[module].on_path) {
                 return false;
             }
             const Node& parent = nodes_[frame.node];
@@ -225,7 +239,7 @@ private:
             const int parent_node = frame.node;
             nodes_.push_back(Node{std::move(path), parent_node, module});
             modules_[module].nodes.push_back(node);
-            on_path.insert(child);
+            modules_[module].on_path = true;
             stack.push_back(Frame{node, view.children, 0});  // invalidates `frame`
         }
         return true;
@@ -323,6 +337,8 @@ private:
 
     void emit(std::vector<EntryValues>& out) {
         std::unordered_map<PyTypeObject*, py::object> type_names;
+        PyTypeObject* last_type = nullptr;
+        py::object last_type_name;
         out.reserve(nodes_.size());
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
             const Node& node = nodes_[i];
@@ -334,11 +350,15 @@ private:
             EntryValues v;
             v.id = steal(PyUnicode_Concat(names().dot, node.path.ptr()));
             v.name = node.path;
-            auto found = type_names.find(Py_TYPE(module));
-            if (found == type_names.end()) {
-                found = type_names.emplace(Py_TYPE(module), type_name_of(module)).first;
+            if (Py_TYPE(module) != last_type) {
+                auto found = type_names.find(Py_TYPE(module));
+                if (found == type_names.end()) {
+                    found = type_names.emplace(Py_TYPE(module), type_name_of(module)).first;
+                }
+                last_type = Py_TYPE(module);
+                last_type_name = found->second;
             }
-            v.type_name = found->second;
+            v.type_name = last_type_name;
             v.module = m.object;
             v.depth =
                 steal(PyLong_FromSsize_t(PyUnicode_Count(node.path.ptr(), names().dot, 0, PY_SSIZE_T_MAX)));
@@ -357,8 +377,8 @@ private:
     std::vector<Node> nodes_;
     std::vector<ModuleRecord> modules_;
     std::vector<ParameterRecord> parameters_;
-    std::unordered_map<PyObject*, int> module_index_;
-    std::unordered_map<PyObject*, int> parameter_index_;
+    IdentityMap<int> module_index_;
+    IdentityMap<int> parameter_index_;
     std::vector<std::int64_t> tree_;
     std::vector<std::int64_t> extra_;
     std::vector<int> stamp_;
@@ -414,10 +434,7 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
     std::vector<PyObject*> dicts(count);
     for (std::size_t i = 0; i < count; ++i) {
         const EntryValues& v = values[i];
-        PyObject* entry = PyDict_New();
-        if (entry == nullptr) {
-            throw py::error_already_set();
-        }
+        PyObject* entry = presized_dict(10).release().ptr();
         PyList_SET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i), entry);  // owned by the list
         dicts[i] = entry;
         if (PyDict_SetItem(entry, n.id, v.id.ptr()) < 0 || PyDict_SetItem(entry, n.name, v.name.ptr()) < 0 ||

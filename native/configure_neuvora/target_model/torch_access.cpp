@@ -49,8 +49,13 @@ TorchAccess::TorchAccess() {
 }
 
 const TorchAccess::TypeInfo& TorchAccess::info_for(PyTypeObject* type) {
+    if (type == last_type_) {
+        return *last_info_;
+    }
     auto found = types_.find(type);
     if (found != types_.end()) {
+        last_type_ = type;
+        last_info_ = &found->second;
         return found->second;
     }
     TypeInfo info;
@@ -64,7 +69,9 @@ const TorchAccess::TypeInfo& TorchAccess::info_for(PyTypeObject* type) {
                                _PyType_Lookup(type, n.named_parameters) == named_parameters_ &&
                                _PyType_Lookup(type, n.named_members) == named_members_;
     }
-    return types_.emplace(type, info).first->second;
+    last_type_ = type;
+    last_info_ = &types_.emplace(type, info).first->second;
+    return *last_info_;
 }
 
 bool TorchAccess::view(PyObject* module, View& out) {
@@ -111,14 +118,45 @@ bool TorchAccess::view(PyObject* module, View& out) {
     return true;
 }
 
+PyObject* TorchAccess::own_parameters(PyObject* module) {
+    if (!available_ || !info_for(Py_TYPE(module)).params_standard) {
+        return nullptr;
+    }
+    PyObject* dict = PyObject_GenericGetDict(module, nullptr);
+    if (dict == nullptr) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    py::object holder = py::reinterpret_steal<py::object>(dict);
+    const Names& n = names();
+    if (!PyDict_CheckExact(dict) || PyDict_GetItemWithError(dict, n.named_parameters) != nullptr ||
+        PyDict_GetItemWithError(dict, n.named_members) != nullptr) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    PyObject* parameters = PyDict_GetItemWithError(dict, n.parameters_attr);
+    if (parameters == nullptr || !PyDict_CheckExact(parameters)) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    return parameters;
+}
+
 bool TorchAccess::hashes_by_identity(PyObject* value) {
     PyTypeObject* type = Py_TYPE(value);
-    auto found = value_types_.find(type);
-    if (found != value_types_.end()) {
-        return found->second;
+    if (type == last_value_type_) {
+        return last_value_standard_;
     }
-    const bool standard = available_ && _PyType_Lookup(type, names().hash) == tensor_hash_;
-    value_types_.emplace(type, standard);
+    auto found = value_types_.find(type);
+    bool standard = false;
+    if (found != value_types_.end()) {
+        standard = found->second;
+    } else {
+        standard = available_ && _PyType_Lookup(type, names().hash) == tensor_hash_;
+        value_types_.emplace(type, standard);
+    }
+    last_value_type_ = type;
+    last_value_standard_ = standard;
     return standard;
 }
 

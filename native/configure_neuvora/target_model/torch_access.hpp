@@ -41,6 +41,10 @@ public:
     // the methods or of attribute access); false otherwise.
     bool view(PyObject* module, View& out);
 
+    // The `_parameters` dict when `module.named_parameters(recurse=False)` is
+    // torch's own walk over it; nullptr otherwise. Borrowed.
+    PyObject* own_parameters(PyObject* module);
+
     // True when `value` hashes like a tensor (by identity), so identity sets give
     // the same de-duplication as the interpreter's set of parameters.
     bool hashes_by_identity(PyObject* value);
@@ -62,6 +66,11 @@ private:
     py::object keep_alive_[2];
     std::unordered_map<PyTypeObject*, TypeInfo> types_;
     std::unordered_map<PyTypeObject*, bool> value_types_;
+    // Most models repeat the same few classes back to back.
+    PyTypeObject* last_type_ = nullptr;
+    const TypeInfo* last_info_ = nullptr;
+    PyTypeObject* last_value_type_ = nullptr;
+    bool last_value_standard_ = false;
 };
 
 }  // namespace nvx::target
