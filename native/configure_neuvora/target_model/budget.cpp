@@ -1,0 +1,220 @@
+#include "budget.hpp"
+
+#include <cstdint>
+#include <vector>
+
+#include "common/glue.hpp"
+#include "flat_map.hpp"
+#include "human_count.hpp"
+#include "pyutil.hpp"
+#include "torch_access.hpp"
+
+namespace nvx::target {
+namespace {
+
+bool machine_int(PyObject* value, std::int64_t& out) {
+    if (!PyLong_CheckExact(value)) {
+        return false;
+    }
+    int overflow = 0;
+    const long long x = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (x == -1 && PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+    if (overflow != 0) {
+        return false;
+    }
+    out = x;
+    return true;
+}
+
+bool less_than(PyObject* value, long long bound) {
+    py::object limit = steal(PyLong_FromLongLong(bound));
+    py::object result = steal(PyObject_RichCompare(value, limit.ptr(), Py_LT));
+    return py_truthy(result.ptr());
+}
+
+// `format(x, ".1f")`.
+py::object format_one_decimal(PyObject* x) {
+    py::str spec(".1f");
+    return steal(PyObject_Format(x, spec.ptr()));
+}
+
+// The format for values that are not machine integers, step by step as the
+// interpreter evaluates it.
+py::str human_count_of_object(PyObject* value) {
+    if (less_than(value, 1000)) {
+        return steal(PyObject_Str(value));
+    }
+    double divisor = 1000000000.0;
+    const char* unit = "B";
+    if (less_than(value, 1000000)) {
+        divisor = 1000.0;
+        unit = "K";
+    } else if (less_than(value, 1000000000)) {
+        divisor = 1000000.0;
+        unit = "M";
+    }
+    py::object denominator = steal(PyFloat_FromDouble(divisor));
+    py::object quotient = steal(PyNumber_TrueDivide(value, denominator.ptr()));
+    py::object text = format_one_decimal(quotient.ptr());
+    if (!PyUnicode_Check(text.ptr())) {
+        throw py::type_error("format() did not return text");
+    }
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+    py::str tail(".0");
+    const Py_ssize_t ends = PyUnicode_Tailmatch(text.ptr(), tail.ptr(), 0, length, 1);
+    if (ends < 0) {
+        throw py::error_already_set();
+    }
+    if (ends == 1) {
+        text = steal(PyUnicode_Substring(text.ptr(), 0, length - 2));
+    }
+    return steal(PyUnicode_Concat(text.ptr(), py::str(unit).ptr()));
+}
+
+py::str human_count(const Sum& sum) {
+    if (sum.exact_machine()) {
+        return py::str(format_human_count(sum.machine_value()));
+    }
+    return human_count_of_object(sum.value().ptr());
+}
+
+// Own parameters of one module, as `named_parameters(recurse=False)` yields them.
+class OwnParameters {
+public:
+    explicit OwnParameters(TorchAccess& torch) : torch_(torch) {}
+
+    const std::vector<py::object>& of(PyObject* module) {
+        values_.clear();
+        PyObject* parameters = torch_.own_parameters(module);
+        if (parameters != nullptr && read_dict(parameters)) {
+            return values_;
+        }
+        values_.clear();
+        const Names& n = names();
+        py::object method = steal(PyObject_GetAttr(module, n.named_parameters));
+        py::dict kwargs;
+        kwargs[n.recurse] = py::bool_(false);
+        py::object pairs = steal(PyObject_Call(method.ptr(), py::tuple().ptr(), kwargs.ptr()));
+        py::object iterator = steal(PyObject_GetIter(pairs.ptr()));
+        while (PyObject* item = PyIter_Next(iterator.ptr())) {
+            py::object pair = steal(item);
+            values_.push_back(unpack_pair(pair.ptr()).second);
+        }
+        if (PyErr_Occurred()) {
+            throw py::error_already_set();
+        }
+        return values_;
+    }
+
+private:
+    bool read_dict(PyObject* parameters) {
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(parameters, &pos, &key, &value)) {
+            if (value == Py_None) {
+                continue;
+            }
+            if (!torch_.hashes_by_identity(value)) {
+                return false;
+            }
+            values_.push_back(borrow(value));
+        }
+        return true;
+    }
+
+    TorchAccess& torch_;
+    std::vector<py::object> values_;
+};
+
+// numel() of each distinct parameter, asked once per call.
+struct Count {
+    std::int64_t machine = 0;
+    py::object boxed;  // set when the count is not a machine integer
+};
+
+}  // namespace
+
+py::str format_human_count(const py::object& value) {
+    std::int64_t machine = 0;
+    if (machine_int(value.ptr(), machine)) {
+        return py::str(target::format_human_count(machine));
+    }
+    return human_count_of_object(value.ptr());
+}
+
+py::str build_budget_line(const py::object& entries, const py::object& resolved) {
+    const Names& n = names();
+    TorchAccess torch;
+    OwnParameters own(torch);
+    IdentityMap<int> counted;  // identity -> index into `counts`, as id() is
+    IdentityMap<bool> added_ids;
+    std::vector<Count> counts;
+    std::vector<py::object> alive;  // identities stay unique while the parameters live
+    Sum total;
+    Sum added;
+
+    py::object iterator = steal(PyObject_GetIter(entries.ptr()));
+    while (PyObject* item = PyIter_Next(iterator.ptr())) {
+        py::object entry = steal(item);
+        py::object module = get_item(entry.ptr(), n.module);
+        const std::vector<py::object>& parameters = own.of(module.ptr());
+        for (const py::object& parameter : parameters) {
+            auto [slot, fresh] = counted.insert(parameter.ptr(), static_cast<int>(counts.size()));
+            if (!fresh) {
+                continue;
+            }
+            counts.emplace_back();
+            alive.push_back(parameter);
+            PyObject* stack[] = {parameter.ptr()};
+            py::object size =
+                steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+            Count& count = counts.back();
+            if (!machine_int(size.ptr(), count.machine)) {
+                count.boxed = size;
+            }
+            total.add(size.ptr());
+        }
+        py::object record = get_item(resolved.ptr(), get_item(entry.ptr(), n.id).ptr());
+        if (!py_eq(get_item(record.ptr(), n.eff).ptr(), n.dendrified)) {
+            continue;
+        }
+        for (const py::object& parameter : parameters) {
+            if (!added_ids.insert(parameter.ptr(), true).second) {
+                continue;
+            }
+            const Count& count = counts[*counted.find(parameter.ptr())];
+            if (count.boxed) {
+                added.add(count.boxed.ptr());
+            } else {
+                added.add(count.machine);
+            }
+        }
+    }
+    if (PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+
+    std::string share;
+    if (total.exact_machine() && added.exact_machine()) {
+        share = format_share(added.machine_value(), total.machine_value());
+    } else {
+        py::object total_value = total.value();
+        py::object zero = steal(PyLong_FromLong(0));
+        if (py_eq(total_value.ptr(), zero.ptr())) {
+            share = "0.0";
+        } else {
+            py::object hundred = steal(PyFloat_FromDouble(100.0));
+            py::object scaled = steal(PyNumber_Multiply(hundred.ptr(), added.value().ptr()));
+            py::object ratio = steal(PyNumber_TrueDivide(scaled.ptr(), total_value.ptr()));
+            share = py::cast<std::string>(format_one_decimal(ratio.ptr()));
+        }
+    }
+    const std::string added_text = py::cast<std::string>(human_count(added));
+    const std::string total_text = py::cast<std::string>(human_count(total));
+    return py::str(budget_line(added_text, total_text, share));
+}
+
+}  // namespace nvx::target

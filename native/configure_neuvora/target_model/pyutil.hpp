@@ -1,0 +1,105 @@
+// Small helpers over the interpreter's C interface shared by the target model:
+// owned references, item access with the interpreter's errors, the rule-list
+// calls on the configuration object and an integer sum that stays exact.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <string_view>
+
+namespace nvx::target {
+namespace py = pybind11;
+
+// Takes ownership of a new reference; a null result means a Python error is set.
+inline py::object steal(PyObject* result) {
+    if (result == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(result);
+}
+
+inline py::object borrow(PyObject* value) {
+    return py::reinterpret_borrow<py::object>(value);
+}
+
+// An empty dict with room for `expected` items without resizing.
+py::object presized_dict(Py_ssize_t expected);
+
+// `container[key]` (KeyError and friends exactly as the interpreter raises them).
+py::object get_item(PyObject* container, PyObject* key);
+
+// Interned string constants used as keys and values.
+struct Names {
+    PyObject* id;
+    PyObject* name;
+    PyObject* type_name;
+    PyObject* module;
+    PyObject* depth;
+    PyObject* direct_param_count;
+    PyObject* tree_param_count;
+    PyObject* is_replaced_root;
+    PyObject* replaced_root;
+    PyObject* in_replaced;
+    PyObject* eff;
+    PyObject* source;
+    PyObject* origin_id;
+    PyObject* overridden;
+    PyObject* mode;
+    PyObject* dendrified;
+    PyObject* tracked;
+    PyObject* inherited;
+    PyObject* id_source;  // "id" as a source value (same object as `id`)
+    PyObject* type_source;
+    PyObject* dot;
+    PyObject* empty;
+    PyObject* numel;
+    PyObject* recurse;
+    PyObject* remove_duplicate;
+    PyObject* named_modules;
+    PyObject* named_parameters;
+    PyObject* named_members;
+    PyObject* modules_attr;
+    PyObject* parameters_attr;
+    PyObject* getattribute;
+    PyObject* hash;
+    PyObject* dunder_name;
+};
+const Names& names();
+
+// `a == b`, `a != b` and `value in container` with the interpreter's rules.
+bool py_eq(PyObject* a, PyObject* b);
+bool py_ne(PyObject* a, PyObject* b);
+bool py_contains(PyObject* container, PyObject* value);
+bool py_truthy(PyObject* value);
+
+// Unpacks an item of a `for a, b in ...` loop, raising the interpreter's ValueError.
+std::pair<py::object, py::object> unpack_pair(PyObject* item);
+
+// The rule lists of the configuration object, always read from `GNV.pc` at call time.
+enum class RuleList { IdsToDendrify, IdsToTrack, NamesToDendrify, NamesToTrack };
+py::object fetch_rule_list(RuleList which);
+void store_rule_list(RuleList which, const py::object& values);
+
+// A running `total += value` that stays in machine integers while it can and
+// moves to the interpreter's integers (or whatever `+` gives) when it cannot.
+class Sum {
+public:
+    void add(PyObject* value);
+    void add(std::int64_t value);
+    void add(const Sum& other);
+    bool exact_machine() const { return !slow_; }
+    std::int64_t machine_value() const { return fast_; }
+    py::object value() const;
+
+private:
+    void spill();
+    std::int64_t fast_ = 0;
+    py::object slow_;
+};
+
+// UTF-8 view of a str, or nullopt-like empty when it cannot be encoded (lone
+// surrogates); the view stays valid while the str lives.
+bool utf8_view(PyObject* text, std::string_view& out);
+
+}  // namespace nvx::target
