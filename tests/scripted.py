@@ -16,6 +16,7 @@ import contextlib
 import io
 import os
 import re
+import sys
 import types
 
 CLEAR = "\x1b[2J\x1b[H"
@@ -38,14 +39,19 @@ class ScriptedSession:
         self.keys = list(keys)
         self.events = []
         self.output = ""
+        self._exit_offset = None
         self.interrupt_when_done = interrupt_when_done
         size = os.terminal_size((columns, lines))
         fake_shutil = types.SimpleNamespace(get_terminal_size=lambda fallback=(120, 40): size)
         monkeypatch.setattr(cn, "shutil", fake_shutil)
         monkeypatch.setattr(cn, "require_interactive_session", lambda: self.events.append("guard"), raising=False)
         monkeypatch.setattr(cn, "enter_alternate_screen", lambda: self.events.append("enter"), raising=False)
-        monkeypatch.setattr(cn, "exit_alternate_screen", lambda: self.events.append("exit"), raising=False)
+        monkeypatch.setattr(cn, "exit_alternate_screen", self._exit_alternate_screen, raising=False)
         monkeypatch.setattr(cn, "read_single_key", self._next_key, raising=False)
+
+    def _exit_alternate_screen(self):
+        self.events.append("exit")
+        self._exit_offset = sys.stdout.tell()
 
     def _next_key(self):
         if not self.keys:
@@ -69,8 +75,13 @@ class ScriptedSession:
 
     @property
     def frames(self):
-        """Each screen the session drew (after a clear), styled."""
-        return self.output.split(CLEAR)[1:]
+        """Each screen the session drew (after a clear, before leaving the alternate screen), styled."""
+        return self.output[: self._exit_offset].split(CLEAR)[1:]
+
+    @property
+    def after_exit(self):
+        """What was printed on the normal screen after the session left the alternate screen."""
+        return self.output[self._exit_offset :] if self._exit_offset is not None else ""
 
     @property
     def plain_frames(self):

@@ -1,0 +1,192 @@
+"""Whole scripted sessions on a real model with the real screens: every key of
+the Targets screen, the Run settings screen and the overlays, checked through
+the configuration object, the files written and the frames drawn."""
+
+from __future__ import annotations
+
+import builtins
+import json
+
+import pytest
+import torch
+from torch import nn
+
+from neuvora import globals_neuvora as GNV
+from scripted import BACKSPACE, DOWN, ENTER, ESC, LEFT, PAGE_DOWN, RIGHT, TAB, UP, ScriptedSession
+
+RUN_CONFIG = "nvx_runs/NVX/run_config.json"
+
+
+class Tiny(nn.Module):
+    """Entries: .enc .enc.0 .enc.1 .attn (restructured) .attn.out_proj .head"""
+
+    def __init__(self):
+        super().__init__()
+        self.enc = nn.Sequential(nn.Linear(4, 4), nn.ReLU())
+        self.attn = nn.MultiheadAttention(4, 1)
+        self.head = nn.Linear(4, 2)
+
+
+def run(cn, monkeypatch, keys, **size):
+    session = ScriptedSession(cn, monkeypatch, keys, interrupt_when_done=True, **size)
+    with pytest.raises(SystemExit):
+        session.run(Tiny())
+    return session
+
+
+def selected_row(frame):
+    return next(line for line in frame.splitlines() if line.startswith("> "))
+
+
+@pytest.mark.parametrize(
+    "keys, ids_d, ids_t, names_d, names_t",
+    [
+        (["j", "p"], [".enc.0"], [], [], []),
+        (["j", "p", "p"], [], [], [], []),
+        (["j", "p", "t"], [], [".enc.0"], [], []),
+        (["j", "P"], [], [], ["Linear"], []),
+        (["j", "T", "P"], [], [], ["Linear"], []),
+        (["G", "X", "Y", "H"], [], [], [], []),
+    ],
+)
+def test_rule_keys_edit_the_configuration(cn, monkeypatch, keys, ids_d, ids_t, names_d, names_t):
+    run(cn, monkeypatch, keys)
+    pc = GNV.pc
+    assert (pc.get_module_ids_to_dendrify(), pc.get_module_ids_to_track()) == (ids_d, ids_t)
+    assert (pc.get_module_names_to_dendrify(), pc.get_module_names_to_track()) == (names_d, names_t)
+
+
+def test_clearing_reports_what_was_cleared(cn, monkeypatch):
+    session = run(cn, monkeypatch, ["j", "p", "P", "x", "x", "x"])
+    statuses = [frame.splitlines()[-1].strip() for frame in session.plain_frames[-3:]]
+    assert statuses == ["cleared .enc.0", "cleared the Linear type rule", "nothing to clear on this module"]
+
+
+@pytest.mark.parametrize(
+    "keys, message",
+    [
+        (["j", "j", "j", "p"], ".attn is inside a module that will be restructured \u2014 its id won't exist at "
+         "training time. Use P/T to target by type instead."),
+        (["j", "j", "j", "P"], "Set a mode on this module's children by type, not on the container that will be "
+         "restructured."),
+        (["j", "j", "j", RIGHT, "j", "t"], ".attn.out_proj is inside a module that will be restructured \u2014 "
+         "its id won't exist at training time. Use P/T to target by type instead."),
+        (["j", ENTER], "Overrides are only for dendrified modules. Dendrify this one first (p), or track it if you "
+         "just want it monitored."),
+    ],
+)
+def test_refusals_show_as_status_line(cn, monkeypatch, keys, message):
+    session = run(cn, monkeypatch, keys, columns=200)
+    assert session.plain_frames[-1].splitlines()[-1] == "  " + message
+    assert GNV.pc.get_module_ids_to_dendrify() == [] and GNV.pc.get_module_ids_to_track() == []
+
+
+def test_movement_expansion_and_clamping(cn, monkeypatch):
+    keys = [UP, PAGE_DOWN, RIGHT, "k", RIGHT, PAGE_DOWN, LEFT, "k", "k", LEFT]
+    session = run(cn, monkeypatch, keys)
+    frames = session.plain_frames
+    assert ".enc " in selected_row(frames[1])  # up at the top stays
+    assert ".head" in selected_row(frames[2])  # page down stops at the last visible row
+    assert frames[3] == frames[2]  # right on a module that is not restructured: nothing
+    assert ".attn.out_proj" in frames[5] and "[\u2190 collapse]" in frames[5]
+    assert ".head" in selected_row(frames[6]) and frames[7] == frames[6]  # left off a root: nothing
+    assert ".attn " in selected_row(frames[9])
+    assert "[\u2192 expand]" in frames[10] and ".attn.out_proj" not in frames[10]
+
+
+def test_status_message_cleared_by_next_screen_key(cn, monkeypatch):
+    session = run(cn, monkeypatch, ["x", "j"])
+    assert session.plain_frames[-2].splitlines()[-1] == "  nothing to clear on this module"
+    assert "nothing to clear" not in session.plain_frames[-1]
+
+
+def test_overlays_from_targets(cn, monkeypatch):
+    session = run(cn, monkeypatch, ["y", "x", "y", "h", "?", "h", ESC, "?", "q", "?", "q", "n"])
+    frames = session.plain_frames
+    assert "Targets" in frames[1] and frames[1] == frames[2]  # "x" does nothing in the type rules
+    assert frames[3] == frames[0]
+    assert "Targets legend" in frames[4] and frames[5] == frames[4]  # "?" ignored there
+    assert frames[6] == frames[7] == frames[0]
+    assert "Keys" in frames[8] and frames[9] == frames[8]  # "q" ignored in help
+    assert "Quit without configuring?" in frames[11]
+    assert frames[12] == frames[0]
+
+
+def test_quit_yes_cancels(cn, monkeypatch):
+    session = ScriptedSession(cn, monkeypatch, ["q", "Y"])
+    with pytest.raises(SystemExit) as exited:
+        session.run(Tiny())
+    assert exited.value.code == 0
+    assert session.output.endswith("to skip this screen.\n")
+
+
+def read_run_config():
+    with open(RUN_CONFIG) as handle:
+        return json.load(handle)
+
+
+def test_override_edit_then_save_for_this_run(cn, monkeypatch):
+    keys = ["j", "j", "j", "j", "p", ENTER, ENTER, "9", ENTER, DOWN, DOWN, DOWN, ENTER, "s", DOWN, DOWN, UP, DOWN, ENTER]
+    session = ScriptedSession(cn, monkeypatch, keys)
+    # .head is dendrified by id; unset modules remain (.enc.0), so the save overlay has two options.
+    assert session.run(Tiny()) is None
+    saved = read_run_config()
+    assert saved["module_settings"] == {".head": {"dendrite_count": 49, "use_skip_weights": False}}
+    assert saved["module_ids_to_dendrify"] == [".head"]
+    assert GNV.pc.get_configuration_confirmed() is True
+    assert GNV.pc.get_dendrite_count() == 4  # overrides never touch run-wide values
+
+
+def test_save_as_default_asks_then_writes_both_files(cn, monkeypatch):
+    monkeypatch.setattr(builtins, "input", lambda prompt="": "cfg/my.json")
+    keys = ["j", "P", "j", "j", "j", "j", ENTER, "j", "j", ENTER, "s", DOWN, ENTER]
+    session = ScriptedSession(cn, monkeypatch, keys)
+    GNV.pc.set_module_names_to_track(["ReLU", "Sequential", "Embedding", "MultiheadAttention"])
+    session.run(Tiny())
+    assert GNV.pc.__dict__["_config_file"] == "cfg/my.json"
+    for path in (RUN_CONFIG, "cfg/my.json"):
+        with open(path) as handle:
+            document = json.load(handle)
+        # Type scope: the head is dendrified through the Linear type rule; relu cycles to sigmoid's successor.
+        assert document["module_settings"] == {"Linear": {"nvx_forward_function": "relu"}}
+
+
+def test_run_settings_keys(cn, monkeypatch):
+    pc = GNV.pc
+    keys = [TAB, ENTER, "j", ENTER, "9", ENTER]  # expand Dendrites; count editor
+    keys += ["j", ENTER]  # nvx_forward_function: cycles
+    keys += ["j", ENTER, BACKSPACE, "5", ENTER]  # learning rate 0.001 -> 0.005
+    keys += ["j", ENTER]  # use_skip_weights (the divider is skipped): toggles
+    keys += ["j", "j", ENTER, RIGHT, RIGHT, RIGHT, ENTER, "6", "4", ENTER, RIGHT, RIGHT, ENTER]  # list: append 64, save
+    run(cn, monkeypatch, keys)
+    assert pc.get_dendrite_count() == 49
+    assert pc.get_nvx_forward_function() is torch.relu
+    assert pc.get_dendrite_learning_rate() == 0.005
+    assert pc.get_use_skip_weights() is False
+    assert pc.get_candidate_widths() == [8, 16, 32, 64]
+
+
+def test_run_settings_text_and_invalid_values(cn, monkeypatch):
+    keys = [TAB, "j", ENTER, "j", ENTER]  # expand Switching; cycle switch_mode
+    keys += ["j", ENTER, "x", ENTER]  # improvement_threshold gets an invalid value
+    session = run(cn, monkeypatch, keys + ["j", "j", ENTER, "j", ENTER])  # expand Run; save_name is text
+    assert GNV.pc.get_switch_mode() == GNV.pc.DOING_FIXED_SWITCH
+    frames = session.plain_frames
+    assert any("Invalid value for improvement_threshold: could not convert string to float: '0.0001x'" in f
+               for f in frames)
+    assert frames[-1].splitlines()[-1] == "  save_name cannot be edited from this screen."
+
+
+def test_describe_and_left_jump(cn, monkeypatch):
+    session = run(cn, monkeypatch, [TAB, ENTER, "j", "h", "h", "h", LEFT])
+    frames = session.plain_frames
+    assert "dendrite_count \u2014 Dendrites added to each dendrified module per cycle." in frames[4]
+    assert "dendrite_count \u2014" not in frames[5]
+    assert "\u25b8 Dendrites" in frames[-1] and selected_row(frames[-1]).startswith("> \u25b8 Dendrites")
+
+
+def test_editor_draws_alone_and_escape_drops(cn, monkeypatch):
+    session = run(cn, monkeypatch, [TAB, ENTER, "j", ENTER, "1", ESC])
+    frames = session.plain_frames
+    assert frames[4].startswith("  Edit dendrite_count") and "Targets" not in frames[4]
+    assert GNV.pc.get_dendrite_count() == 4
