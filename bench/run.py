@@ -92,6 +92,7 @@ class Driver:
         self.keys = list(keys)
         self.stamps = []
         self.output = io.StringIO()
+        self.exit_offset = None
 
     def read_single_key(self):
         self.stamps.append(time.perf_counter())
@@ -105,7 +106,8 @@ class Driver:
                                                         "exit_alternate_screen", "require_interactive_session")}
         cn.shutil = types.SimpleNamespace(get_terminal_size=lambda fallback=(120, 40): size)
         cn.read_single_key = self.read_single_key
-        cn.enter_alternate_screen = cn.exit_alternate_screen = cn.require_interactive_session = lambda: None
+        cn.enter_alternate_screen = cn.require_interactive_session = lambda: None
+        cn.exit_alternate_screen = lambda: setattr(self, "exit_offset", self.output.tell())
         try:
             with contextlib.redirect_stdout(self.output), contextlib.suppress(SystemExit):
                 cn.set_dendrification_targets(model)
@@ -118,7 +120,8 @@ class Driver:
         return gaps[skip:]
 
     def frames(self):
-        return [frame.rstrip("\n") for frame in self.output.getvalue().split(CLEAR)[1:]]
+        drawn = self.output.getvalue()[: self.exit_offset]
+        return [frame.rstrip("\n") for frame in drawn.split(CLEAR)[1:]]
 
 
 def median_ms(values):
