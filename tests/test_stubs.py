@@ -150,7 +150,8 @@ def resolve(node: ast.expr, stub: Stub, module) -> Any:
         return getattr(resolve(node.value, stub, module), node.attr)
     assert isinstance(node, ast.Name), ast.dump(node)
     if node.id in stub.type_only:
-        return stub.type_only[node.id]
+        declared = stub.type_only[node.id]
+        return Any if isinstance(declared, ast.Assign) else declared  # a TypeVar stands for anything
     if node.id in stub.classes:
         return getattr(module, node.id)
     if node.id in stub.imported:
