@@ -17,6 +17,7 @@ struct FunctionSpec {
     std::vector<Param> params;
     Py_ssize_t required = 0;  // number of leading parameters without a default
     Body body;
+    VariadicBody variadic;
     PyMethodDef method{};
 };
 
@@ -40,12 +41,10 @@ void set_python_error_from_current_exception() {
     }
 }
 
-Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) {
+Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const auto count = static_cast<Py_ssize_t>(spec.params.size());
     if (nargs > count) {
-        raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at most", count,
-                        nargs);
+        raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at most", count, nargs);
     }
     Args bound(spec.params.size());
     for (Py_ssize_t i = 0; i < nargs; ++i) {
@@ -68,8 +67,7 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
                 throw py::error_already_set();
             }
             if (bound[slot]) {
-                PyErr_Format(PyExc_TypeError,
-                             "%.200s() got multiple values for keyword argument '%U'",
+                PyErr_Format(PyExc_TypeError, "%.200s() got multiple values for keyword argument '%U'",
                              spec.name.c_str(), key);
                 throw py::error_already_set();
             }
@@ -82,8 +80,8 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
         }
         const Param& param = spec.params[i];
         if (!param.has_default) {
-            raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at least",
-                            spec.required, i);
+            raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at least", spec.required,
+                            i);
         }
         bound[i] = param.fallback;
     }
@@ -105,6 +103,90 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     }
 }
 
+// Binds `(params..., *args, **kwargs)`: leading parameters by position or keyword,
+// the surplus positionals into a tuple, the other keywords into a new dict.
+PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    auto* spec = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
+    if (spec == nullptr) {
+        return nullptr;
+    }
+    try {
+        const auto count = static_cast<Py_ssize_t>(spec->params.size());
+        const Py_ssize_t leading = nargs < count ? nargs : count;
+        Args bound(spec->params.size());
+        for (Py_ssize_t i = 0; i < leading; ++i) {
+            bound[i] = py::reinterpret_borrow<py::object>(args[i]);
+        }
+        py::tuple rest(static_cast<size_t>(nargs - leading));
+        for (Py_ssize_t i = leading; i < nargs; ++i) {
+            PyTuple_SET_ITEM(rest.ptr(), i - leading, Py_NewRef(args[i]));
+        }
+        py::dict kwargs;
+        const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            Py_ssize_t slot = -1;
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                if (PyUnicode_CompareWithASCIIString(key, spec->params[i].name) == 0) {
+                    slot = i;
+                    break;
+                }
+            }
+            if (slot < 0) {
+                if (PyDict_SetItem(kwargs.ptr(), key, args[nargs + k]) < 0) {
+                    throw py::error_already_set();
+                }
+                continue;
+            }
+            if (bound[slot]) {
+                PyErr_Format(PyExc_TypeError, "%.200s() got multiple values for keyword argument '%U'",
+                             spec->name.c_str(), key);
+                throw py::error_already_set();
+            }
+            bound[slot] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+        }
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            if (bound[i]) {
+                continue;
+            }
+            const Param& param = spec->params[i];
+            if (!param.has_default) {
+                raise_arg_count(spec->name.c_str(), "at least", spec->required, i);
+            }
+            bound[i] = param.fallback;
+        }
+        py::object result = spec->variadic(bound, rest, kwargs);
+        return result.release().ptr();
+    } catch (...) {
+        set_python_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+using FastEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+py::object build_function(FunctionSpec* spec, const char* doc, FastEntry entry) {
+    spec->required = 0;
+    while (spec->required < static_cast<Py_ssize_t>(spec->params.size()) &&
+           !spec->params[spec->required].has_default) {
+        ++spec->required;
+    }
+    spec->method.ml_name = spec->name.c_str();
+    spec->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+    spec->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    spec->method.ml_doc = doc;
+
+    py::capsule holder(spec, [](PyObject* capsule) {
+        delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(capsule, nullptr));
+    });
+    py::str owner(g_module_name);
+    PyObject* fn = PyCFunction_NewEx(&spec->method, holder.ptr(), owner.ptr());
+    if (fn == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(fn);
+}
+
 }  // namespace
 
 void bind_module_namespace(const py::module_& module) {
@@ -113,9 +195,13 @@ void bind_module_namespace(const py::module_& module) {
     g_module_name = py::cast<std::string>(module.attr("__name__"));
 }
 
-py::dict module_namespace() { return py::reinterpret_borrow<py::dict>(g_module_dict); }
+py::dict module_namespace() {
+    return py::reinterpret_borrow<py::dict>(g_module_dict);
+}
 
-const std::string& module_name() { return g_module_name; }
+const std::string& module_name() {
+    return g_module_name;
+}
 
 py::object global(const char* name) {
     PyObject* found = PyDict_GetItemString(g_module_dict, name);  // borrowed
@@ -141,35 +227,27 @@ py::object make_function(const char* name, std::vector<Param> params, const char
     spec->name = name;
     spec->params = std::move(params);
     spec->body = std::move(body);
-    spec->required = 0;
-    while (spec->required < static_cast<Py_ssize_t>(spec->params.size()) &&
-           !spec->params[spec->required].has_default) {
-        ++spec->required;
-    }
-    spec->method.ml_name = spec->name.c_str();
-    spec->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&trampoline));
-    spec->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    spec->method.ml_doc = doc;
-
-    py::capsule holder(spec, [](PyObject* capsule) {
-        delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(capsule, nullptr));
-    });
-    py::str owner(g_module_name);
-    PyObject* fn = PyCFunction_NewEx(&spec->method, holder.ptr(), owner.ptr());
-    if (fn == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(fn);
+    return build_function(spec, doc, &trampoline);
 }
 
-void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected,
-                     Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 name, qualifier, expected, expected == 1 ? "" : "s", given);
+py::object make_variadic_function(const char* name, std::vector<Param> params, const char* doc,
+                                  VariadicBody body) {
+    auto* spec = new FunctionSpec();
+    spec->name = name;
+    spec->params = std::move(params);
+    spec->variadic = std::move(body);
+    return build_function(spec, doc, &variadic_trampoline);
+}
+
+void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", name,
+                 qualifier, expected, expected == 1 ? "" : "s", given);
     throw py::error_already_set();
 }
 
-py::str to_str(const py::handle& value) { return py::str(value); }
+py::str to_str(const py::handle& value) {
+    return py::str(value);
+}
 
 bool truthy(const py::handle& value) {
     const int result = PyObject_IsTrue(value.ptr());
@@ -187,14 +265,24 @@ bool equals(const py::handle& a, const py::handle& b) {
     return result != 0;
 }
 
-bool is_bool(const py::handle& value) { return PyBool_Check(value.ptr()); }
+bool is_bool(const py::handle& value) {
+    return PyBool_Check(value.ptr());
+}
 bool is_int(const py::handle& value) {
     return PyLong_Check(value.ptr()) && !PyBool_Check(value.ptr());
 }
-bool is_float(const py::handle& value) { return PyFloat_Check(value.ptr()); }
-bool is_list(const py::handle& value) { return PyList_Check(value.ptr()); }
-bool is_dict(const py::handle& value) { return PyDict_Check(value.ptr()); }
-bool is_str(const py::handle& value) { return PyUnicode_Check(value.ptr()); }
+bool is_float(const py::handle& value) {
+    return PyFloat_Check(value.ptr());
+}
+bool is_list(const py::handle& value) {
+    return PyList_Check(value.ptr());
+}
+bool is_dict(const py::handle& value) {
+    return PyDict_Check(value.ptr());
+}
+bool is_str(const py::handle& value) {
+    return PyUnicode_Check(value.ptr());
+}
 
 std::u32string to_u32(const py::handle& str) {
     PyObject* obj = str.ptr();
@@ -212,8 +300,8 @@ std::u32string to_u32(const py::handle& str) {
 }
 
 py::str from_u32(const std::u32string& text) {
-    PyObject* obj = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(),
-                                              static_cast<Py_ssize_t>(text.size()));
+    PyObject* obj =
+        PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
     if (obj == nullptr) {
         throw py::error_already_set();
     }
