@@ -41,10 +41,12 @@ void set_python_error_from_current_exception() {
     }
 }
 
-Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) {
     const auto count = static_cast<Py_ssize_t>(spec.params.size());
     if (nargs > count) {
-        raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at most", count, nargs);
+        raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at most", count,
+                        nargs);
     }
     Args bound(spec.params.size());
     for (Py_ssize_t i = 0; i < nargs; ++i) {
@@ -67,7 +69,8 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
                 throw py::error_already_set();
             }
             if (bound[slot]) {
-                PyErr_Format(PyExc_TypeError, "%.200s() got multiple values for keyword argument '%U'",
+                PyErr_Format(PyExc_TypeError,
+                             "%.200s() got multiple values for keyword argument '%U'",
                              spec.name.c_str(), key);
                 throw py::error_already_set();
             }
@@ -80,8 +83,8 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
         }
         const Param& param = spec.params[i];
         if (!param.has_default) {
-            raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at least", spec.required,
-                            i);
+            raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at least",
+                            spec.required, i);
         }
         bound[i] = param.fallback;
     }
@@ -105,7 +108,8 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 
 // Binds `(params..., *args, **kwargs)`: leading parameters by position or keyword,
 // the surplus positionals into a tuple, the other keywords into a new dict.
-PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
     auto* spec = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
     if (spec == nullptr) {
         return nullptr;
@@ -139,7 +143,8 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
                 continue;
             }
             if (bound[slot]) {
-                PyErr_Format(PyExc_TypeError, "%.200s() got multiple values for keyword argument '%U'",
+                PyErr_Format(PyExc_TypeError,
+                             "%.200s() got multiple values for keyword argument '%U'",
                              spec->name.c_str(), key);
                 throw py::error_already_set();
             }
@@ -195,13 +200,9 @@ void bind_module_namespace(const py::module_& module) {
     g_module_name = py::cast<std::string>(module.attr("__name__"));
 }
 
-py::dict module_namespace() {
-    return py::reinterpret_borrow<py::dict>(g_module_dict);
-}
+py::dict module_namespace() { return py::reinterpret_borrow<py::dict>(g_module_dict); }
 
-const std::string& module_name() {
-    return g_module_name;
-}
+const std::string& module_name() { return g_module_name; }
 
 py::object global(const char* name) {
     PyObject* found = PyDict_GetItemString(g_module_dict, name);  // borrowed
@@ -239,15 +240,14 @@ py::object make_variadic_function(const char* name, std::vector<Param> params, c
     return build_function(spec, doc, &variadic_trampoline);
 }
 
-void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected, Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", name,
-                 qualifier, expected, expected == 1 ? "" : "s", given);
+void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected,
+                     Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 name, qualifier, expected, expected == 1 ? "" : "s", given);
     throw py::error_already_set();
 }
 
-py::str to_str(const py::handle& value) {
-    return py::str(value);
-}
+py::str to_str(const py::handle& value) { return py::str(value); }
 
 bool truthy(const py::handle& value) {
     const int result = PyObject_IsTrue(value.ptr());
@@ -265,24 +265,14 @@ bool equals(const py::handle& a, const py::handle& b) {
     return result != 0;
 }
 
-bool is_bool(const py::handle& value) {
-    return PyBool_Check(value.ptr());
-}
+bool is_bool(const py::handle& value) { return PyBool_Check(value.ptr()); }
 bool is_int(const py::handle& value) {
     return PyLong_Check(value.ptr()) && !PyBool_Check(value.ptr());
 }
-bool is_float(const py::handle& value) {
-    return PyFloat_Check(value.ptr());
-}
-bool is_list(const py::handle& value) {
-    return PyList_Check(value.ptr());
-}
-bool is_dict(const py::handle& value) {
-    return PyDict_Check(value.ptr());
-}
-bool is_str(const py::handle& value) {
-    return PyUnicode_Check(value.ptr());
-}
+bool is_float(const py::handle& value) { return PyFloat_Check(value.ptr()); }
+bool is_list(const py::handle& value) { return PyList_Check(value.ptr()); }
+bool is_dict(const py::handle& value) { return PyDict_Check(value.ptr()); }
+bool is_str(const py::handle& value) { return PyUnicode_Check(value.ptr()); }
 
 std::u32string to_u32(const py::handle& str) {
     PyObject* obj = str.ptr();
@@ -300,8 +290,8 @@ std::u32string to_u32(const py::handle& str) {
 }
 
 py::str from_u32(const std::u32string& text) {
-    PyObject* obj =
-        PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
+    PyObject* obj = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(),
+                                              static_cast<Py_ssize_t>(text.size()));
     if (obj == nullptr) {
         throw py::error_already_set();
     }
