@@ -5,7 +5,7 @@
 
 #include "common/glue.hpp"
 #include "pycall.hpp"
-#include "worker_failures.hpp"
+#include "threaded_calls.hpp"
 
 namespace nvx::clean {
 namespace {
@@ -185,14 +185,10 @@ py::object process_and_forward(Args& a, py::tuple& args, py::dict& kwargs) {
     }
     py::handle index = PyTuple_GET_ITEM(args.ptr(), 0);
     py::handle outputs = PyTuple_GET_ITEM(args.ptr(), 1);
-    try {
+    run_slot_work(outputs, slot_order(index), [&] {
         py::object inputs = steal_or_throw(PyTuple_GetSlice(args.ptr(), 2, PY_SSIZE_T_MAX));
         run_dendrite(a[0], index, outputs, inputs, kwargs);
-    } catch (py::error_already_set& error) {
-        if (!record_worker_failure(outputs, slot_order(index), error)) {
-            throw;
-        }
-    }
+    });
     return py::none();
 }
 
@@ -206,7 +202,7 @@ py::object process_and_pre(Args& a, py::tuple& args, py::dict& kwargs) {
     const Names& n = names();
     py::handle self = a[0];
     py::handle outputs = PyTuple_GET_ITEM(args.ptr(), 0);
-    try {
+    run_slot_work(outputs, std::numeric_limits<Py_ssize_t>::max(), [&] {
         py::object inputs = steal_or_throw(PyTuple_GetSlice(args.ptr(), 1, PY_SSIZE_T_MAX));
         py::object layers = get_attr(self, n.layer_array);
         py::object main_forward = get_attr(get_index(layers, -1), n.forward);
@@ -220,11 +216,7 @@ py::object process_and_pre(Args& a, py::tuple& args, py::dict& kwargs) {
             throw py::error_already_set();
         }
         set_index(outputs, count - 1, out);
-    } catch (py::error_already_set& error) {
-        if (!record_worker_failure(outputs, std::numeric_limits<Py_ssize_t>::max(), error)) {
-            throw;
-        }
-    }
+    });
     return py::none();
 }
 
@@ -236,7 +228,7 @@ py::object process_and_pre(Args& a, py::tuple& args, py::dict& kwargs) {
 // started in index order, then joined in the same order.
 void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tuple& args, py::dict& kwargs) {
     const Names& n = names();
-    WorkerFailureScope failures(outputs);
+    ThreadedCall waiting_call(outputs);
     py::object thread_class = global("Thread");
     py::object dendrite_target = get_attr(self, n.process_and_forward);
     py::object main_target = get_attr(self, n.process_and_pre);
@@ -282,7 +274,7 @@ void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tup
     for (auto& thread : threads) {
         steal_or_throw(PyObject_CallMethodNoArgs(thread.ptr(), n.join));
     }
-    failures.raise_recorded();
+    waiting_call.raise_recorded();
 }
 
 py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
