@@ -18,6 +18,8 @@ PYBIND11_MODULE(clean_neuvora, m) {
     m.attr("Thread") = py::module_::import("threading").attr("Thread");
     m.attr("doing_threading") = false;
 
+    py::object nn = m.attr("nn");
+    nvx::clean::init_module_lookup(nn.attr("Module"), nn.attr("ModuleList"), nn.attr("ParameterList"));
     py::object wrapper = nvx::clean::create_wrapper_class(m.attr("nn").attr("Module"));
     m.attr("NVXModulePyThread") = wrapper;
     m.attr("ModuleType") = wrapper;

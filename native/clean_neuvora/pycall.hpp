@@ -35,10 +35,19 @@ struct Names {
     PyObject* detach;
     PyObject* register_buffer;
     PyObject* thread_kwnames;  // ("target", "args", "kwargs")
+    PyObject* parameters_;     // "_parameters"
+    PyObject* buffers_;        // "_buffers"
+    PyObject* modules_;        // "_modules"
 };
 
 const Names& names();
 void init_names();
+
+// Remembers the torch classes and functions that the member fast paths below
+// must recognise (the objects themselves, so a replacement made later is not
+// mistaken for them).
+void init_module_lookup(py::handle module_class, py::handle module_list_class,
+                        py::handle parameter_list_class);
 
 // Raises the pending Python error when `result` is null; otherwise owns it.
 inline py::object steal_or_throw(PyObject* result) {
@@ -56,6 +65,19 @@ inline py::object get_attr(py::handle obj, PyObject* name) {
 // `obj.name` when present; a null object when reading it raises AttributeError
 // (what `hasattr` reports as absent). Other errors propagate.
 py::object get_attr_if_present(py::handle obj, PyObject* name);
+
+// `module.name` for a torch module, resolved as torch resolves it (class data
+// descriptors, the instance dict, class attributes, then the module's
+// parameters, buffers and submodules) without the interpreted fallback.
+py::object module_attr(py::handle module, PyObject* name);
+
+// module_attr, or a null object when the module has no such member.
+py::object module_attr_if_present(py::handle module, PyObject* name);
+
+// `container[index]` and `len(container)`, served from the module's registry
+// for an exact ModuleList or ParameterList (as their own methods do).
+py::object container_item(py::handle container, Py_ssize_t index);
+Py_ssize_t container_len(py::handle container);
 
 // `obj[index]` and `obj[index] = value` with an integer index.
 py::object get_index(py::handle obj, Py_ssize_t index);

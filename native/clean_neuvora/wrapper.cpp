@@ -154,7 +154,7 @@ void initialise(Args& a) {
 void run_dendrite(py::handle self, py::handle index, py::handle outputs, py::handle inputs,
                   py::dict& options) {
     const Names& n = names();
-    py::object processors = get_attr(self, n.processor_array);
+    py::object processors = module_attr(self, n.processor_array);
     py::object processor = steal_or_throw(PyObject_GetItem(processors.ptr(), index.ptr()));
     const bool processed = !processor.is_none();
 
@@ -168,8 +168,19 @@ void run_dendrite(py::handle self, py::handle index, py::handle outputs, py::han
     }
     py::object keywords = as_keywords(call_options);
 
-    py::object layers = get_attr(self, n.layer_array);
-    py::object layer = steal_or_throw(PyObject_GetItem(layers.ptr(), index.ptr()));
+    py::object layers = module_attr(self, n.layer_array);
+    py::object layer;
+    if (PyLong_CheckExact(index.ptr())) {
+        const Py_ssize_t at = PyLong_AsSsize_t(index.ptr());
+        if (at == -1 && PyErr_Occurred() != nullptr) {
+            PyErr_Clear();
+        } else {
+            layer = container_item(layers, at);
+        }
+    }
+    if (!layer) {
+        layer = steal_or_throw(PyObject_GetItem(layers.ptr(), index.ptr()));
+    }
     py::object out = call(layer, {}, call_inputs, keywords);
     if (processed) {
         out = steal_or_throw(PyObject_CallMethodOneArg(processor.ptr(), n.post, out.ptr()));
@@ -204,17 +215,14 @@ py::object process_and_pre(Args& a, py::tuple& args, py::dict& kwargs) {
     py::handle outputs = PyTuple_GET_ITEM(args.ptr(), 0);
     run_slot_work(outputs, std::numeric_limits<Py_ssize_t>::max(), [&] {
         py::object inputs = steal_or_throw(PyTuple_GetSlice(args.ptr(), 1, PY_SSIZE_T_MAX));
-        py::object layers = get_attr(self, n.layer_array);
-        py::object main_forward = get_attr(get_index(layers, -1), n.forward);
+        py::object layers = module_attr(self, n.layer_array);
+        py::object main_forward = get_attr(container_item(layers, -1), n.forward);
         py::object out = call(main_forward, {}, inputs, kwargs);
-        py::object processor = get_index(get_attr(self, n.processor_array), -1);
+        py::object processor = get_index(module_attr(self, n.processor_array), -1);
         if (!processor.is_none()) {
             out = steal_or_throw(PyObject_CallMethodOneArg(processor.ptr(), n.pre, out.ptr()));
         }
-        const Py_ssize_t count = PyObject_Size(layers.ptr());
-        if (count < 0) {
-            throw py::error_already_set();
-        }
+        const Py_ssize_t count = container_len(layers);
         set_index(outputs, count - 1, out);
     });
     return py::none();
@@ -282,11 +290,8 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
     py::handle self = a[0];
     const bool threaded = truthy(global("doing_threading"));
 
-    py::object layers = get_attr(self, n.layer_array);
-    const Py_ssize_t count = PyObject_Size(layers.ptr());
-    if (count < 0) {
-        throw py::error_already_set();
-    }
+    py::object layers = module_attr(self, n.layer_array);
+    const Py_ssize_t count = container_len(layers);
     py::object outputs = steal_or_throw(PyList_New(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyList_SET_ITEM(outputs.ptr(), i, Py_NewRef(Py_None));
@@ -308,9 +313,9 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
     py::object skip;
     py::object view_shape;
     if (count > 1) {
-        skip = get_attr_if_present(self, n.skip_weights);
+        skip = module_attr_if_present(self, n.skip_weights);
         if (skip) {
-            py::object view_tuple = get_attr(self, n.view_tuple);
+            py::object view_tuple = module_attr(self, n.view_tuple);
             view_shape = steal_or_throw(PyObject_CallMethodNoArgs(view_tuple.ptr(), n.tolist));
         }
     }
@@ -319,7 +324,7 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
     for (Py_ssize_t out_index = 0; out_index < count; ++out_index) {
         current = get_index(outputs, out_index);
         if (skip && out_index > 0) {
-            py::object weights = get_index(skip, out_index - 1);
+            py::object weights = container_item(skip, out_index - 1);
             for (Py_ssize_t in_index = 0; in_index < out_index; ++in_index) {
                 py::object row_key = steal_or_throw(
                     PyTuple_Pack(2, steal_or_throw(PyLong_FromSsize_t(in_index)).ptr(), full_slice.ptr()));
@@ -341,7 +346,7 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
         set_index(outputs, out_index, current);
     }
 
-    py::object processor = get_index(get_attr(self, n.processor_array), -1);
+    py::object processor = get_index(module_attr(self, n.processor_array), -1);
     if (!processor.is_none()) {
         current = steal_or_throw(PyObject_CallMethodOneArg(processor.ptr(), n.post, current.ptr()));
     }
