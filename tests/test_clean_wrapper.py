@@ -415,3 +415,35 @@ def test_workers_run_under_the_callers_autograd_mode(clean, threading_on, contex
     assert out.requires_grad == (context is torch.enable_grad)
     assert out.is_inference() == (context is torch.inference_mode)
     assert torch.is_grad_enabled()
+
+
+class CountingList(nn.ModuleList):
+    def __init__(self, modules):
+        super().__init__(modules)
+        self.reads = 0
+
+    def __getitem__(self, index):
+        self.reads += 1
+        return super().__getitem__(index)
+
+
+def test_container_and_member_overrides_are_honoured(clean):
+    layer = make_layer(3, processors=True)
+    counting = CountingList(list(layer.layer_array))
+    layer.layer_array = counting
+    wrapper = clean.make_module(layer)
+    x = torch.randn(2, 5)
+    assert torch.allclose(wrapper(x), expected_output(layer, (x,), {}), atol=1e-6)
+    assert counting.reads >= 3
+
+    class Subclass(clean.NVXModulePyThread):
+        @property
+        def processor_array(self):
+            return [None, None, OutputProcessor(post_scale=0.0)]
+
+        @processor_array.setter
+        def processor_array(self, value):
+            pass
+
+    zeroed = Subclass(make_layer(3))
+    assert torch.equal(zeroed(x), torch.zeros(2, 5))
