@@ -12,6 +12,7 @@ namespace {
 struct Modes {
     bool inference = false;
     bool grad = true;
+    py::object threads;  // torch.get_num_threads()
 };
 
 struct Waiting {
@@ -28,10 +29,21 @@ std::unordered_map<PyObject*, Waiting>& waiting() {
 
 Modes current_modes() {
     py::object torch = global("torch");
-    return Modes{truthy(torch.attr("is_inference_mode_enabled")()), truthy(torch.attr("is_grad_enabled")())};
+    return Modes{truthy(torch.attr("is_inference_mode_enabled")()), truthy(torch.attr("is_grad_enabled")()),
+                 torch.attr("get_num_threads")()};
 }
 
-// A context manager that switches this thread to `wanted`, or a null object
+// The intra-op thread count is kept per thread for the math libraries: a new
+// thread would otherwise start its own pool of the default size on its first
+// matrix product (costly, and oversubscribing when the caller asked for fewer).
+void adopt_thread_count(const py::object& wanted) {
+    py::object torch = global("torch");
+    if (!nvx::equals(torch.attr("get_num_threads")(), wanted)) {
+        torch.attr("set_num_threads")(wanted);
+    }
+}
+
+// A context manager that switches this thread's autograd modes to `wanted`, or a null object
 // when the thread already runs under it.
 py::object mode_switch(const Modes& wanted) {
     const Modes here = current_modes();
@@ -89,6 +101,7 @@ void run_slot_work(py::handle outputs, Py_ssize_t slot, const std::function<void
     py::object modes;
     bool entered = false;
     try {
+        adopt_thread_count(caller.threads);
         modes = mode_switch(caller);
         if (modes) {
             modes.attr("__enter__")();
