@@ -448,28 +448,3 @@ def test_container_and_member_overrides_are_honoured(clean):
     zeroed = Subclass(make_layer(3))
     assert torch.equal(zeroed(x), torch.zeros(2, 5))
 
-
-class Observing(nn.Linear):
-    def __init__(self, seen):
-        super().__init__(5, 5)
-        self.seen = seen
-
-    def forward(self, x):
-        self.seen.append((threading.current_thread(), torch.get_num_threads()))
-        return super().forward(x)
-
-
-def test_workers_use_the_callers_intra_op_thread_count(clean, threading_on):
-    seen = []
-    layer = NVXLayer(Observing(seen), [Observing(seen)])
-    wrapper = clean.make_module(layer)
-    threading_on(True)
-    previous = torch.get_num_threads()
-    wanted = 1 if previous != 1 else 2
-    torch.set_num_threads(wanted)
-    try:
-        wrapper(torch.ones(2, 5))
-    finally:
-        torch.set_num_threads(previous)
-    assert len(seen) == 2
-    assert all(thread is not threading.main_thread() and count == wanted for thread, count in seen)
