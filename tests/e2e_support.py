@@ -6,12 +6,11 @@ left in its working directory.
 
 ``SESSION`` is the child program: it builds the demo model, prints the terminal
 settings (``stty -g``) before the session, runs the configurator and prints the
-settings again on the way out, together with how the session ended. Options come
-in through environment variables so one program serves every test:
+settings again on the way out, together with how the session ended (lines
+``@@tag value``). One option comes in through the environment:
 
 - ``E2E_RAISE_AFTER=N``: ``GNV.pc.get_module_ids_to_dendrify`` raises
   ``RuntimeError("getter broke")`` from its N-th call on.
-- ``E2E_CONFIG_FILE=path``: a configuration file is set before the session.
 
 ``WRAPPED`` runs ``SESSION`` as a grandchild on the same terminal and reports
 the grandchild's exit status and the terminal settings after it ended, which is
@@ -55,8 +54,6 @@ SESSION = textwrap.dedent(
     from neuvora.configure_neuvora import set_dendrification_targets
     from neuvora.demo import build_demo_model
 
-    if os.environ.get("E2E_CONFIG_FILE"):
-        GNV.pc.set_config_file(os.environ["E2E_CONFIG_FILE"])
     raise_after = int(os.environ.get("E2E_RAISE_AFTER", "0"))
     if raise_after:
         original = type(GNV.pc).get_module_ids_to_dendrify
