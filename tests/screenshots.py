@@ -37,7 +37,9 @@ BLOCK = re.compile(r"(<!-- screen:(?P<name>[\w-]+) -->\n)(?P<body>.*?)(<!-- /scr
 def _frame(session: PtySession, *keys: str) -> str:
     for key in keys:
         session.send_key(key)
-    session.settle(0.2)
+    # The whole frame is drawn once the next key is awaited.
+    session.wait_for_key_read(need_output=bool(keys))
+    session.settle(0.05)
     lines = session.screen_lines()
     while lines and not lines[-1]:
         lines.pop()

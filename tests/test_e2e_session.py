@@ -33,7 +33,8 @@ RUN_HINT = "→ expand · ← collapse   Enter edit   h describe   ↑↓/jk mov
 def shown(s, key):
     """Sends a key and returns the screen rows once the redraw is complete."""
     s.send_key(key)
-    s.settle(0.05)
+    s.wait_for_key_read()  # the whole frame is drawn once the next key is awaited
+    s.settle(0.02)
     lines = s.screen_lines()
     while lines and not lines[-1]:
         lines.pop()

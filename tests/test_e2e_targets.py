@@ -57,7 +57,8 @@ def selected_id(s) -> str:
 
 def frame_after(s, key):
     s.send_key(key)
-    s.settle(0.05)
+    s.wait_for_key_read()  # the whole frame is drawn once the next key is awaited
+    s.settle(0.02)
     lines = s.screen_lines()
     while lines and not lines[-1]:
         lines.pop()
@@ -68,6 +69,8 @@ def test_targets_screen_scrolls_marks_and_refuses(tmp_path):
     ids = demo_visible_ids()
     with session(tmp_path, code=DEMO, rows=24, columns=80) as s:
         s.expect_text(TARGET_KEYS_HINT)
+        s.wait_for_key_read()
+        s.settle(0.02)
         lines = s.screen_lines()
         assert lines[0].startswith(TAB_BAR) and "[Tab] switch panel    ? help" in lines[0]
         assert lines[2] == "  dendrify = add dendrites   ·   track = not dendrified"
