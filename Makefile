@@ -4,7 +4,7 @@ VENV   := .venv
 PY     := $(VENV)/bin/python
 DEPS   := $(VENV)/.deps-installed
 
-.PHONY: build test demo bench fuzz format clean
+.PHONY: build test demo bench fuzz format clean screenshots
 
 $(DEPS): requirements-dev.txt
 	test -x $(PY) || $(PYTHON) -m venv --system-site-packages $(VENV)
@@ -24,6 +24,10 @@ test: build
 demo: build
 	mkdir -p demo-run
 	cd demo-run && ../$(PY) -m neuvora.demo
+
+# Recaptures the plain-text screens in README.md from a real session on the demo.
+screenshots: build
+	$(PY) tests/screenshots.py --write README.md
 
 bench: build
 	$(PY) bench/run.py

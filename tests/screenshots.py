@@ -1,0 +1,126 @@
+"""Plain-text screenshots of the configurator for the README.
+
+Drives the demo model (``neuvora.demo``) in a pseudo-terminal of 100x30 and
+captures each screen as the terminal shows it, colours left out:
+
+    python tests/screenshots.py                    # print every screen
+    python tests/screenshots.py --write README.md  # rewrite the README's screen blocks
+    python tests/screenshots.py --check README.md  # exit status 1 when a block is stale
+
+A README block is a fenced ``text`` block between ``<!-- screen:NAME -->`` and
+``<!-- /screen -->``; ``--write`` replaces what lies between the two markers and
+leaves everything else as it is. ``make screenshots`` runs ``--write``.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from ptyharness import PtySession  # noqa: E402
+
+ROWS, COLUMNS = 30, 100
+ENTER, ESC, TAB, RIGHT, PAGE_UP = "\r", "\x1b", "\t", "\x1b[C", "\x1b[5~"
+DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main())"
+
+# Screen names in README order.
+SCREENS = ("targets", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit")
+
+BLOCK = re.compile(r"(<!-- screen:(?P<name>[\w-]+) -->\n)(?P<body>.*?)(<!-- /screen -->)", re.DOTALL)
+
+
+def _frame(session: PtySession, *keys: str) -> str:
+    for key in keys:
+        session.send_key(key)
+    # The whole frame is drawn once the next key is awaited.
+    session.wait_for_key_read(need_output=bool(keys))
+    session.settle(0.05)
+    lines = session.screen_lines()
+    while lines and not lines[-1]:
+        lines.pop()
+    return "\n".join(lines)
+
+
+def capture(timeout: float = 60.0) -> dict:
+    """Every screen of a scripted demo session, by name, as plain text."""
+    shots = {}
+    with tempfile.TemporaryDirectory() as cwd:
+        with PtySession(DEMO, rows=ROWS, columns=COLUMNS, cwd=cwd, timeout=timeout) as s:
+            s.expect_text("p/t dendrify")
+            # .embed by id, every Linear dendrified and every LayerNorm tracked by type.
+            _frame(s, "p", *["j"] * 3, "T", *["j"] * 4, "P", PAGE_UP)
+            shots["targets"] = _frame(s)
+            shots["typerules"] = _frame(s, "y")
+            shots["legend"] = _frame(s, "y", "h")
+            shots["help"] = _frame(s, "h", "?")
+            shots["run"] = _frame(s, "?", TAB, RIGHT, "j", "j", "h")
+            shots["editor"] = _frame(s, "h", "k", ENTER)
+            shots["overrides"] = _frame(s, ESC, TAB, ENTER)
+            shots["save"] = _frame(s, ESC, "s")
+            shots["quit"] = _frame(s, ESC, "q")
+            s.send_key("y")
+            if s.expect_exit() != 0:
+                raise RuntimeError("the demo did not end with status 0\n" + s.describe())
+    return shots
+
+
+def readme_blocks(text: str) -> dict:
+    """The screens held in a README text, by name, as plain text."""
+    blocks = {}
+    for match in BLOCK.finditer(text):
+        body = match.group("body")
+        fenced = re.fullmatch(r"```text\n(.*?)\n?```\n", body, re.DOTALL)
+        blocks[match.group("name")] = fenced.group(1) if fenced else None
+    return blocks
+
+
+def rewrite_readme(text: str, shots: dict) -> str:
+    """The README text with every known screen block replaced by its capture."""
+
+    def replace(match):
+        name = match.group("name")
+        if name not in shots:
+            return match.group(0)
+        return f"{match.group(1)}```text\n{shots[name]}\n```\n{match.group(4)}"
+
+    return BLOCK.sub(replace, text)
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    group = parser.add_mutually_exclusive_group()
+    group.add_argument("--write", metavar="README", help="rewrite the screen blocks of this file")
+    group.add_argument("--check", metavar="README", help="fail when a screen block of this file is stale")
+    args = parser.parse_args(argv)
+    shots = capture()
+    if args.write or args.check:
+        path = args.write or args.check
+        with open(path, encoding="utf-8") as handle:
+            text = handle.read()
+        missing = [name for name in SCREENS if name not in readme_blocks(text)]
+        if missing:
+            print(f"{path}: no block for {', '.join(missing)}", file=sys.stderr)
+            return 1
+        updated = rewrite_readme(text, shots)
+        if args.check:
+            stale = [n for n in SCREENS if readme_blocks(text)[n] != shots[n]]
+            if stale:
+                print(f"{path}: stale screens: {', '.join(stale)} (run make screenshots)", file=sys.stderr)
+                return 1
+            return 0
+        if updated != text:
+            with open(path, "w", encoding="utf-8") as handle:
+                handle.write(updated)
+        return 0
+    for name in SCREENS:
+        print(f"--- {name}\n{shots[name]}\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
