@@ -50,7 +50,7 @@ void Session::handle_targets_key(const py::object& key) {
     } else if (is(key, "x")) {
         status_message_ = py::str(call_global("clear_module_mode", entry));
     } else if (test("is_enter_key", key)) {
-        py::tuple outcome = call_global("get_override_scope_for_entry", entry, resolved_);
+        py::tuple outcome = call_global("get_override_scope_for_entry", entry, resolved());
         if (outcome[0].is_none()) {
             status_message_ = py::str(outcome[1]);
         } else {

@@ -80,6 +80,8 @@ py::str human_count(const Sum& sum) {
     return human_count_of_object(sum.value().ptr());
 }
 
+}  // namespace
+
 // Own parameters of one module, as `named_parameters(recurse=False)` yields them.
 class OwnParameters {
 public:
@@ -129,13 +131,6 @@ private:
     std::vector<py::object> values_;
 };
 
-// numel() of each distinct parameter, asked once per call.
-struct Count {
-    std::int64_t machine = 0;
-    py::object boxed;  // set when the count is not a machine integer
-};
-
-}  // namespace
 
 py::str format_human_count(const py::object& value) {
     std::int64_t machine = 0;
@@ -145,76 +140,84 @@ py::str format_human_count(const py::object& value) {
     return human_count_of_object(value.ptr());
 }
 
-py::str build_budget_line(const py::object& entries, const py::object& resolved) {
-    const Names& n = names();
-    TorchAccess torch;
-    OwnParameters own(torch);
-    IdentityMap<int> counted;  // identity -> index into `counts`, as id() is
-    IdentityMap<bool> added_ids;
-    std::vector<Count> counts;
-    std::vector<py::object> alive;  // identities stay unique while the parameters live
-    Sum total;
-    Sum added;
+BudgetWalk::BudgetWalk() : torch_(std::make_unique<TorchAccess>()), own_(std::make_unique<OwnParameters>(*torch_)) {}
 
-    py::object iterator = steal(PyObject_GetIter(entries.ptr()));
-    while (PyObject* item = PyIter_Next(iterator.ptr())) {
-        py::object entry = steal(item);
-        py::object module = get_item(entry.ptr(), n.module);
-        const std::vector<py::object>& parameters = own.of(module.ptr());
-        for (const py::object& parameter : parameters) {
-            auto [slot, fresh] = counted.insert(parameter.ptr(), static_cast<int>(counts.size()));
-            if (!fresh) {
-                continue;
-            }
-            counts.emplace_back();
-            alive.push_back(parameter);
-            PyObject* stack[] = {parameter.ptr()};
-            py::object size =
-                steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-            Count& count = counts.back();
-            if (!machine_int(size.ptr(), count.machine)) {
-                count.boxed = size;
-            }
-            total.add(size.ptr());
-        }
-        py::object record = get_item(resolved.ptr(), get_item(entry.ptr(), n.id).ptr());
-        if (!py_eq(get_item(record.ptr(), n.eff).ptr(), n.dendrified)) {
+BudgetWalk::~BudgetWalk() = default;
+
+const std::vector<py::object>& BudgetWalk::count_total(PyObject* module) {
+    const Names& n = names();
+    const std::vector<py::object>& parameters = own_->of(module);
+    for (const py::object& parameter : parameters) {
+        auto [slot, fresh] = counted_.insert(parameter.ptr(), static_cast<int>(counts_.size()));
+        if (!fresh) {
             continue;
         }
-        for (const py::object& parameter : parameters) {
-            if (!added_ids.insert(parameter.ptr(), true).second) {
-                continue;
-            }
-            const Count& count = counts[*counted.find(parameter.ptr())];
-            if (count.boxed) {
-                added.add(count.boxed.ptr());
-            } else {
-                added.add(count.machine);
-            }
+        counts_.emplace_back();
+        alive_.push_back(parameter);
+        PyObject* stack[] = {parameter.ptr()};
+        py::object size =
+            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        Count& count = counts_.back();
+        if (!machine_int(size.ptr(), count.machine)) {
+            count.boxed = size;
+        }
+        total_.add(size.ptr());
+    }
+    return parameters;
+}
+
+void BudgetWalk::count_added(const std::vector<py::object>& parameters) {
+    for (const py::object& parameter : parameters) {
+        if (!added_ids_.insert(parameter.ptr(), true).second) {
+            continue;
+        }
+        const Count& count = counts_[*counted_.find(parameter.ptr())];
+        if (count.boxed) {
+            added_.add(count.boxed.ptr());
+        } else {
+            added_.add(count.machine);
         }
     }
-    if (PyErr_Occurred()) {
-        throw py::error_already_set();
-    }
+}
 
+py::str BudgetWalk::line() const {
     std::string share;
-    if (total.exact_machine() && added.exact_machine()) {
-        share = format_share(added.machine_value(), total.machine_value());
+    if (total_.exact_machine() && added_.exact_machine()) {
+        share = format_share(added_.machine_value(), total_.machine_value());
     } else {
-        py::object total_value = total.value();
+        py::object total_value = total_.value();
         py::object zero = steal(PyLong_FromLong(0));
         if (py_eq(total_value.ptr(), zero.ptr())) {
             share = "0.0";
         } else {
             py::object hundred = steal(PyFloat_FromDouble(100.0));
-            py::object scaled = steal(PyNumber_Multiply(hundred.ptr(), added.value().ptr()));
+            py::object scaled = steal(PyNumber_Multiply(hundred.ptr(), added_.value().ptr()));
             py::object ratio = steal(PyNumber_TrueDivide(scaled.ptr(), total_value.ptr()));
             share = py::cast<std::string>(format_one_decimal(ratio.ptr()));
         }
     }
-    const std::string added_text = py::cast<std::string>(human_count(added));
-    const std::string total_text = py::cast<std::string>(human_count(total));
+    const std::string added_text = py::cast<std::string>(human_count(added_));
+    const std::string total_text = py::cast<std::string>(human_count(total_));
     return py::str(budget_line(added_text, total_text, share));
+}
+
+py::str build_budget_line(const py::object& entries, const py::object& resolved) {
+    const Names& n = names();
+    BudgetWalk walk;
+    py::object iterator = steal(PyObject_GetIter(entries.ptr()));
+    while (PyObject* item = PyIter_Next(iterator.ptr())) {
+        py::object entry = steal(item);
+        py::object module = get_item(entry.ptr(), n.module);
+        const std::vector<py::object>& parameters = walk.count_total(module.ptr());
+        py::object record = get_item(resolved.ptr(), get_item(entry.ptr(), n.id).ptr());
+        if (py_eq(get_item(record.ptr(), n.eff).ptr(), n.dendrified)) {
+            walk.count_added(parameters);
+        }
+    }
+    if (PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+    return walk.line();
 }
 
 }  // namespace nvx::target

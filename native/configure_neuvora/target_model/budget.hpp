@@ -4,11 +4,52 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "flat_map.hpp"
+#include "pyutil.hpp"
+
 namespace nvx::target {
 namespace py = pybind11;
 
 // `format_human_count(value)`.
 py::str format_human_count(const py::object& value);
+
+class TorchAccess;
+class OwnParameters;
+
+// The two sums of the budget line over a walk of the entries in order: every
+// module's own parameters count once toward the model total, and those of the
+// dendrified modules once toward the added count (identity sets, as `id()`).
+class BudgetWalk {
+public:
+    BudgetWalk();
+    ~BudgetWalk();
+    // Counts the module's own parameters toward the total; returns them (valid
+    // until the next call).
+    const std::vector<py::object>& count_total(PyObject* module);
+    // Counts parameters returned by count_total toward the added sum.
+    void count_added(const std::vector<py::object>& parameters);
+    // The finished line.
+    py::str line() const;
+
+private:
+    // numel() of each distinct parameter, asked once per walk.
+    struct Count {
+        std::int64_t machine = 0;
+        py::object boxed;  // set when the count is not a machine integer
+    };
+    std::unique_ptr<TorchAccess> torch_;
+    std::unique_ptr<OwnParameters> own_;
+    IdentityMap<int> counted_;  // identity -> index into `counts_`
+    IdentityMap<bool> added_ids_;
+    std::vector<Count> counts_;
+    std::vector<py::object> alive_;  // identities stay unique while the parameters live
+    Sum total_;
+    Sum added_;
+};
 
 // `build_budget_line(entries, resolved)`.
 py::str build_budget_line(const py::object& entries, const py::object& resolved);
