@@ -49,7 +49,7 @@ void Session::pass() {
     call_global("normalize_selection_conflicts");
     resolved_ = py::object();
     resolved_natively_ = false;
-    const target::EntryTable* entry_table = table();
+    target::EntryTable* entry_table = table();
     if (entry_table != nullptr && is_original("resolve_entry_modes") && entry_table->resolve(resolution_)) {
         resolved_natively_ = true;
     } else {
@@ -181,12 +181,12 @@ py::object Session::resolved() {
     return resolved_;
 }
 
-const target::EntryTable* Session::table() const {
+target::EntryTable* Session::table() const {
     return table_ && table_->describes(entries_) ? table_.get() : nullptr;
 }
 
 bool Session::render_targets_natively(py::str& screen_text) {
-    const target::EntryTable* entry_table = table();
+    target::EntryTable* entry_table = table();
     if (!resolved_natively_ || entry_table == nullptr) return false;
     for (const char* name : {"render_targets_lines", "compose_scrolling_screen", "unset_module_entries",
                              "type_rule_entries", "build_budget_line", "format_human_count"}) {

@@ -56,7 +56,7 @@ private:
     // pass resolved natively.
     py::object resolved();
     // The entry table when it describes the session's entries.
-    const target::EntryTable* table() const;
+    target::EntryTable* table() const;
     // The Targets screen drawn from the entry table; false when a function it
     // stands for has been replaced (the caller then goes through the module).
     bool render_targets_natively(py::str& screen_text);

@@ -180,26 +180,66 @@ void BudgetWalk::count_added(const std::vector<py::object>& parameters) {
     }
 }
 
-py::str BudgetWalk::line() const {
+py::str budget_text(const Sum& total, const Sum& added) {
     std::string share;
-    if (total_.exact_machine() && added_.exact_machine()) {
-        share = format_share(added_.machine_value(), total_.machine_value());
+    if (total.exact_machine() && added.exact_machine()) {
+        share = format_share(added.machine_value(), total.machine_value());
     } else {
-        py::object total_value = total_.value();
+        py::object total_value = total.value();
         py::object zero = steal(PyLong_FromLong(0));
         if (py_eq(total_value.ptr(), zero.ptr())) {
             share = "0.0";
         } else {
             py::object hundred = steal(PyFloat_FromDouble(100.0));
-            py::object scaled = steal(PyNumber_Multiply(hundred.ptr(), added_.value().ptr()));
+            py::object scaled = steal(PyNumber_Multiply(hundred.ptr(), added.value().ptr()));
             py::object ratio = steal(PyNumber_TrueDivide(scaled.ptr(), total_value.ptr()));
             share = py::cast<std::string>(format_one_decimal(ratio.ptr()));
         }
     }
-    const std::string added_text = py::cast<std::string>(human_count(added_));
-    const std::string total_text = py::cast<std::string>(human_count(total_));
+    const std::string added_text = py::cast<std::string>(human_count(added));
+    const std::string total_text = py::cast<std::string>(human_count(total));
     return py::str(budget_line(added_text, total_text, share));
 }
+
+py::str BudgetWalk::line() const {
+    return budget_text(total_, added_);
+}
+
+ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
+    const Names& n = names();
+    TorchAccess torch;
+    OwnParameters own(torch);
+    IdentityMap<int> index_of(modules.size());
+    offsets_.reserve(modules.size() + 1);
+    offsets_.push_back(0);
+    std::vector<int> last_module;  // per parameter: the last module that listed it
+    for (std::size_t m = 0; m < modules.size(); ++m) {
+        for (const py::object& parameter : own.of(modules[m])) {
+            auto [slot, fresh] = index_of.insert(parameter.ptr(), static_cast<int>(counts_.size()));
+            const int p = *slot;
+            if (fresh) {
+                PyObject* stack[] = {parameter.ptr()};
+                py::object size = steal(
+                    PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+                Count count;
+                if (!machine_int(size.ptr(), count.machine)) {
+                    count.boxed = size;
+                }
+                counts_.push_back(std::move(count));
+                alive_.push_back(parameter);
+                last_module.push_back(-1);
+                total_.add(size.ptr());
+            }
+            if (last_module[static_cast<std::size_t>(p)] == static_cast<int>(m)) continue;
+            last_module[static_cast<std::size_t>(p)] = static_cast<int>(m);
+            members_.push_back(p);
+        }
+        offsets_.push_back(members_.size());
+    }
+    seen_.assign(counts_.size(), 0);
+}
+
+ParameterTable::~ParameterTable() = default;
 
 py::str build_budget_line(const py::object& entries, const py::object& resolved) {
     const Names& n = names();

@@ -274,6 +274,7 @@ py::object EntryTable::record(const Resolution& resolution, std::size_t index) c
 }
 
 py::object EntryTable::records(const Resolution& resolution) const {
+    GcPause pause;
     py::object result = presized_dict(static_cast<Py_ssize_t>(rows_.size()));
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         set_item(result.ptr(), rows_[i].id.ptr(), record(resolution, i).ptr());
@@ -324,15 +325,14 @@ std::size_t EntryTable::children_of(std::size_t index) const {
     return root != nullptr ? root_children_[static_cast<std::size_t>(*root)] : 0;
 }
 
-py::str EntryTable::budget_line(const Resolution& resolution) const {
-    BudgetWalk walk;
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        const std::vector<py::object>& parameters = walk.count_total(rows_[i].module.ptr());
-        if (resolution.eff[i] == Mode::Dendrified) {
-            walk.count_added(parameters);
-        }
+py::str EntryTable::budget_line(const Resolution& resolution) {
+    if (!parameters_) {
+        std::vector<PyObject*> modules;
+        modules.reserve(rows_.size());
+        for (const Row& row : rows_) modules.push_back(row.module.ptr());
+        parameters_ = std::make_unique<ParameterTable>(modules);
     }
-    return walk.line();
+    return parameters_->line([&](std::size_t index) { return resolution.eff[index] == Mode::Dendrified; });
 }
 
 }  // namespace nvx::target

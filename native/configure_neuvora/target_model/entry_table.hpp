@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "budget.hpp"
 #include "flat_map.hpp"
 
 namespace nvx::target {
@@ -82,8 +83,9 @@ public:
     // Entries whose "replaced_root" equals the id of entry `index`.
     std::size_t children_of(std::size_t index) const;
 
-    // `build_budget_line(entries, resolved)`.
-    py::str budget_line(const Resolution& resolution) const;
+    // `build_budget_line(entries, resolved)`. The modules' parameters are read
+    // at the first call: the session's model does not change while it runs.
+    py::str budget_line(const Resolution& resolution);
 
 private:
     py::object entries_;
@@ -97,6 +99,7 @@ private:
     TextMap<int> by_id_;
     std::vector<int> same_id_next_;
     TextMap<int> type_by_name_;
+    std::unique_ptr<ParameterTable> parameters_;
 };
 
 }  // namespace nvx::target

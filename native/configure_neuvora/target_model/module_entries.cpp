@@ -482,6 +482,7 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
 }  // namespace
 
 py::object get_module_entries(const py::object& model) {
+    GcPause pause;
     std::vector<EntryValues> values;
     TorchAccess torch;
     bool direct = false;
