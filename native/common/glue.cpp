@@ -17,6 +17,7 @@ struct FunctionSpec {
     std::vector<Param> params;
     Py_ssize_t required = 0;  // number of leading parameters without a default
     Body body;
+    VariadicBody variadic;
     PyMethodDef method{};
 };
 
@@ -100,6 +101,92 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     }
 }
 
+// Binds `(params..., *args, **kwargs)`: leading parameters by position or keyword,
+// the surplus positionals into a tuple, the other keywords into a new dict.
+PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    auto* spec = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
+    if (spec == nullptr) {
+        return nullptr;
+    }
+    try {
+        const auto count = static_cast<Py_ssize_t>(spec->params.size());
+        const Py_ssize_t leading = nargs < count ? nargs : count;
+        Args bound(spec->params.size());
+        for (Py_ssize_t i = 0; i < leading; ++i) {
+            bound[i] = py::reinterpret_borrow<py::object>(args[i]);
+        }
+        py::tuple rest(static_cast<size_t>(nargs - leading));
+        for (Py_ssize_t i = leading; i < nargs; ++i) {
+            PyTuple_SET_ITEM(rest.ptr(), i - leading, Py_NewRef(args[i]));
+        }
+        py::dict kwargs;
+        const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            Py_ssize_t slot = -1;
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                if (PyUnicode_CompareWithASCIIString(key, spec->params[i].name) == 0) {
+                    slot = i;
+                    break;
+                }
+            }
+            if (slot < 0) {
+                if (PyDict_SetItem(kwargs.ptr(), key, args[nargs + k]) < 0) {
+                    throw py::error_already_set();
+                }
+                continue;
+            }
+            if (bound[slot]) {
+                PyErr_Format(PyExc_TypeError,
+                             "%.200s() got multiple values for keyword argument '%U'",
+                             spec->name.c_str(), key);
+                throw py::error_already_set();
+            }
+            bound[slot] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+        }
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            if (bound[i]) {
+                continue;
+            }
+            const Param& param = spec->params[i];
+            if (!param.has_default) {
+                raise_arg_count(spec->name.c_str(), "at least", spec->required, i);
+            }
+            bound[i] = param.fallback;
+        }
+        py::object result = spec->variadic(bound, rest, kwargs);
+        return result.release().ptr();
+    } catch (...) {
+        set_python_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+using FastEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+py::object build_function(FunctionSpec* spec, const char* doc, FastEntry entry) {
+    spec->required = 0;
+    while (spec->required < static_cast<Py_ssize_t>(spec->params.size()) &&
+           !spec->params[spec->required].has_default) {
+        ++spec->required;
+    }
+    spec->method.ml_name = spec->name.c_str();
+    spec->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+    spec->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    spec->method.ml_doc = doc;
+
+    py::capsule holder(spec, [](PyObject* capsule) {
+        delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(capsule, nullptr));
+    });
+    py::str owner(g_module_name);
+    PyObject* fn = PyCFunction_NewEx(&spec->method, holder.ptr(), owner.ptr());
+    if (fn == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(fn);
+}
+
 }  // namespace
 
 void bind_module_namespace(const py::module_& module) {
@@ -140,25 +227,16 @@ py::object make_function(const char* name, std::vector<Param> params, const char
     spec->name = name;
     spec->params = std::move(params);
     spec->body = std::move(body);
-    spec->required = 0;
-    while (spec->required < static_cast<Py_ssize_t>(spec->params.size()) &&
-           !spec->params[spec->required].has_default) {
-        ++spec->required;
-    }
-    spec->method.ml_name = spec->name.c_str();
-    spec->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&trampoline));
-    spec->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    spec->method.ml_doc = doc;
+    return build_function(spec, doc, &trampoline);
+}
 
-    py::capsule holder(spec, [](PyObject* capsule) {
-        delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(capsule, nullptr));
-    });
-    py::str owner(g_module_name);
-    PyObject* fn = PyCFunction_NewEx(&spec->method, holder.ptr(), owner.ptr());
-    if (fn == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(fn);
+py::object make_variadic_function(const char* name, std::vector<Param> params, const char* doc,
+                                  VariadicBody body) {
+    auto* spec = new FunctionSpec();
+    spec->name = name;
+    spec->params = std::move(params);
+    spec->variadic = std::move(body);
+    return build_function(spec, doc, &variadic_trampoline);
 }
 
 void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected, Py_ssize_t given) {

@@ -69,6 +69,16 @@ using Body = std::function<py::object(Args&)>;
 // Builds a builtin function object named `name` (doc may be nullptr: no docstring).
 py::object make_function(const char* name, std::vector<Param> params, const char* doc, Body body);
 
+// The body of a variadic function: the bound leading parameters, then the
+// surplus positional arguments and the keyword arguments naming no parameter.
+using VariadicBody = std::function<py::object(Args&, py::tuple&, py::dict&)>;
+
+// Builds a builtin function object taking `params` followed by `*args, **kwargs`;
+// a method `(self, *args, **kwargs)` has params {"self"}. Missing leading
+// parameters raise "name() takes at least N positional argument(s) (M given)".
+py::object make_variadic_function(const char* name, std::vector<Param> params, const char* doc,
+                                  VariadicBody body);
+
 // Wraps any callable taking `Args&` into a Body returning a Python object.
 template <typename F>
 Body to_body(F&& fn) {

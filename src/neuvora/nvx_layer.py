@@ -2,7 +2,13 @@
 
 An ``NVXLayer`` holds dendrite sub-layers and a main sub-layer in
 ``layer_array`` (the main one last), optional processors with ``pre``/``post``,
-skip weights that feed earlier outputs into later ones, and three buffers.
+skip weights that feed earlier outputs into later ones, and three buffers
+(``node_index``, ``num_cycles``, ``view_tuple``).
+
+A dendrite's processor prepares the layer inputs (``pre(*args, **kwargs)``
+returns the pair ``(args, kwargs)``) and adjusts the dendrite output (``post``);
+the main layer's processor is applied to the main output (``pre(out)``) and to
+the layer's final output (``post(out)``).
 """
 
 from __future__ import annotations
@@ -14,7 +20,7 @@ from neuvora import globals_neuvora as GNV
 
 
 class IdentityProcessor:
-    """A processor whose ``pre`` passes inputs through and ``post`` scales outputs."""
+    """A dendrite processor whose ``pre`` passes inputs through and ``post`` scales outputs."""
 
     def __init__(self, scale=1.0):
         self.scale = scale
@@ -24,6 +30,20 @@ class IdentityProcessor:
 
     def post(self, out):
         return out * self.scale
+
+
+class OutputProcessor:
+    """A main-layer processor: ``pre`` and ``post`` scale the output they are given."""
+
+    def __init__(self, pre_scale=1.0, post_scale=1.0):
+        self.pre_scale = pre_scale
+        self.post_scale = post_scale
+
+    def pre(self, out):
+        return out * self.pre_scale
+
+    def post(self, out):
+        return out * self.post_scale
 
 
 class NVXLayer(nn.Module):

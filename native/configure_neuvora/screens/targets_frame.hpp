@@ -29,8 +29,8 @@ py::list targets_footer_lines(const py::object& budget_line);
 // expanded_replaced)` for the rows at `visible` (table positions), one line at a time.
 class TargetsBody {
 public:
-    TargetsBody(const target::EntryTable& table, const target::Resolution& resolution, std::vector<int> visible,
-                Py_ssize_t selected, py::object expanded_replaced);
+    TargetsBody(const target::EntryTable& table, const target::Resolution& resolution,
+                std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced);
     ~TargetsBody();
     TargetsBody(const TargetsBody&) = delete;
     TargetsBody& operator=(const TargetsBody&) = delete;

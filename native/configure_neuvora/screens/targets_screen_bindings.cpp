@@ -237,7 +237,8 @@ public:
 
     // Appends the lines of `entry` to `rows`; `record_of(id)` gives its record.
     template <typename RecordOf>
-    void paint(py::handle entry, bool selected, const RecordOf& record_of, std::vector<std::u32string>& rows) {
+    void paint(py::handle entry, bool selected, const RecordOf& record_of,
+               std::vector<std::u32string>& rows) {
         const Names& n = names();
         assign_indent(indent_, item(entry, n.depth));
         py::object entry_id = item(entry, n.id);
@@ -429,8 +430,9 @@ const std::u32string& TargetsBody::line(long long index) {
         painting_ = static_cast<std::size_t>(visible_[pos]);
         std::vector<std::u32string> rows;
         const target::EntryTable::Row& row = table_.row(painting_);
-        painter_->painter.paint(row.entry, static_cast<Py_ssize_t>(pos) == selected_,
-                                [&](const py::object&) { return table_.record(resolution_, painting_); }, rows);
+        painter_->painter.paint(
+            row.entry, static_cast<Py_ssize_t>(pos) == selected_,
+            [&](const py::object&) { return table_.record(resolution_, painting_); }, rows);
         found = rendered_.emplace(pos, std::move(rows)).first;
     }
     return found->second[static_cast<std::size_t>(index - line_of(pos))];

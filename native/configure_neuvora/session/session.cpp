@@ -240,8 +240,9 @@ bool Session::render_targets_natively(py::str& screen_text) {
     };
     if (all_text(header) && all_text(footer)) {
         auto [text, start] = compose_lazy_screen(
-            header, body.line_count(), [&](long long index) -> const std::u32string& { return body.line(index); },
-            footer, py::cast<long long>(target_window_start_), focus);
+            header, body.line_count(),
+            [&](long long index) -> const std::u32string& { return body.line(index); }, footer,
+            py::cast<long long>(target_window_start_), focus);
         target_window_start_ = py::int_(start);
         screen_text = text;
         return true;

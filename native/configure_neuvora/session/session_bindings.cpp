@@ -92,9 +92,9 @@ bool is_original(const char* name) {
 void register_session(py::module_& m) {
     // Every name the session may compute natively instead of calling it; all are
     // registered before this point.
-    for (const char* name : {"resolve_entry_modes", "render_targets_lines", "compose_scrolling_screen",
-                             "unset_module_entries", "type_rule_entries", "build_budget_line",
-                             "format_human_count"}) {
+    for (const char* name :
+         {"resolve_entry_modes", "render_targets_lines", "compose_scrolling_screen", "unset_module_entries",
+          "type_rule_entries", "build_budget_line", "format_human_count"}) {
         originals().functions.emplace_back(name, py::object(m.attr(name)).release().ptr());
     }
     def(m, "set_dendrification_targets", {"model"}, kEntryDoc,

@@ -17,9 +17,6 @@ namespace py = pybind11;
 // `format_human_count(value)`.
 py::str format_human_count(const py::object& value);
 
-class TorchAccess;
-class OwnParameters;
-
 // The budget line for the two sums.
 py::str budget_text(const Sum& total, const Sum& added);
 
@@ -44,7 +41,7 @@ public:
                 const int p = members_[k];
                 if (seen_[static_cast<std::size_t>(p)] == stamp_) continue;
                 seen_[static_cast<std::size_t>(p)] = stamp_;
-                const Count& count = counts_[static_cast<std::size_t>(p)];
+                const ParameterCount& count = counts_[static_cast<std::size_t>(p)];
                 if (count.boxed) {
                     added.add(count.boxed.ptr());
                 } else {
@@ -56,48 +53,17 @@ public:
     }
 
 private:
-    struct Count {
+    struct ParameterCount {
         std::int64_t machine = 0;
         py::object boxed;  // set when the count is not a machine integer
     };
     std::vector<std::size_t> offsets_;  // module m owns members_[offsets_[m] .. offsets_[m + 1])
     std::vector<int> members_;          // indices into counts_
-    std::vector<Count> counts_;
+    std::vector<ParameterCount> counts_;
     std::vector<py::object> alive_;  // the parameters: identities stay unique while they live
     std::vector<unsigned> seen_;
     unsigned stamp_ = 0;
     Sum total_;
-};
-
-// The two sums of the budget line over a walk of the entries in order: every
-// module's own parameters count once toward the model total, and those of the
-// dendrified modules once toward the added count (identity sets, as `id()`).
-class BudgetWalk {
-public:
-    BudgetWalk();
-    ~BudgetWalk();
-    // Counts the module's own parameters toward the total; returns them (valid
-    // until the next call).
-    const std::vector<py::object>& count_total(PyObject* module);
-    // Counts parameters returned by count_total toward the added sum.
-    void count_added(const std::vector<py::object>& parameters);
-    // The finished line.
-    py::str line() const;
-
-private:
-    // numel() of each distinct parameter, asked once per walk.
-    struct Count {
-        std::int64_t machine = 0;
-        py::object boxed;  // set when the count is not a machine integer
-    };
-    std::unique_ptr<TorchAccess> torch_;
-    std::unique_ptr<OwnParameters> own_;
-    IdentityMap<int> counted_;  // identity -> index into `counts_`
-    IdentityMap<bool> added_ids_;
-    std::vector<Count> counts_;
-    std::vector<py::object> alive_;  // identities stay unique while the parameters live
-    Sum total_;
-    Sum added_;
 };
 
 // `build_budget_line(entries, resolved)`.

@@ -186,7 +186,8 @@ std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
 }
 
 bool EntryTable::describes(const py::handle& entries) const {
-    return entries.ptr() == entries_.ptr() && PyList_GET_SIZE(entries.ptr()) == static_cast<Py_ssize_t>(rows_.size());
+    return entries.ptr() == entries_.ptr() &&
+           PyList_GET_SIZE(entries.ptr()) == static_cast<Py_ssize_t>(rows_.size());
 }
 
 bool EntryTable::resolve(Resolution& out) const {
@@ -300,7 +301,9 @@ std::vector<int> EntryTable::visible(const py::handle& expanded_replaced) const 
         if (row.in_replaced) {
             signed char& state = row.root >= 0 ? open[static_cast<std::size_t>(row.root)] : none_open;
             if (state < 0) {
-                state = is_open(row.root >= 0 ? roots_[static_cast<std::size_t>(row.root)].ptr() : Py_None) ? 1 : 0;
+                state = is_open(row.root >= 0 ? roots_[static_cast<std::size_t>(row.root)].ptr() : Py_None)
+                            ? 1
+                            : 0;
             }
             if (state == 0) {
                 continue;
@@ -315,7 +318,8 @@ std::size_t EntryTable::unset_count(const Resolution& resolution) const {
     std::size_t need = 0;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         const Row& row = rows_[i];
-        need += !row.in_replaced && !row.is_replaced_root && row.owns_parameters && resolution.eff[i] == Mode::None;
+        need += !row.in_replaced && !row.is_replaced_root && row.owns_parameters &&
+                resolution.eff[i] == Mode::None;
     }
     return need;
 }

@@ -34,7 +34,7 @@ enum class Source : std::uint8_t { None, Inherited, Id, Type };
 struct Resolution {
     std::vector<Mode> eff;
     std::vector<Source> source;
-    std::vector<int> origin;  // index of the entry whose id is the origin
+    std::vector<int> origin;     // index of the entry whose id is the origin
     std::vector<Mode> own_mode;  // the ignored own rule of an inherited mode
     std::vector<Source> own_source;
 };
@@ -46,9 +46,9 @@ public:
         py::object id;     // exact str
         py::object module;
         std::string_view id_text;  // UTF-8 of the id (owned by `id`)
-        int parent = -1;     // latest earlier entry whose id is the parent id
-        int type_index = 0;  // into `type_names_`
-        int root = -1;       // into `roots_`: the entry's "replaced_root", -1 for None
+        int parent = -1;           // latest earlier entry whose id is the parent id
+        int type_index = 0;        // into `type_names_`
+        int root = -1;             // into `roots_`: the entry's "replaced_root", -1 for None
         bool in_replaced = false;
         bool is_replaced_root = false;
         bool owns_parameters = false;  // "direct_param_count" > 0

@@ -50,12 +50,12 @@ void set_item(PyObject* dict, PyObject* key, PyObject* value) {
 py::object make_record(PyObject* eff, PyObject* source, PyObject* origin, PyObject* own_mode,
                        PyObject* own_source) {
     const Names& n = names();
-    py::object record = presized_dict(4);
+    py::object record = steal(PyDict_New());
     set_item(record.ptr(), n.eff, or_none(eff));
     set_item(record.ptr(), n.source, or_none(source));
     set_item(record.ptr(), n.origin_id, origin);
     if (own_mode != nullptr) {
-        py::object overridden = presized_dict(2);
+        py::object overridden = steal(PyDict_New());
         set_item(overridden.ptr(), n.mode, own_mode);
         set_item(overridden.ptr(), n.source, own_source);
         set_item(record.ptr(), n.overridden, overridden.ptr());
@@ -119,12 +119,16 @@ py::object resolve_one(Rules& rules, const EntryRef& ref, const ParentState* par
 // shorter than the id it came from), so no id appears twice on it and the entry
 // found there is the latest one with that id.
 py::object resolve_text_ids(Rules& rules, const std::vector<EntryRef>& refs) {
-    py::object result = presized_dict(static_cast<Py_ssize_t>(refs.size()));
+    py::object result = steal(PyDict_New());
     std::vector<std::pair<std::string_view, ParentState>> chain;
     std::vector<ParentState> states(refs.size());
     std::unique_ptr<TextMap<ParentState>> table;
     std::string scratch;
     for (std::size_t i = 0; i < refs.size(); ++i) {
+        if (i + 8 < refs.size()) {
+            __builtin_prefetch(refs[i + 8].id.ptr());
+            __builtin_prefetch(refs[i + 8].text.data());
+        }
         const EntryRef& ref = refs[i];
         const ParentState* parent = nullptr;
         if (auto parent_view = parent_id(ref.text, scratch)) {
@@ -277,10 +281,9 @@ py::object resolve_entry_modes(const py::object& entries) {
     // The index pass reads every entry's id before anything is resolved.
     std::vector<EntryRef> refs;
     bool text_ids = true;
-    py::object iterator = steal(PyObject_GetIter(entries.ptr()));
-    while (PyObject* item = PyIter_Next(iterator.ptr())) {
+    auto read = [&](PyObject* item) {
         EntryRef ref;
-        ref.entry = steal(item);
+        ref.entry = borrow(item);
         ref.id = get_item(item, n.id);
         if (PyDict_CheckExact(item)) {
             PyObject* type_name = PyDict_GetItemWithError(item, n.type_name);
@@ -293,9 +296,36 @@ py::object resolve_entry_modes(const py::object& entries) {
         }
         text_ids = text_ids && PyUnicode_CheckExact(ref.id.ptr()) && utf8_view(ref.id.ptr(), ref.text);
         refs.push_back(std::move(ref));
-    }
-    if (PyErr_Occurred()) {
-        throw py::error_already_set();
+    };
+    if (PyList_CheckExact(entries.ptr())) {
+        // Entry dicts ahead are fetched into the cache while the current one is read.
+        const Py_ssize_t count = PyList_GET_SIZE(entries.ptr());
+        refs.reserve(static_cast<std::size_t>(count));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(entries.ptr()); ++i) {
+            if (i + 24 < PyList_GET_SIZE(entries.ptr())) {
+                __builtin_prefetch(PyList_GET_ITEM(entries.ptr(), i + 24));
+            }
+            if (i + 12 < PyList_GET_SIZE(entries.ptr())) {
+                PyObject* ahead = PyList_GET_ITEM(entries.ptr(), i + 12);
+                if (PyDict_CheckExact(ahead)) {
+                    const char* keys =
+                        reinterpret_cast<const char*>(reinterpret_cast<PyDictObject*>(ahead)->ma_keys);
+                    __builtin_prefetch(keys);
+                    __builtin_prefetch(keys + 64);
+                    __builtin_prefetch(keys + 128);
+                }
+            }
+            read(PyList_GET_ITEM(entries.ptr(), i));
+        }
+    } else {
+        py::object iterator = steal(PyObject_GetIter(entries.ptr()));
+        while (PyObject* item = PyIter_Next(iterator.ptr())) {
+            py::object held = steal(item);
+            read(item);
+        }
+        if (PyErr_Occurred()) {
+            throw py::error_already_set();
+        }
     }
     if (refs.empty()) {
         return py::dict();

@@ -434,7 +434,7 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
     std::vector<PyObject*> dicts(count);
     for (std::size_t i = 0; i < count; ++i) {
         const EntryValues& v = values[i];
-        PyObject* entry = presized_dict(10).release().ptr();
+        PyObject* entry = steal(PyDict_New()).release().ptr();              // owned by the list below
         PyList_SET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i), entry);  // owned by the list
         dicts[i] = entry;
         if (PyDict_SetItem(entry, n.id, v.id.ptr()) < 0 || PyDict_SetItem(entry, n.name, v.name.ptr()) < 0 ||
@@ -482,7 +482,15 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
 }  // namespace
 
 py::object get_module_entries(const py::object& model) {
-    GcPause pause;
+    // A hundred thousand new entry dicts would otherwise set off the cyclic
+    // collector many times over (each time re-scanning the model's own objects).
+    // Nothing built here can form a cycle on its own; collection resumes after.
+    struct CollectorPause {
+        int was_enabled = PyGC_Disable();
+        ~CollectorPause() {
+            if (was_enabled) PyGC_Enable();
+        }
+    } pause;
     std::vector<EntryValues> values;
     TorchAccess torch;
     bool direct = false;

@@ -1,6 +1,5 @@
 #include "module_ids.hpp"
 
-#include <algorithm>
 #include <unordered_map>
 
 namespace nvx::target {
@@ -47,10 +46,6 @@ std::vector<long> first_enclosing_root(const std::vector<std::string_view>& ids,
         result[e] = best;
     }
     return result;
-}
-
-std::size_t count_dots(std::string_view text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '.'));
 }
 
 }  // namespace nvx::target

@@ -21,7 +21,4 @@ std::optional<std::string_view> parent_id(std::string_view id, std::string& scra
 std::vector<long> first_enclosing_root(const std::vector<std::string_view>& ids,
                                        const std::vector<std::string_view>& roots);
 
-// The number of "." characters in a text.
-std::size_t count_dots(std::string_view text);
-
 }  // namespace nvx::target

@@ -84,15 +84,6 @@ const Names& names() {
     return table;
 }
 
-py::object presized_dict(Py_ssize_t expected) {
-#if PY_VERSION_HEX < 0x030D0000
-    return steal(_PyDict_NewPresized(expected));
-#else
-    (void)expected;
-    return steal(PyDict_New());
-#endif
-}
-
 py::object get_item(PyObject* container, PyObject* key) {
     if (PyDict_CheckExact(container)) {
         PyObject* found = PyDict_GetItemWithError(container, key);  // borrowed

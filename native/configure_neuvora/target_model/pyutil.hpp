@@ -23,9 +23,6 @@ inline py::object borrow(PyObject* value) {
     return py::reinterpret_borrow<py::object>(value);
 }
 
-// An empty dict with room for `expected` items without resizing.
-py::object presized_dict(Py_ssize_t expected);
-
 // `container[key]` (KeyError and friends exactly as the interpreter raises them).
 py::object get_item(PyObject* container, PyObject* key);
 

@@ -22,8 +22,8 @@ using BodyLine = std::function<const std::u32string&(long long index)>;
 // for a body of `count` lines. Header and footer lines must be exact str.
 // Returns the screen text and the window start used.
 std::pair<py::str, long long> compose_lazy_screen(const py::list& header_lines, long long count,
-                                                   const BodyLine& body_line, const py::list& footer_lines,
-                                                   long long window_start,
-                                                   const std::optional<layout::Focus>& focus);
+                                                  const BodyLine& body_line, const py::list& footer_lines,
+                                                  long long window_start,
+                                                  const std::optional<layout::Focus>& focus);
 
 }  // namespace nvx::configure

@@ -117,9 +117,9 @@ py::object compose_scrolling_screen(const py::object& header_lines, const py::ob
 }  // namespace
 
 std::pair<py::str, long long> compose_lazy_screen(const py::list& header_lines, long long count,
-                                                   const BodyLine& body_line, const py::list& footer_lines,
-                                                   long long window_start,
-                                                   const std::optional<layout::Focus>& focus) {
+                                                  const BodyLine& body_line, const py::list& footer_lines,
+                                                  long long window_start,
+                                                  const std::optional<layout::Focus>& focus) {
     py::object size = call_global("terminal_size");
     const long long columns = as_integer(size.attr("columns"));
     const long long terminal_lines = as_integer(size.attr("lines"));
