@@ -259,12 +259,12 @@ bool EntryTable::resolve(Resolution& out) const {
 
 py::object EntryTable::record(const Resolution& resolution, std::size_t index) const {
     const Names& n = names();
-    py::object record = presized_dict(4);
+    py::object record = steal(PyDict_New());
     set_item(record.ptr(), n.eff, mode_text(resolution.eff[index]));
     set_item(record.ptr(), n.source, source_text(resolution.source[index]));
     set_item(record.ptr(), n.origin_id, rows_[static_cast<std::size_t>(resolution.origin[index])].id.ptr());
     if (resolution.own_mode[index] != Mode::None) {
-        py::object overridden = presized_dict(2);
+        py::object overridden = steal(PyDict_New());
         set_item(overridden.ptr(), n.mode, mode_text(resolution.own_mode[index]));
         set_item(overridden.ptr(), n.source, source_text(resolution.own_source[index]));
         set_item(record.ptr(), n.overridden, overridden.ptr());
@@ -276,7 +276,7 @@ py::object EntryTable::record(const Resolution& resolution, std::size_t index) c
 
 py::object EntryTable::records(const Resolution& resolution) const {
     GcPause pause;
-    py::object result = presized_dict(static_cast<Py_ssize_t>(rows_.size()));
+    py::object result = steal(PyDict_New());
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         set_item(result.ptr(), rows_[i].id.ptr(), record(resolution, i).ptr());
     }
