@@ -257,6 +257,23 @@ bool Session::render_targets_natively(py::str& screen_text) {
     return true;
 }
 
+py::object Session::selected_target(Py_ssize_t& count) {
+    if (const target::EntryTable* entry_table = table()) {
+        const std::vector<int> positions = entry_table->visible(expanded_replaced_);
+        count = static_cast<Py_ssize_t>(positions.size());
+        if (count == 0) return py::none();
+        if (target_selected_index_ >= count) target_selected_index_ = count - 1;
+        return entry_table
+            ->row(static_cast<std::size_t>(positions[static_cast<std::size_t>(target_selected_index_)]))
+            .entry;
+    }
+    py::list vis = visible_targets();
+    count = static_cast<Py_ssize_t>(py::len(vis));
+    if (count == 0) return py::none();
+    if (target_selected_index_ >= count) target_selected_index_ = count - 1;
+    return vis[target_selected_index_];
+}
+
 py::list Session::visible_targets() const {
     if (const target::EntryTable* entry_table = table()) {
         const std::vector<int> positions = entry_table->visible(expanded_replaced_);

@@ -45,6 +45,9 @@ private:
 
     // Entries currently shown on the Targets screen.
     py::list visible_targets() const;
+    // The selected one of them (the index clamped to the last), and their number;
+    // None when there are none.
+    py::object selected_target(Py_ssize_t& count);
     // Writes the configuration outputs and the in-session overrides (0: this run, 1: as default).
     void finalize_save(long choice_index);
     // Ends the loop after a save; training can start.

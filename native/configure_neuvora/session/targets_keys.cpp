@@ -8,11 +8,9 @@ namespace nvx::configure {
 void Session::handle_targets_key(const py::object& key) {
     using keys::is;
     using keys::test;
-    py::list vis = visible_targets();
-    const auto count = static_cast<Py_ssize_t>(py::len(vis));
+    Py_ssize_t count = 0;
+    py::object entry = selected_target(count);
     if (count == 0) return;
-    if (target_selected_index_ >= count) target_selected_index_ = count - 1;
-    py::object entry = vis[target_selected_index_];
 
     if (test("is_up_key", key)) {
         target_selected_index_ = keys::moved(target_selected_index_, -1, count);
