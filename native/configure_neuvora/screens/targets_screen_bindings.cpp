@@ -218,14 +218,6 @@ private:
     std::vector<Py_ssize_t> counts_;
 };
 
-py::list to_list(const std::vector<std::u32string>& lines) {
-    py::list out(lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), from_u32(lines[i]).release().ptr());
-    }
-    return out;
-}
-
 // Renders entries into their one or two lines, reusing its text buffers from
 // row to row. Reads the entry and its record the way `entry_lines` does.
 class RowPainter {
