@@ -31,6 +31,7 @@ screenshots: build
 
 bench: build
 	$(PY) bench/run.py
+	$(PY) bench/bench_target_model.py
 
 format:
 	clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')

@@ -8,7 +8,8 @@
   runs ``baseline.py`` on the same state in the same process. Both must draw
   exactly the same frame, which is checked before anything is timed.
 - ``get_module_entries`` for the same models, native and interpreted.
-- The conversion module's forward figures (``bench_wrapper.py``).
+- The conversion module's forward figures (``bench_wrapper.py``, fewer rounds
+  than its own default).
 
 Every figure is a median of repeated runs.
 """
@@ -199,6 +200,9 @@ def main():
     parser.add_argument("--sizes", type=int, nargs="+", default=[1000, 10000, 100000])
     parser.add_argument("--repeats", type=int, default=21)
     parser.add_argument("--skip-wrapper", action="store_true")
+    # The wrapper benchmark's own default (15 rounds) alone takes about four
+    # minutes here; seven rounds keep the whole suite within five.
+    parser.add_argument("--wrapper-rounds", type=int, default=7)
     args = parser.parse_args()
 
     print(f"machine: {platform.machine()}, {os.cpu_count()} cores, {platform.platform()}")
@@ -223,7 +227,7 @@ def main():
     if not args.skip_wrapper and os.path.exists(wrapper):
         print("\nconversion module (bench_wrapper.py):")
         sys.stdout.flush()
-        subprocess.run([sys.executable, wrapper], check=True)
+        subprocess.run([sys.executable, wrapper, "--rounds", str(args.wrapper_rounds)], check=True)
 
 
 if __name__ == "__main__":

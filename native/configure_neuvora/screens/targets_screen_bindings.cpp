@@ -1,12 +1,16 @@
 // Python face of the Targets screen: reads each entry and its resolved record
 // once, turns them into the plain row pieces of targets_screen.hpp and returns
 // the lines as interpreter strings.
+#include <algorithm>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
+#include "targets_frame.hpp"
 #include "targets_screen.hpp"
 
 namespace nvx::configure {
@@ -214,71 +218,34 @@ private:
     std::vector<Py_ssize_t> counts_;
 };
 
-py::list to_list(const std::vector<std::u32string>& lines) {
-    py::list out(lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), from_u32(lines[i]).release().ptr());
-    }
-    return out;
-}
+// Renders entries into their one or two lines, reusing its text buffers from
+// row to row. Reads the entry and its record the way `entry_lines` does.
+class RowPainter {
+public:
+    using ChildCount = std::function<Py_ssize_t(const py::object& entry_id)>;
 
-py::object render_targets_lines(Args& a) {
-    const py::object& entries = a[0];
-    const py::object& visible_entries = a[1];
-    const Selection selection(a[2]);
-    const py::object& resolved = a[3];
-    const py::object& expanded_replaced = a[4];
-    const Names& n = names();
+    RowPainter(py::handle expanded_replaced, ChildCount child_count)
+        : expanded_replaced_(expanded_replaced), child_count_(std::move(child_count)) {}
 
-    const size_t need = py::len(call_global("unset_module_entries", entries, resolved));
-    const size_t type_rules = py::len(call_global("type_rule_entries", entries));
-
-    std::vector<std::u32string> header;
-    header.push_back(targets::tab_bar(true));
-    header.emplace_back();
-    header.push_back(targets::legend_line());
-    header.emplace_back();
-    header.push_back(targets::status_line(need, type_rules));
-    header.push_back(style::horizontal_rule());
-
-    py::list body;
-    Py_ssize_t focus_start = 0;
-    Py_ssize_t focus_end = 1;
-    ChildCounts child_counts(entries);
-    std::optional<py::object> verbs;         // MODE_VERB, read at first use
-    std::optional<py::object> format_count;  // format_human_count, read at first use
-    std::u32string indent, id, type_name, origin, verb, overridden_verb, params, count_text;
-    std::vector<std::u32string> rows;
-
-    auto verb_text = [&](std::u32string& buffer, const py::handle& mode) {
-        if (!verbs) verbs = global("MODE_VERB");
-        assign_text(buffer, verb_of(*verbs, mode));
-    };
-
-    py::object visible = py::reinterpret_steal<py::object>(
-        PySequence_Fast(visible_entries.ptr(), "visible_entries must be iterable"));
-    if (!visible) throw py::error_already_set();
-    const Py_ssize_t visible_count = PySequence_Fast_GET_SIZE(visible.ptr());
-
-    for (Py_ssize_t i = 0; i < visible_count; ++i) {
-        py::handle entry = PySequence_Fast_GET_ITEM(visible.ptr(), i);
-        const bool selected = selection.matches(i);
-        rows.clear();
-
-        assign_indent(indent, item(entry, n.depth));
+    // Appends the lines of `entry` to `rows`; `record_of(id)` gives its record.
+    template <typename RecordOf>
+    void paint(py::handle entry, bool selected, const RecordOf& record_of,
+               std::vector<std::u32string>& rows) {
+        const Names& n = names();
+        assign_indent(indent_, item(entry, n.depth));
         py::object entry_id = item(entry, n.id);
-        assign_text(id, entry_id);
-        assign_text(type_name, item(entry, n.type_name));
+        assign_text(id_, entry_id);
+        assign_text(type_name_, item(entry, n.type_name));
         py::object own_count = item(entry, n.direct_param_count);
-        py::object record = item(resolved, entry_id.ptr());
-        const targets::RowText row{selected, indent, id, type_name};
+        py::object record = record_of(entry_id);
+        const targets::RowText row{selected, indent_, id_, type_name_};
 
         if (truthy(item(entry, n.is_replaced_root))) {
-            const Py_ssize_t children = child_counts.count_for(entry_id);
+            const Py_ssize_t children = child_count_(entry_id);
             const std::string digits = std::to_string(children);
-            count_text.assign(digits.begin(), digits.end());
-            const bool open = get_truthy(expanded_replaced, entry_id);
-            targets::append_replaced_root_lines(rows, row, count_text, open);
+            count_text_.assign(digits.begin(), digits.end());
+            const bool open = get_truthy(expanded_replaced_, entry_id);
+            targets::append_replaced_root_lines(rows, row, count_text_, open);
         } else if (truthy(item(entry, n.in_replaced))) {
             rows.push_back(targets::stale_row(row, targets::marker(targets::MarkerKind::Blank, {})));
         } else {
@@ -292,26 +259,91 @@ py::object render_targets_lines(Args& a) {
             } else {
                 tail.kind = targets::Tail::Kind::Mode;
                 tail.color = mode_color(eff);
-                verb_text(verb, eff);
-                tail.verb = verb;
+                verb_text(verb_, eff);
+                tail.verb = verb_;
                 if (text_equals(source, n.inherited)) {
                     tail.inherited = true;
-                    assign_text(origin, item(record, n.origin_id));
-                    tail.origin = origin;
+                    assign_text(origin_, item(record, n.origin_id));
+                    tail.origin = origin_;
                 }
                 py::object overridden = item(record, n.overridden);
                 if (!overridden.is_none()) {
                     tail.overridden = true;
-                    verb_text(overridden_verb, item(overridden, n.mode));
-                    tail.overridden_verb = overridden_verb;
+                    verb_text(overridden_verb_, item(overridden, n.mode));
+                    tail.overridden_verb = overridden_verb_;
                 }
             }
             if (has_params) {
-                if (!format_count) format_count = global("format_human_count");
-                assign_text(params, (*format_count)(own_count));
+                if (!format_count_) format_count_ = global("format_human_count");
+                assign_text(params_, (*format_count_)(own_count));
             }
-            rows.push_back(targets::normal_row(row, marker, tail, has_params, params));
+            rows.push_back(targets::normal_row(row, marker, tail, has_params, params_));
         }
+    }
+
+private:
+    void verb_text(std::u32string& buffer, const py::handle& mode) {
+        if (!verbs_) verbs_ = global("MODE_VERB");
+        assign_text(buffer, verb_of(*verbs_, mode));
+    }
+
+    py::handle expanded_replaced_;
+    ChildCount child_count_;
+    std::optional<py::object> verbs_;         // MODE_VERB, read at first use
+    std::optional<py::object> format_count_;  // format_human_count, read at first use
+    std::u32string indent_, id_, type_name_, origin_, verb_, overridden_verb_, params_, count_text_;
+};
+
+py::list header_lines(size_t need, size_t type_rules) {
+    py::list header;
+    header.append(from_u32(targets::tab_bar(true)));
+    header.append(py::str(""));
+    header.append(from_u32(targets::legend_line()));
+    header.append(py::str(""));
+    header.append(from_u32(targets::status_line(need, type_rules)));
+    header.append(from_u32(style::horizontal_rule()));
+    return header;
+}
+
+py::list footer_lines(const py::object& budget_line) {
+    py::list footer;
+    footer.append(from_u32(style::horizontal_rule()));
+    footer.append(from_u32(style::dim(to_u32(to_str(budget_line)))));
+    footer.append(py::str(""));
+    footer.append(from_u32(targets::key_hints_line()));
+    return footer;
+}
+
+py::object render_targets_lines(Args& a) {
+    const py::object& entries = a[0];
+    const py::object& visible_entries = a[1];
+    const Selection selection(a[2]);
+    const py::object& resolved = a[3];
+    const py::object& expanded_replaced = a[4];
+
+    const size_t need = py::len(call_global("unset_module_entries", entries, resolved));
+    const size_t type_rules = py::len(call_global("type_rule_entries", entries));
+    py::list header = header_lines(need, type_rules);
+
+    py::list body;
+    Py_ssize_t focus_start = 0;
+    Py_ssize_t focus_end = 1;
+    ChildCounts child_counts(entries);
+    RowPainter painter(expanded_replaced,
+                       [&](const py::object& entry_id) { return child_counts.count_for(entry_id); });
+    const auto record_of = [&](const py::object& entry_id) { return item(resolved, entry_id.ptr()); };
+    std::vector<std::u32string> rows;
+
+    py::object visible = py::reinterpret_steal<py::object>(
+        PySequence_Fast(visible_entries.ptr(), "visible_entries must be iterable"));
+    if (!visible) throw py::error_already_set();
+    const Py_ssize_t visible_count = PySequence_Fast_GET_SIZE(visible.ptr());
+
+    for (Py_ssize_t i = 0; i < visible_count; ++i) {
+        py::handle entry = PySequence_Fast_GET_ITEM(visible.ptr(), i);
+        const bool selected = selection.matches(i);
+        rows.clear();
+        painter.paint(entry, selected, record_of, rows);
 
         const auto length = static_cast<Py_ssize_t>(PyList_GET_SIZE(body.ptr()));
         if (selected) {
@@ -323,16 +355,88 @@ py::object render_targets_lines(Args& a) {
         }
     }
 
-    py::list footer;
-    footer.append(from_u32(style::horizontal_rule()));
-    footer.append(from_u32(style::dim(to_u32(to_str(call_global("build_budget_line", entries, resolved))))));
-    footer.append(py::str(""));
-    footer.append(from_u32(targets::key_hints_line()));
-
-    return py::make_tuple(to_list(header), body, footer, py::make_tuple(focus_start, focus_end));
+    py::list footer = footer_lines(call_global("build_budget_line", entries, resolved));
+    return py::make_tuple(header, body, footer, py::make_tuple(focus_start, focus_end));
 }
 
 }  // namespace
+
+struct TargetsBody::Painter {
+    RowPainter painter;
+    Painter(py::handle expanded, RowPainter::ChildCount count) : painter(expanded, std::move(count)) {}
+};
+
+TargetsBody::TargetsBody(const target::EntryTable& table, const target::Resolution& resolution,
+                         std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced)
+    : table_(table),
+      resolution_(resolution),
+      visible_(std::move(visible)),
+      selected_(selected),
+      expanded_replaced_(std::move(expanded_replaced)),
+      lines_(static_cast<long long>(visible_.size())) {
+    // A replaced root takes two lines; every other row one.
+    const auto two_lines = [&](std::size_t pos) {
+        return table_.row(static_cast<std::size_t>(visible_[pos])).is_replaced_root;
+    };
+    bool any_root = false;
+    for (std::size_t pos = 0; pos < visible_.size() && !any_root; ++pos) any_root = two_lines(pos);
+    if (any_root) {
+        first_line_.resize(visible_.size());
+        long long next = 0;
+        for (std::size_t pos = 0; pos < visible_.size(); ++pos) {
+            first_line_[pos] = next;
+            next += two_lines(pos) ? 2 : 1;
+        }
+        lines_ = next;
+    }
+}
+
+TargetsBody::~TargetsBody() = default;
+
+long long TargetsBody::line_of(std::size_t position) const {
+    return first_line_.empty() ? static_cast<long long>(position) : first_line_[position];
+}
+
+layout::Focus TargetsBody::focus() const {
+    if (selected_ < 0 || static_cast<std::size_t>(selected_) >= visible_.size()) return {0, 1};
+    const auto pos = static_cast<std::size_t>(selected_);
+    const long long start = line_of(pos);
+    const long long rows = table_.row(static_cast<std::size_t>(visible_[pos])).is_replaced_root ? 2 : 1;
+    return {start, start + rows};
+}
+
+const std::u32string& TargetsBody::line(long long index) {
+    std::size_t pos = static_cast<std::size_t>(index);
+    if (!first_line_.empty()) {
+        const auto after = std::upper_bound(first_line_.begin(), first_line_.end(), index);
+        pos = static_cast<std::size_t>(after - first_line_.begin()) - 1;
+    }
+    auto found = rendered_.find(pos);
+    if (found == rendered_.end()) {
+        if (!painter_) {
+            painter_ = std::make_unique<Painter>(expanded_replaced_, [this](const py::object& entry_id) {
+                (void)entry_id;
+                return static_cast<Py_ssize_t>(table_.children_of(painting_));
+            });
+        }
+        painting_ = static_cast<std::size_t>(visible_[pos]);
+        std::vector<std::u32string> rows;
+        const target::EntryTable::Row& row = table_.row(painting_);
+        painter_->painter.paint(
+            row.entry, static_cast<Py_ssize_t>(pos) == selected_,
+            [&](const py::object&) { return table_.record(resolution_, painting_); }, rows);
+        found = rendered_.emplace(pos, std::move(rows)).first;
+    }
+    return found->second[static_cast<std::size_t>(index - line_of(pos))];
+}
+
+py::list targets_header_lines(std::size_t need, std::size_t type_rules) {
+    return header_lines(need, type_rules);
+}
+
+py::list targets_footer_lines(const py::object& budget_line) {
+    return footer_lines(budget_line);
+}
 
 void register_targets_screen(py::module_& m) {
     py::dict verbs;

@@ -35,7 +35,7 @@ void Session::handle_overlay_key(const py::object& key) {
             save_selected_index_ = 0;
         }
     } else if (overlay_ == "save") {
-        const bool some_unset = truthy(call_global("unset_module_entries", entries_, resolved_));
+        const bool some_unset = truthy(call_global("unset_module_entries", entries_, resolved()));
         const Py_ssize_t options = some_unset ? 2 : 3;
         if (test("is_up_key", key)) {
             save_selected_index_ = keys::moved(save_selected_index_, -1, options);

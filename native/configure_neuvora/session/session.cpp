@@ -3,6 +3,10 @@
 #include <algorithm>
 
 #include "common/glue.hpp"
+#include "configure_neuvora/screens/targets_frame.hpp"
+#include "configure_neuvora/target_model/budget.hpp"
+#include "configure_neuvora/target_model/pyutil.hpp"
+#include "configure_neuvora/terminal/screen_compose.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -33,6 +37,8 @@ void Session::run() {
         config().attr("set_configuration_confirmed")(true);
         return;
     }
+    // Entries never change once built: the session reads them once.
+    table_ = target::EntryTable::build(entries_);
     existing_module_settings_ = call_global("load_existing_module_settings");
     while (!done_ && !quit_requested_) {
         pass();
@@ -41,7 +47,14 @@ void Session::run() {
 
 void Session::pass() {
     call_global("normalize_selection_conflicts");
-    resolved_ = py::dict(call_global("resolve_entry_modes", entries_));
+    resolved_ = py::object();
+    resolved_natively_ = false;
+    target::EntryTable* entry_table = table();
+    if (entry_table != nullptr && is_original("resolve_entry_modes") && entry_table->resolve(resolution_)) {
+        resolved_natively_ = true;
+    } else {
+        resolved_ = py::dict(call_global("resolve_entry_modes", entries_));
+    }
 
     // An open editor takes the whole frame and every key.
     for (auto [state, handler] : {std::pair{&scalar_editor_state_, "_handle_scalar_editor"},
@@ -85,7 +98,7 @@ py::str Session::render_frame() {
     if (overlay_ == "legend") return overlay_frame(call_global("render_legend_overlay"));
     if (overlay_ == "quit") return overlay_frame(call_global("render_quit_overlay"));
     if (overlay_ == "save") {
-        return overlay_frame(call_global("render_save_overlay", entries_, resolved_, save_selected_index_,
+        return overlay_frame(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
                                          call_global("_config_target_path")));
     }
     if (overlay_ == "overrides") {
@@ -103,10 +116,12 @@ py::str Session::render_frame() {
         parts = call_global("render_run_settings_lines", items, run_selected_index_, describe_name_);
         window_start = &run_window_start_;
     } else {
+        py::str screen_text;
+        if (render_targets_natively(screen_text)) return screen_text;
         py::list vis = visible_targets();
         const Py_ssize_t count = length_of(vis);
         if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved_,
+        parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
                             expanded_replaced_);
         window_start = &target_window_start_;
     }
@@ -161,7 +176,115 @@ bool Session::handle_global_key(const py::object& key) {
     return true;
 }
 
+py::object Session::resolved() {
+    if (!resolved_) resolved_ = table_->records(resolution_);
+    return resolved_;
+}
+
+target::EntryTable* Session::table() const {
+    return table_ && table_->describes(entries_) ? table_.get() : nullptr;
+}
+
+bool Session::render_targets_natively(py::str& screen_text) {
+    target::EntryTable* entry_table = table();
+    if (!resolved_natively_ || entry_table == nullptr) return false;
+    for (const char* name : {"render_targets_lines", "compose_scrolling_screen", "unset_module_entries",
+                             "type_rule_entries", "build_budget_line", "format_human_count"}) {
+        if (!is_original(name)) return false;
+    }
+    std::vector<int> vis = entry_table->visible(expanded_replaced_);
+    const auto count = static_cast<Py_ssize_t>(vis.size());
+    if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
+
+    // What render_targets_lines reads, in its order.
+    const std::size_t need = entry_table->unset_count(resolution_);
+    std::size_t type_rules = 0;
+    {
+        py::object to_dendrify = target::fetch_rule_list(target::RuleList::NamesToDendrify);
+        py::object to_track = target::fetch_rule_list(target::RuleList::NamesToTrack);
+        auto plain_length = [](const py::object& rules, std::size_t& length) {
+            if (!PyList_CheckExact(rules.ptr()) && !PyTuple_CheckExact(rules.ptr())) return false;
+            const Py_ssize_t size = PySequence_Fast_GET_SIZE(rules.ptr());
+            for (Py_ssize_t i = 0; i < size; ++i) {
+                if (!PyUnicode_CheckExact(PySequence_Fast_GET_ITEM(rules.ptr(), i))) return false;
+            }
+            length += static_cast<std::size_t>(size);
+            return true;
+        };
+        // Text class names always sort; anything else is counted by the function itself.
+        if (!plain_length(to_dendrify, type_rules) || !plain_length(to_track, type_rules)) {
+            type_rules = py::len(call_global("type_rule_entries", entries_));
+        }
+    }
+    py::object header = targets_header_lines(need, type_rules);
+    TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
+    const layout::Focus focus = body.focus();
+    py::object footer = targets_footer_lines(entry_table->budget_line(resolution_));
+
+    if (overlay_ == "typerules") {
+        py::list block;
+        block.append(py::str(""));
+        header = header + block + call_global("render_type_rules_overlay", entries_) + block;
+    }
+    if (truthy(status_message_)) {
+        py::list line;
+        line.append(status_line(status_message_));
+        footer = footer + line;
+    }
+    auto all_text = [](const py::object& lines) {
+        if (!PyList_CheckExact(lines.ptr())) return false;
+        for (const py::handle line : lines) {
+            if (!PyUnicode_CheckExact(line.ptr())) return false;
+        }
+        return true;
+    };
+    if (all_text(header) && all_text(footer)) {
+        auto [text, start] = compose_lazy_screen(
+            header, body.line_count(),
+            [&](long long index) -> const std::u32string& { return body.line(index); }, footer,
+            py::cast<long long>(target_window_start_), focus);
+        target_window_start_ = py::int_(start);
+        screen_text = text;
+        return true;
+    }
+    // Lines of other kinds: the whole body and the module's composition.
+    py::list lines;
+    for (long long i = 0; i < body.line_count(); ++i) lines.append(from_u32(body.line(i)));
+    py::tuple composed = call_global("compose_scrolling_screen", header, lines, footer, target_window_start_,
+                                     py::make_tuple(focus.start, focus.end));
+    target_window_start_ = composed[1];
+    screen_text = py::str(composed[0]);
+    return true;
+}
+
+py::object Session::selected_target(Py_ssize_t& count) {
+    if (const target::EntryTable* entry_table = table()) {
+        const std::vector<int> positions = entry_table->visible(expanded_replaced_);
+        count = static_cast<Py_ssize_t>(positions.size());
+        if (count == 0) return py::none();
+        if (target_selected_index_ >= count) target_selected_index_ = count - 1;
+        return entry_table
+            ->row(static_cast<std::size_t>(positions[static_cast<std::size_t>(target_selected_index_)]))
+            .entry;
+    }
+    py::list vis = visible_targets();
+    count = static_cast<Py_ssize_t>(py::len(vis));
+    if (count == 0) return py::none();
+    if (target_selected_index_ >= count) target_selected_index_ = count - 1;
+    return vis[target_selected_index_];
+}
+
 py::list Session::visible_targets() const {
+    if (const target::EntryTable* entry_table = table()) {
+        const std::vector<int> positions = entry_table->visible(expanded_replaced_);
+        py::list shown(positions.size());
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            PyObject* entry = entry_table->row(static_cast<std::size_t>(positions[i])).entry.ptr();
+            Py_INCREF(entry);
+            PyList_SET_ITEM(shown.ptr(), static_cast<Py_ssize_t>(i), entry);
+        }
+        return shown;
+    }
     py::list shown;
     for (py::handle entry : entries_) {
         if (truthy(entry["in_replaced"])) {

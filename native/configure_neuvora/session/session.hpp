@@ -8,7 +8,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <string>
+
+#include "configure_neuvora/target_model/entry_table.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;
@@ -42,6 +45,9 @@ private:
 
     // Entries currently shown on the Targets screen.
     py::list visible_targets() const;
+    // The selected one of them (the index clamped to the last), and their number;
+    // None when there are none.
+    py::object selected_target(Py_ssize_t& count);
     // Writes the configuration outputs and the in-session overrides (0: this run, 1: as default).
     void finalize_save(long choice_index);
     // Ends the loop after a save; training can start.
@@ -49,13 +55,25 @@ private:
 
     py::str status_line(const py::str& message) const;
 
+    // This pass's `resolve_entry_modes(entries)` map, built at first use when the
+    // pass resolved natively.
+    py::object resolved();
+    // The entry table when it describes the session's entries.
+    target::EntryTable* table() const;
+    // The Targets screen drawn from the entry table; false when a function it
+    // stands for has been replaced (the caller then goes through the module).
+    bool render_targets_natively(py::str& screen_text);
+
     py::object model_;
     bool quit_requested_ = false;
     bool done_ = false;
     int empty_reads_ = 0;
 
     py::list entries_;
-    py::dict resolved_;
+    std::unique_ptr<target::EntryTable> table_;
+    target::Resolution resolution_;
+    bool resolved_natively_ = false;  // this pass resolved into `resolution_`
+    py::object resolved_;             // the map, once built (null until then)
     std::string active_screen_ = "targets";
     std::string overlay_;  // "" when no overlay is open
     py::str status_message_;
@@ -74,6 +92,10 @@ private:
     py::object scalar_editor_state_ = py::none();
     py::object list_editor_state_ = py::none();
 };
+
+// True while the module attribute `name` is still the function the module
+// registered under that name (only for the names the session computes natively).
+bool is_original(const char* name);
 
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.
 Py_ssize_t move_index(Py_ssize_t index, Py_ssize_t delta, Py_ssize_t length);

@@ -8,11 +8,9 @@ namespace nvx::configure {
 void Session::handle_targets_key(const py::object& key) {
     using keys::is;
     using keys::test;
-    py::list vis = visible_targets();
-    const auto count = static_cast<Py_ssize_t>(py::len(vis));
+    Py_ssize_t count = 0;
+    py::object entry = selected_target(count);
     if (count == 0) return;
-    if (target_selected_index_ >= count) target_selected_index_ = count - 1;
-    py::object entry = vis[target_selected_index_];
 
     if (test("is_up_key", key)) {
         target_selected_index_ = keys::moved(target_selected_index_, -1, count);
@@ -50,7 +48,7 @@ void Session::handle_targets_key(const py::object& key) {
     } else if (is(key, "x")) {
         status_message_ = py::str(call_global("clear_module_mode", entry));
     } else if (test("is_enter_key", key)) {
-        py::tuple outcome = call_global("get_override_scope_for_entry", entry, resolved_);
+        py::tuple outcome = call_global("get_override_scope_for_entry", entry, resolved());
         if (outcome[0].is_none()) {
             status_message_ = py::str(outcome[1]);
         } else {

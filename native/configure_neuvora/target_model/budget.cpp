@@ -381,14 +381,7 @@ bool phased_budget(const py::object& entries, const py::object& resolved, Budget
 
 }  // namespace
 
-py::str build_budget_line(const py::object& entries, const py::object& resolved) {
-    Budget budget;
-    if (!phased_budget(entries, resolved, budget)) {
-        budget = sequential_budget(entries, resolved);
-    }
-    const Sum& total = budget.total;
-    const Sum& added = budget.added;
-
+py::str budget_text(const Sum& total, const Sum& added) {
     std::string share;
     if (total.exact_machine() && added.exact_machine()) {
         share = format_share(added.machine_value(), total.machine_value());
@@ -408,5 +401,49 @@ py::str build_budget_line(const py::object& entries, const py::object& resolved)
     const std::string total_text = py::cast<std::string>(human_count(total));
     return py::str(budget_line(added_text, total_text, share));
 }
+
+py::str build_budget_line(const py::object& entries, const py::object& resolved) {
+    Budget budget;
+    if (!phased_budget(entries, resolved, budget)) {
+        budget = sequential_budget(entries, resolved);
+    }
+    return budget_text(budget.total, budget.added);
+}
+
+ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
+    const Names& n = names();
+    TorchAccess torch;
+    OwnParameters own(torch);
+    IdentityMap<int> index_of(modules.size());
+    offsets_.reserve(modules.size() + 1);
+    offsets_.push_back(0);
+    std::vector<int> last_module;  // per parameter: the last module that listed it
+    for (std::size_t m = 0; m < modules.size(); ++m) {
+        for (const py::object& parameter : own.of(modules[m])) {
+            auto [slot, fresh] = index_of.insert(parameter.ptr(), static_cast<int>(counts_.size()));
+            const int p = *slot;
+            if (fresh) {
+                PyObject* stack[] = {parameter.ptr()};
+                py::object size = steal(
+                    PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+                ParameterCount count;
+                if (!machine_int(size.ptr(), count.machine)) {
+                    count.boxed = size;
+                }
+                counts_.push_back(std::move(count));
+                alive_.push_back(parameter);
+                last_module.push_back(-1);
+                total_.add(size.ptr());
+            }
+            if (last_module[static_cast<std::size_t>(p)] == static_cast<int>(m)) continue;
+            last_module[static_cast<std::size_t>(p)] = static_cast<int>(m);
+            members_.push_back(p);
+        }
+        offsets_.push_back(members_.size());
+    }
+    seen_.assign(counts_.size(), 0);
+}
+
+ParameterTable::~ParameterTable() = default;
 
 }  // namespace nvx::target

@@ -36,10 +36,11 @@ public:
     explicit FlatMap(std::size_t expected = 16) { rehash(capacity_for(expected)); }
 
     // The value stored under `key`, or nullptr.
-    Value* find(const Key& key) {
+    Value* find(const Key& key) { return const_cast<Value*>(std::as_const(*this).find(key)); }
+    const Value* find(const Key& key) const {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = Hash{}(key)&mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
+            const Slot& slot = slots_[i];
             if (!slot.used) return nullptr;
             if (slot.key == key) return &slot.value;
         }

@@ -277,6 +277,7 @@ py::object get_name_mode(const py::object& module_type_name) {
 
 py::object resolve_entry_modes(const py::object& entries) {
     const Names& n = names();
+    GcPause pause;
     // The index pass reads every entry's id before anything is resolved.
     std::vector<EntryRef> refs;
     bool text_ids = true;

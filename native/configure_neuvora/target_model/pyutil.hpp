@@ -95,6 +95,24 @@ private:
     py::object slow_;
 };
 
+// Holds the interpreter's cyclic garbage collector off while many containers
+// are created in a row (entry dicts, records): otherwise every few hundred
+// allocations start a collection that walks the whole young generation, and
+// now and then the whole model. Only when collection happens changes, never
+// what is collected. The previous state is restored on the way out.
+class GcPause {
+public:
+    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 // UTF-8 view of a str, or nullopt-like empty when it cannot be encoded (lone
 // surrogates); the view stays valid while the str lives.
 bool utf8_view(PyObject* text, std::string_view& out);

@@ -7,6 +7,7 @@
 
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "screen_compose.hpp"
 #include "screen_layout.hpp"
 #include "styling.hpp"
 
@@ -114,6 +115,44 @@ py::object compose_scrolling_screen(const py::object& header_lines, const py::ob
 }
 
 }  // namespace
+
+std::pair<py::str, long long> compose_lazy_screen(const py::list& header_lines, long long count,
+                                                  const BodyLine& body_line, const py::list& footer_lines,
+                                                  long long window_start,
+                                                  const std::optional<layout::Focus>& focus) {
+    py::object size = call_global("terminal_size");
+    const long long columns = as_integer(size.attr("columns"));
+    const long long terminal_lines = as_integer(size.attr("lines"));
+    const long long reserved = as_integer(visual_line_count(header_lines, columns)) +
+                               as_integer(visual_line_count(footer_lines, columns));
+    const long long budget = layout::body_budget(terminal_lines, reserved);
+
+    std::vector<long long> rows_cache(static_cast<std::size_t>(count), 0);
+    const auto rows_of = [&](long long index) -> long long {
+        if (index < 0) index += count;
+        if (index < 0 || index >= count) throw std::out_of_range("list index out of range");
+        long long& rows = rows_cache[static_cast<std::size_t>(index)];
+        if (rows == 0) {
+            rows = std::max(1LL, layout::rows_for_width(style::visible_width(body_line(index)), columns));
+        }
+        return rows;
+    };
+    const layout::Window window = layout::place_window(count, budget, window_start, focus, rows_of);
+
+    std::u32string text;
+    bool first = true;
+    const auto add = [&](const std::u32string& line) {
+        if (!first) text += U'\n';
+        first = false;
+        text += line;
+    };
+    for (const py::handle line : header_lines) add(to_u32(line));
+    if (window.start > 0) add(style::dim(U"  ^^^^ more above ^^^^"));
+    for (long long i = window.start; i < window.end; ++i) add(body_line(i));
+    if (window.end < count) add(style::dim(U"  vvvv more below vvvv"));
+    for (const py::handle line : footer_lines) add(to_u32(line));
+    return {from_u32(text), window.start};
+}
 
 void register_screen_layout(py::module_& m) {
     def(m, "terminal_size", {}, nullptr, [](Args&) { return terminal_size(); });
