@@ -39,12 +39,12 @@ void set_python_error_from_current_exception() {
     }
 }
 
-Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const auto count = static_cast<Py_ssize_t>(spec.params.size());
+Args bind_arguments(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const auto count = static_cast<Py_ssize_t>(signature.params.size());
     if (nargs > count) {
-        raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at most", count, nargs);
+        raise_arg_count(signature.name.c_str(), signature.required == count ? "exactly" : "at most", count, nargs);
     }
-    Args bound(spec.params.size());
+    Args bound(signature.params.size());
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         bound[i] = py::reinterpret_borrow<py::object>(args[i]);
     }
@@ -54,19 +54,19 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
             Py_ssize_t slot = -1;
             for (Py_ssize_t i = 0; i < count; ++i) {
-                if (PyUnicode_CompareWithASCIIString(key, spec.params[i].name) == 0) {
+                if (PyUnicode_CompareWithASCIIString(key, signature.params[i].name) == 0) {
                     slot = i;
                     break;
                 }
             }
             if (slot < 0) {
                 PyErr_Format(PyExc_TypeError, "%.200s() got an unexpected keyword argument '%U'",
-                             spec.name.c_str(), key);
+                             signature.name.c_str(), key);
                 throw py::error_already_set();
             }
             if (bound[slot]) {
                 PyErr_Format(PyExc_TypeError, "%.200s() got multiple values for keyword argument '%U'",
-                             spec.name.c_str(), key);
+                             signature.name.c_str(), key);
                 throw py::error_already_set();
             }
             bound[slot] = py::reinterpret_borrow<py::object>(args[nargs + k]);
@@ -76,9 +76,9 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
         if (bound[i]) {
             continue;
         }
-        const Param& param = spec.params[i];
+        const Param& param = signature.params[i];
         if (!param.has_default) {
-            raise_arg_count(spec.name.c_str(), spec.required == count ? "exactly" : "at least", spec.required,
+            raise_arg_count(signature.name.c_str(), signature.required == count ? "exactly" : "at least", signature.required,
                             i);
         }
         bound[i] = param.fallback;
@@ -87,13 +87,13 @@ Args bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    auto* spec = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
-    if (spec == nullptr) {
+    auto* signature = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
+    if (signature == nullptr) {
         return nullptr;
     }
     try {
-        Args bound = bind_arguments(*spec, args, nargs, kwnames);
-        py::object result = spec->body(bound);
+        Args bound = bind_arguments(*signature, args, nargs, kwnames);
+        py::object result = signature->body(bound);
         return result.release().ptr();
     } catch (...) {
         set_python_error_from_current_exception();
@@ -105,14 +105,14 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 // the surplus positionals into a tuple, the other keywords into a new dict.
 PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
-    auto* spec = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
-    if (spec == nullptr) {
+    auto* signature = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
+    if (signature == nullptr) {
         return nullptr;
     }
     try {
-        const auto count = static_cast<Py_ssize_t>(spec->params.size());
+        const auto count = static_cast<Py_ssize_t>(signature->params.size());
         const Py_ssize_t leading = nargs < count ? nargs : count;
-        Args bound(spec->params.size());
+        Args bound(signature->params.size());
         for (Py_ssize_t i = 0; i < leading; ++i) {
             bound[i] = py::reinterpret_borrow<py::object>(args[i]);
         }
@@ -126,7 +126,7 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
             Py_ssize_t slot = -1;
             for (Py_ssize_t i = 0; i < count; ++i) {
-                if (PyUnicode_CompareWithASCIIString(key, spec->params[i].name) == 0) {
+                if (PyUnicode_CompareWithASCIIString(key, signature->params[i].name) == 0) {
                     slot = i;
                     break;
                 }
@@ -140,7 +140,7 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
             if (bound[slot]) {
                 PyErr_Format(PyExc_TypeError,
                              "%.200s() got multiple values for keyword argument '%U'",
-                             spec->name.c_str(), key);
+                             signature->name.c_str(), key);
                 throw py::error_already_set();
             }
             bound[slot] = py::reinterpret_borrow<py::object>(args[nargs + k]);
@@ -149,13 +149,13 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
             if (bound[i]) {
                 continue;
             }
-            const Param& param = spec->params[i];
+            const Param& param = signature->params[i];
             if (!param.has_default) {
-                raise_arg_count(spec->name.c_str(), "at least", spec->required, i);
+                raise_arg_count(signature->name.c_str(), "at least", signature->required, i);
             }
             bound[i] = param.fallback;
         }
-        py::object result = spec->variadic(bound, rest, kwargs);
+        py::object result = signature->variadic(bound, rest, kwargs);
         return result.release().ptr();
     } catch (...) {
         set_python_error_from_current_exception();
@@ -165,22 +165,22 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
 
 using FastEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-py::object build_function(FunctionSpec* spec, const char* doc, FastEntry entry) {
-    spec->required = 0;
-    while (spec->required < static_cast<Py_ssize_t>(spec->params.size()) &&
-           !spec->params[spec->required].has_default) {
-        ++spec->required;
+py::object build_function(FunctionSpec* signature, const char* doc, FastEntry entry) {
+    signature->required = 0;
+    while (signature->required < static_cast<Py_ssize_t>(signature->params.size()) &&
+           !signature->params[signature->required].has_default) {
+        ++signature->required;
     }
-    spec->method.ml_name = spec->name.c_str();
-    spec->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
-    spec->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    spec->method.ml_doc = doc;
+    signature->method.ml_name = signature->name.c_str();
+    signature->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+    signature->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    signature->method.ml_doc = doc;
 
-    py::capsule holder(spec, [](PyObject* capsule) {
+    py::capsule holder(signature, [](PyObject* capsule) {
         delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(capsule, nullptr));
     });
     py::str owner(g_module_name);
-    PyObject* fn = PyCFunction_NewEx(&spec->method, holder.ptr(), owner.ptr());
+    PyObject* fn = PyCFunction_NewEx(&signature->method, holder.ptr(), owner.ptr());
     if (fn == nullptr) {
         throw py::error_already_set();
     }
@@ -222,21 +222,21 @@ void print_text(const py::object& text, const char* end, bool flush) {
 }
 
 py::object make_function(const char* name, std::vector<Param> params, const char* doc, Body body) {
-    // Specs live as long as the function objects, which live as long as the module.
-    auto* spec = new FunctionSpec();
-    spec->name = name;
-    spec->params = std::move(params);
-    spec->body = std::move(body);
-    return build_function(spec, doc, &trampoline);
+    // Signatures live as long as the function objects, which live as long as the module.
+    auto* signature = new FunctionSpec();
+    signature->name = name;
+    signature->params = std::move(params);
+    signature->body = std::move(body);
+    return build_function(signature, doc, &trampoline);
 }
 
 py::object make_variadic_function(const char* name, std::vector<Param> params, const char* doc,
                                   VariadicBody body) {
-    auto* spec = new FunctionSpec();
-    spec->name = name;
-    spec->params = std::move(params);
-    spec->variadic = std::move(body);
-    return build_function(spec, doc, &variadic_trampoline);
+    auto* signature = new FunctionSpec();
+    signature->name = name;
+    signature->params = std::move(params);
+    signature->variadic = std::move(body);
+    return build_function(signature, doc, &variadic_trampoline);
 }
 
 void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected, Py_ssize_t given) {

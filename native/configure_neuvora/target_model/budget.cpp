@@ -36,8 +36,8 @@ bool less_than(PyObject* value, long long bound) {
 
 // `format(x, ".1f")`.
 py::object format_one_decimal(PyObject* x) {
-    py::str spec(".1f");
-    return steal(PyObject_Format(x, spec.ptr()));
+    py::str one_decimal(".1f");
+    return steal(PyObject_Format(x, one_decimal.ptr()));
 }
 
 // The format for values that are not machine integers, step by step as the
