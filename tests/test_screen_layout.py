@@ -254,7 +254,7 @@ def test_selection_always_visible_while_moving(cn, terminal, columns, rows):
         shown = text.split("\n")
         focus_lines = lines[selected : selected + span]
         if cn.get_visual_line_count(focus_lines, columns) > budget:
-            focus_lines = focus_lines[-1:]  # too tall together: the focus ends at the bottom
+            focus_lines = focus_lines[:1]  # too tall together: its first line starts the window
         for line in focus_lines:
             assert line in shown, (selected, new_start)
         assert cn.get_visual_line_count(shown, columns) <= rows

@@ -217,6 +217,19 @@ def test_save_as_default_asks_for_a_file_until_given(cn, monkeypatch, fakes, log
     assert [c for c in log if c != "normalize"][0] == ("confirmed", True)
 
 
+@pytest.mark.parametrize("failure, outcome", [(KeyboardInterrupt, SystemExit), (EOFError, EOFError)])
+def test_prompt_interrupted_leaves_the_alternate_screen_once(cn, monkeypatch, fakes, log, failure, outcome):
+    def answer(prompt=""):
+        raise failure
+
+    monkeypatch.setattr(builtins, "input", answer)
+    session = ScriptedSession(cn, monkeypatch, ["s", "j", ENTER])
+    with pytest.raises(outcome):
+        session.run(nn.Identity())
+    # The prompt already left the alternate screen; the way out must not leave it again.
+    assert session.events == ["guard", "enter", ("key", "s"), ("key", "j"), ("key", ENTER), "exit"]
+
+
 def test_keep_editing_and_escape_close_save_overlay(cn, monkeypatch, fakes, log):
     keys = ["s", DOWN, DOWN, DOWN, ENTER, "s", ESC, "s", "x", KeyboardInterrupt]
     session = ScriptedSession(cn, monkeypatch, keys)

@@ -1,5 +1,6 @@
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 #include "overlays.hpp"
 
@@ -14,6 +15,12 @@ py::list to_list(const overlays::Lines& lines) {
 
 std::u32string text_of(const py::handle& value) {
     return to_u32(to_str(value));
+}
+
+// `str(value)` for data from outside (ids, class names, values, paths), with
+// control characters shown escaped.
+std::u32string shown(const py::handle& value) {
+    return display::escape_controls(text_of(value));
 }
 
 // `color_text(text, hex)`; a colour the native parser does not take goes to the
@@ -45,7 +52,7 @@ py::list render_type_rules_overlay(const py::object& entries) {
         const std::u32string verb = text_of(call_global("mode_verb", rule[1]));
         const std::u32string arrow =
             colored(overlays::type_rule_arrow(verb), call_global("get_color_hex_for_mode", rule[1]));
-        rows.push_back(overlays::type_rule_row(text_of(rule[0]), verb, arrow, text_of(rule[2])));
+        rows.push_back(overlays::type_rule_row(shown(rule[0]), verb, arrow, text_of(rule[2])));
     }
     return to_list(overlays::type_rules_box(rows));
 }
@@ -58,7 +65,7 @@ py::list render_overrides_overlay(Args& a) {
     const py::object& describe_name = a[4];
 
     const bool id_scope = equals(scope[py::str("kind")], py::str("id"));
-    const std::u32string title = overlays::overrides_title(id_scope, text_of(scope[py::str("scope_key")]));
+    const std::u32string title = overlays::overrides_title(id_scope, shown(scope[py::str("scope_key")]));
     const py::object values = call_global("get_scope_values", scope[py::str("scope_key")],
                                           module_settings_overrides, existing_module_settings);
     overlays::Lines lines =
@@ -72,14 +79,14 @@ py::list render_overrides_overlay(Args& a) {
         const py::object value =
             overridden ? py::object(values[name]) : call_global("get_global_setting_value", name);
         const bool selected = equals(py::int_(position), selected_index);
-        const std::u32string value_text = text_of(call_global("format_run_setting_value", name, value));
-        lines.push_back(overlays::override_row(selected, text_of(name), value_text, overridden));
+        const std::u32string value_text = shown(call_global("format_run_setting_value", name, value));
+        lines.push_back(overlays::override_row(selected, shown(name), value_text, overridden));
         ++position;
     }
     lines.push_back(U"");
     if (truthy(describe_name)) {
         lines.push_back(overlays::overrides_describe_line(
-            text_of(describe_name), text_of(call_global("get_setting_description", describe_name))));
+            shown(describe_name), shown(call_global("get_setting_description", describe_name))));
     } else {
         lines.push_back(overlays::overrides_key_hint());
     }
@@ -94,12 +101,12 @@ py::list render_save_overlay(Args& a) {
     std::vector<std::pair<std::u32string, std::u32string>> listed;
     for (const py::handle entry : unset) {
         if (listed.size() == overlays::kSaveListedUnset) break;
-        listed.emplace_back(text_of(entry[py::str("id")]), text_of(entry[py::str("type_name")]));
+        listed.emplace_back(shown(entry[py::str("id")]), shown(entry[py::str("type_name")]));
     }
     auto selected = [&selected_index](std::size_t option) {
         return equals(py::int_(option), selected_index);
     };
-    return to_list(overlays::save_lines(listed, count, selected, text_of(a[3])));
+    return to_list(overlays::save_lines(listed, count, selected, shown(a[3])));
 }
 
 }  // namespace

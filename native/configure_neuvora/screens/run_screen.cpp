@@ -6,6 +6,7 @@
 #include "common/glue.hpp"
 #include "configure_neuvora/run_settings/descriptions.hpp"
 #include "configure_neuvora/run_settings/setting_values.hpp"
+#include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 
 namespace nvx::configure {
@@ -118,8 +119,9 @@ RowKind row_kind(const py::handle& type) {
     return RowKind::kSetting;
 }
 
+// `str(value)` as drawn: names, values and descriptions come from outside.
 std::u32string text_of(const py::handle& value) {
-    return to_u32(to_str(value));
+    return display::escape_controls(to_u32(to_str(value)));
 }
 
 // Tells whether row i is the selected one, comparing as `i == selected_index`.

@@ -9,6 +9,7 @@
 
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 #include "targets_frame.hpp"
 #include "targets_screen.hpp"
@@ -235,7 +236,9 @@ public:
         assign_indent(indent_, item(entry, n.depth));
         py::object entry_id = item(entry, n.id);
         assign_text(id_, entry_id);
+        display::escape_controls_in_place(id_);
         assign_text(type_name_, item(entry, n.type_name));
+        display::escape_controls_in_place(type_name_);
         py::object own_count = item(entry, n.direct_param_count);
         py::object record = record_of(entry_id);
         const targets::RowText row{selected, indent_, id_, type_name_};
@@ -264,6 +267,7 @@ public:
                 if (text_equals(source, n.inherited)) {
                     tail.inherited = true;
                     assign_text(origin_, item(record, n.origin_id));
+                    display::escape_controls_in_place(origin_);
                     tail.origin = origin_;
                 }
                 py::object overridden = item(record, n.overridden);

@@ -1,8 +1,11 @@
 // The inline value editors: a scalar editor for one number and a list editor
 // for one list, each a plain dictionary the session loop keeps and hands back
 // with every key. The text editing itself lives in editors.cpp.
+#include <algorithm>
+
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 #include "editors.hpp"
 
@@ -212,14 +215,28 @@ py::tuple handle_list_navigation(const py::object& state, const py::object& key,
     return result(false);
 }
 
+// The editor's buffer with its cursor. Typed keys and values may hold control
+// characters; those are drawn escaped, with the cursor on the same character.
+std::u32string text_with_cursor(const py::object& state) {
+    const py::object buffer = item(state, "input_buffer");
+    const py::object cursor = item(state, "cursor_index");
+    const std::u32string text = to_u32(buffer);
+    if (std::none_of(text.begin(), text.end(), display::is_control)) {
+        return to_u32(call_global("render_text_with_cursor", buffer, cursor));
+    }
+    const auto split =
+        static_cast<std::size_t>(std::clamp(as_index(cursor), 0LL, static_cast<long long>(text.size())));
+    const std::u32string before = display::escape_controls(std::u32string_view(text).substr(0, split));
+    const std::u32string after = display::escape_controls(std::u32string_view(text).substr(split));
+    return to_u32(call_global("render_text_with_cursor", from_u32(before + after),
+                              py::int_(static_cast<long long>(before.size()))));
+}
+
 // One slot of the list line: the typed text with its cursor, the highlighted
 // slot inverted, or the plain text.
 std::u32string list_slot(const py::object& state, bool typing, bool typing_here, bool selected_here,
                          const std::u32string& text) {
-    if (typing_here) {
-        return to_u32(
-            call_global("render_text_with_cursor", item(state, "input_buffer"), item(state, "cursor_index")));
-    }
+    if (typing_here) return text_with_cursor(state);
     if (selected_here && !typing) return style::inverted(text);
     return text;
 }
@@ -236,7 +253,7 @@ py::str format_list_editor_line(const py::object& state) {
     for (const py::handle element : values) {
         const py::int_ position(index++);
         parts.push_back(list_slot(state, typing, typing && equals(position, edit_index),
-                                  equals(position, selected), to_u32(to_str(element))));
+                                  equals(position, selected), display::escape_controls(to_u32(to_str(element)))));
     }
     // The add slot is highlighted whenever it is selected and not being typed into.
     const bool typing_add = typing && equals(edit_index, count);
@@ -259,13 +276,12 @@ py::str format_list_editor_line(const py::object& state) {
 void render_editor_frame(const py::object& state) {
     // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
     nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
-    const std::u32string name = to_u32(to_str(item(state, "setting_name")));
+    const std::u32string name = display::escape_controls(to_u32(to_str(item(state, "setting_name"))));
     const std::u32string title = U"  " + style::color_text(U"Edit " + name, style::kColorTitle);
     std::u32string value_line;
     std::u32string hint;
     if (equals(item(state, "kind"), py::str("scalar"))) {
-        value_line = U"  " + to_u32(call_global("render_text_with_cursor", item(state, "input_buffer"),
-                                                item(state, "cursor_index")));
+        value_line = U"  " + text_with_cursor(state);
         hint = style::dim(U"  Enter save · Esc cancel");
     } else {
         value_line = U"  " + to_u32(call_global("_format_list_editor_line", state));

@@ -6,6 +6,7 @@
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/target_model/budget.hpp"
 #include "configure_neuvora/target_model/pyutil.hpp"
+#include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/screen_compose.hpp"
 
 namespace nvx::configure {
@@ -87,7 +88,8 @@ py::object Session::next_key() {
 }
 
 py::str Session::status_line(const py::str& message) const {
-    return call_global("color_text", py::str("  ") + message, global("COLOR_ACCENT"));
+    const py::str shown = from_u32(display::escape_controls(to_u32(message)));
+    return call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT"));
 }
 
 py::str Session::render_frame() {
@@ -296,6 +298,16 @@ py::list Session::visible_targets() const {
     return shown;
 }
 
+void Session::enter_alternate_screen() {
+    call_global("enter_alternate_screen");
+    on_alternate_screen_ = true;
+}
+
+void Session::exit_alternate_screen() {
+    call_global("exit_alternate_screen");
+    on_alternate_screen_ = false;
+}
+
 void Session::finalize_save(long choice_index) {
     using namespace py::literals;
     if (choice_index != 0) {
@@ -304,7 +316,7 @@ void Session::finalize_save(long choice_index) {
             py::object save_name = config().attr("get_save_name")();
             if (!truthy(save_name)) save_name = py::str("NVX");
             py::object suggested = call_global("_config_target_path");
-            call_global("exit_alternate_screen");
+            exit_alternate_screen();
             print_text(py::str(kClearScreen), "");
             py::object print_line = global("print");
             print_line("No config_file is set.");
@@ -320,7 +332,7 @@ void Session::finalize_save(long choice_index) {
                 }
                 global("print")("A filename is required to save a default configuration.");
             }
-            call_global("enter_alternate_screen");
+            enter_alternate_screen();
         }
     }
     const bool as_default = choice_index != 0;

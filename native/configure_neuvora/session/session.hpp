@@ -27,6 +27,13 @@ public:
     bool quit_requested() const { return quit_requested_; }
     void request_quit() { quit_requested_ = true; }
 
+    // Enters the alternate screen through the module; leaves it on the way
+    // out only while the session is on it (not while the filename prompt of
+    // "save as default" is shown on the main screen).
+    void enter_alternate_screen();
+    void exit_alternate_screen();
+    bool on_alternate_screen() const { return on_alternate_screen_; }
+
 private:
     // One pass: normalise, resolve, draw, read one key, dispatch it.
     void pass();
@@ -65,6 +72,7 @@ private:
     bool render_targets_natively(py::str& screen_text);
 
     py::object model_;
+    bool on_alternate_screen_ = false;
     bool quit_requested_ = false;
     bool done_ = false;
     int empty_reads_ = 0;

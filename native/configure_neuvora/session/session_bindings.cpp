@@ -35,18 +35,16 @@ py::object set_dendrification_targets(const py::object& model) {
     py::object previous_auto_persist = config_dict().attr("get")("_auto_persist_config", true);
     config_dict()["_auto_persist_config"] = false;
 
-    bool entered_alt_screen = false;
     Session session(model);
     TerminationSignals signals;
     auto clean_up = [&] {
-        if (entered_alt_screen) call_global("exit_alternate_screen");
+        if (session.on_alternate_screen()) session.exit_alternate_screen();
         config_dict()["_auto_persist_config"] = previous_auto_persist;
         signals.restore();
     };
     try {
         signals.install();
-        call_global("enter_alternate_screen");
-        entered_alt_screen = true;
+        session.enter_alternate_screen();
         session.run();
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_KeyboardInterrupt)) {

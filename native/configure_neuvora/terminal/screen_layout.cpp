@@ -154,9 +154,9 @@ Window place_window(long long count, long long budget, long long window_start,
         if (focus_start < window_start) window_start = focus_start;
         if (window_end_from(window_start) < focus_end) {
             window_start = window_start_for_end(focus_end);
-            // A last focus line taller than the whole budget fits in no window
-            // that ends with it: it becomes the window's first line instead.
-            if (window_start == focus_end) window_start = focus_end - 1;
+            // A focus taller than the whole budget fits in no window that ends
+            // with it: its first line (the one with the pointer) starts the window.
+            window_start = std::min(window_start, focus_start);
         }
     }
     window_start = std::max(0LL, std::min(window_start, count));
