@@ -33,8 +33,8 @@ bench: build
 	$(PY) bench/run.py
 	$(PY) bench/bench_target_model.py
 
-format:
-	clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
+format: $(DEPS)
+	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
 
 clean:
 	rm -rf build demo-run

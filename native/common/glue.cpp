@@ -39,10 +39,12 @@ void set_python_error_from_current_exception() {
     }
 }
 
-Args bind_arguments(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+Args bind_arguments(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) {
     const auto count = static_cast<Py_ssize_t>(signature.params.size());
     if (nargs > count) {
-        raise_arg_count(signature.name.c_str(), signature.required == count ? "exactly" : "at most", count, nargs);
+        raise_arg_count(signature.name.c_str(), signature.required == count ? "exactly" : "at most", count,
+                        nargs);
     }
     Args bound(signature.params.size());
     for (Py_ssize_t i = 0; i < nargs; ++i) {
@@ -78,8 +80,8 @@ Args bind_arguments(const FunctionSpec& signature, PyObject* const* args, Py_ssi
         }
         const Param& param = signature.params[i];
         if (!param.has_default) {
-            raise_arg_count(signature.name.c_str(), signature.required == count ? "exactly" : "at least", signature.required,
-                            i);
+            raise_arg_count(signature.name.c_str(), signature.required == count ? "exactly" : "at least",
+                            signature.required, i);
         }
         bound[i] = param.fallback;
     }
@@ -103,8 +105,7 @@ PyObject* trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 
 // Binds `(params..., *args, **kwargs)`: leading parameters by position or keyword,
 // the surplus positionals into a tuple, the other keywords into a new dict.
-PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
+PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     auto* signature = static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
     if (signature == nullptr) {
         return nullptr;
@@ -138,8 +139,7 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
                 continue;
             }
             if (bound[slot]) {
-                PyErr_Format(PyExc_TypeError,
-                             "%.200s() got multiple values for keyword argument '%U'",
+                PyErr_Format(PyExc_TypeError, "%.200s() got multiple values for keyword argument '%U'",
                              signature->name.c_str(), key);
                 throw py::error_already_set();
             }

@@ -253,7 +253,8 @@ py::str format_list_editor_line(const py::object& state) {
     for (const py::handle element : values) {
         const py::int_ position(index++);
         parts.push_back(list_slot(state, typing, typing && equals(position, edit_index),
-                                  equals(position, selected), display::escape_controls(to_u32(to_str(element)))));
+                                  equals(position, selected),
+                                  display::escape_controls(to_u32(to_str(element)))));
     }
     // The add slot is highlighted whenever it is selected and not being typed into.
     const bool typing_add = typing && equals(edit_index, count);
