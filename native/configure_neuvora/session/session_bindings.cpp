@@ -1,5 +1,7 @@
 // set_dendrification_targets: the guard, the persistence flag, the alternate
 // screen and the teardown around one Session; and the index rule `_move`.
+#include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +32,27 @@ void print_cancel_lines() {
         "(GNV.pc.set_configuration_confirmed(True)) to skip this screen.");
 }
 
+// The way out of a session: every step runs even when one before it failed,
+// and no termination signal can cut it short. The first failure then
+// propagates; a signal that came in meanwhile goes to the caller's handler.
+void leave_session(Session& session, const py::object& previous_auto_persist, TerminationSignals& signals) {
+    signals.defer();
+    std::exception_ptr failure;
+    try {
+        if (session.on_alternate_screen()) session.exit_alternate_screen();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    try {
+        config_dict()["_auto_persist_config"] = previous_auto_persist;
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    const std::optional<int> noted = signals.restore();
+    if (noted) TerminationSignals::deliver(*noted);
+    if (failure) std::rethrow_exception(failure);
+}
+
 py::object set_dendrification_targets(const py::object& model) {
     call_global("require_interactive_session");
     py::object previous_auto_persist = config_dict().attr("get")("_auto_persist_config", true);
@@ -37,11 +60,6 @@ py::object set_dendrification_targets(const py::object& model) {
 
     Session session(model);
     TerminationSignals signals;
-    auto clean_up = [&] {
-        if (session.on_alternate_screen()) session.exit_alternate_screen();
-        config_dict()["_auto_persist_config"] = previous_auto_persist;
-        signals.restore();
-    };
     try {
         signals.install();
         session.enter_alternate_screen();
@@ -49,13 +67,13 @@ py::object set_dendrification_targets(const py::object& model) {
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_KeyboardInterrupt)) {
             const auto terminated_by = TerminationSignals::signal_of(error);
-            clean_up();
+            leave_session(session, previous_auto_persist, signals);
             if (terminated_by) TerminationSignals::redeliver(*terminated_by);
             throw;
         }
         session.request_quit();
     }
-    clean_up();
+    leave_session(session, previous_auto_persist, signals);
     if (session.quit_requested()) {
         print_cancel_lines();
         global("sys").attr("exit")(0);

@@ -1,6 +1,7 @@
 #include "termination_signals.hpp"
 
 #include <stdexcept>
+#include <utility>
 
 #include "common/glue.hpp"
 
@@ -15,10 +16,18 @@ PyObject* terminated_type() {
     return type;
 }
 
+// Handlers run on the main thread only, between bytecodes, so plain values do.
+bool g_deferring = false;
+std::optional<int> g_noted;
+
 py::object handler() {
     // Kept for the life of the process (never destroyed after the interpreter is gone).
     static PyObject* function = make_function("_terminate_session", {"signum", "frame"}, nullptr,
                                               [](Args& a) -> py::object {
+                                                  if (g_deferring) {
+                                                      if (!g_noted) g_noted = py::cast<int>(a[0]);
+                                                      return py::none();
+                                                  }
                                                   PyErr_SetObject(terminated_type(), a[0].ptr());
                                                   throw py::error_already_set();
                                               })
@@ -43,14 +52,20 @@ void TerminationSignals::install() {
     }
 }
 
-void TerminationSignals::restore() {
-    if (previous_.empty()) return;
+void TerminationSignals::defer() {
+    if (!previous_.empty()) g_deferring = true;
+}
+
+std::optional<int> TerminationSignals::restore() {
+    if (previous_.empty()) return std::nullopt;
     py::module_ signal = py::module_::import("signal");
     for (auto& [number, previous] : previous_) {
         // A handler installed from C code reads back as None; the default is the honest stand-in.
         signal.attr("signal")(number, previous.is_none() ? signal.attr("SIG_DFL") : previous);
     }
     previous_.clear();
+    g_deferring = false;
+    return std::exchange(g_noted, std::nullopt);
 }
 
 std::optional<int> TerminationSignals::signal_of(const py::error_already_set& error) {
@@ -59,10 +74,14 @@ std::optional<int> TerminationSignals::signal_of(const py::error_already_set& er
     return py::cast<int>(args[py::int_(0)]);
 }
 
-void TerminationSignals::redeliver(int signum) {
+void TerminationSignals::deliver(int signum) {
     py::module_ os = py::module_::import("os");
     os.attr("kill")(os.attr("getpid")(), signum);
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+}
+
+void TerminationSignals::redeliver(int signum) {
+    deliver(signum);
     // The caller's handler chose to carry on: leave as a shell would report the signal.
     global("sys").attr("exit")(128 + signum);
     throw std::logic_error("sys.exit returned");

@@ -19,11 +19,18 @@ public:
     // Installs the handlers; does nothing off the main thread, and leaves a
     // signal the caller ignores ignored.
     void install();
-    // Puts the caller's handlers back.
-    void restore();
+    // From now on our handlers only note a signal instead of raising, so that
+    // the teardown that restores the terminal cannot be cut short.
+    void defer();
+    // Puts the caller's handlers back; returns a signal noted while deferred.
+    std::optional<int> restore();
     // The signal number when `error` was raised by one of our handlers.
     static std::optional<int> signal_of(const py::error_already_set& error);
-    // Delivers `signum` again under the caller's handlers.
+    // Delivers `signum` to the process under the caller's handlers; returns
+    // when the caller's handler carries on.
+    static void deliver(int signum);
+    // Delivers `signum` again; if the caller's handler carries on, exits with
+    // the status a shell reports for that signal.
     [[noreturn]] static void redeliver(int signum);
 
 private:
