@@ -33,6 +33,13 @@ bench: build
 	$(PY) bench/run.py
 	$(PY) bench/bench_target_model.py
 
+# Long random key sessions on several models and terminal sizes. A failure
+# prints the seed and budget to replay it: make fuzz FUZZ_SEED=... FUZZ_KEYS=...
+FUZZ_KEYS ?= 200000
+FUZZ_SEED ?= random
+fuzz: build
+	NVX_FUZZ_KEYS=$(FUZZ_KEYS) NVX_FUZZ_SEED=$(FUZZ_SEED) $(PY) -m pytest -q -s tests/test_fuzz_sessions.py -k random_key_sessions
+
 format: $(DEPS)
 	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
 
