@@ -12,20 +12,12 @@ import textwrap
 
 import pytest
 
+from guard_messages import refusal
+
 torch_distributed = pytest.importorskip("torch.distributed")
 pytestmark = pytest.mark.skipif(not torch_distributed.is_available(), reason="torch is built without distributed")
 
 RANK_VARIABLES = ["RANK", "LOCAL_RANK", "SLURM_PROCID", "OMPI_COMM_WORLD_RANK", "WORLD_SIZE", "LOCAL_WORLD_SIZE"]
-
-
-def refusal(reason: str) -> str:
-    return (
-        "Dendrification configuration has not been confirmed, and it cannot be done interactively here ("
-        + reason
-        + ").\nRun dendrify_model once from an interactive terminal to choose dendrification targets, or set "
-        "configuration_confirmed=True in your config file (or call GNV.pc.set_configuration_confirmed(True) "
-        "before dendrify_model) to skip the interactive step."
-    )
 
 
 # Each worker records what the guard said, in results/<rank>.json. Under the

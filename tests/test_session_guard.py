@@ -6,6 +6,8 @@ import types
 
 import pytest
 
+from guard_messages import refusal
+
 RANK_VARIABLES = ["RANK", "LOCAL_RANK", "SLURM_PROCID", "OMPI_COMM_WORLD_RANK"]
 
 NO_TERMIOS = (
@@ -13,16 +15,6 @@ NO_TERMIOS = (
     "Set configuration_confirmed=True in your config file (or call GNV.pc.set_configuration_confirmed(True)) "
     "and configure targets via the config file or Dendrified Studio instead."
 )
-
-
-def refusal(reason: str) -> str:
-    return (
-        "Dendrification configuration has not been confirmed, and it cannot be done interactively here ("
-        + reason
-        + ").\nRun dendrify_model once from an interactive terminal to choose dendrification targets, or set "
-        "configuration_confirmed=True in your config file (or call GNV.pc.set_configuration_confirmed(True) "
-        "before dendrify_model) to skip the interactive step."
-    )
 
 
 class Stream:
