@@ -3,7 +3,7 @@
 It is the yardstick for the native modules: the same behaviour written
 straightforwardly in Python (one function per step, no tricks), run in the same
 process on the same inputs. It lives only here and is never imported by the
-package. ``bench/run.py`` also checks that it produces exactly the native frame,
+package; the target model's tests use it as their reference. ``bench/run.py`` also checks that it produces exactly the native frame,
 which keeps the comparison honest.
 """
 

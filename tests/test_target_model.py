@@ -2,8 +2,9 @@
 budget line, through the built module.
 
 Besides direct cases, random models and random rule lists are compared with a
-literal Python rendering of the rules (the ``ref_*`` functions below), which is
-what the native code must match whatever shortcuts it takes."""
+literal Python rendering of the rules (``bench/baseline.py``, imported as the
+``ref_*`` functions), which is what the native code must match whatever
+shortcuts it takes."""
 
 from __future__ import annotations
 
@@ -13,6 +14,12 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from torch import nn
 
+from baseline import build_budget_line as ref_budget
+from baseline import dedupe_list as ref_dedupe
+from baseline import format_human_count as ref_human
+from baseline import get_module_entries as ref_entries
+from baseline import get_parent_module_id as ref_parent
+from baseline import resolve_entry_modes as ref_resolve
 from neuvora import globals_neuvora as GNV
 
 ENTRY_KEYS = [
@@ -28,122 +35,6 @@ ENTRY_KEYS = [
     "in_replaced",
 ]
 RECORD_KEYS = ["eff", "source", "origin_id", "overridden"]
-
-
-# ---------------------------------------------------------------------------
-# Literal Python rendering of the rules
-# ---------------------------------------------------------------------------
-
-
-def ref_dedupe(values):
-    seen, out = set(), []
-    for value in values:
-        if value not in seen:
-            seen.add(value)
-            out.append(value)
-    return out
-
-
-def ref_parent(module_id):
-    pieces = module_id.split(".")
-    if len(pieces) <= 2:
-        return None
-    return "." + ".".join(pieces[1:-1])
-
-
-def ref_entries(model):
-    entries = []
-    for path, module in model.named_modules(remove_duplicate=False):
-        if path == "":
-            continue
-        entries.append(
-            {
-                "id": "." + path,
-                "name": path,
-                "type_name": type(module).__name__,
-                "module": module,
-                "depth": path.count("."),
-                "direct_param_count": sum(p.numel() for _, p in module.named_parameters(recurse=False)),
-                "tree_param_count": sum(p.numel() for _, p in module.named_parameters(recurse=True)),
-            }
-        )
-    classes = tuple(GNV.pc.get_modules_to_replace())
-    roots = []
-    for entry in entries:
-        entry["is_replaced_root"] = bool(classes) and isinstance(entry["module"], classes)
-        if entry["is_replaced_root"]:
-            roots.append(entry["id"])
-    for entry in entries:
-        entry["replaced_root"], entry["in_replaced"] = None, False
-        for root in roots:
-            if entry["id"].startswith(root + "."):
-                entry["replaced_root"], entry["in_replaced"] = root, True
-                break
-    return entries
-
-
-def ref_resolve(entries):
-    pc = GNV.pc
-
-    def id_mode(value):
-        if value in pc.get_module_ids_to_dendrify():
-            return "dendrified"
-        return "tracked" if value in pc.get_module_ids_to_track() else None
-
-    def name_mode(value):
-        if value in pc.get_module_names_to_dendrify():
-            return "dendrified"
-        return "tracked" if value in pc.get_module_names_to_track() else None
-
-    index = {e["id"]: e for e in entries}
-    result = {}
-    for entry in entries:
-        parent_id = ref_parent(entry["id"])
-        parent = result.get(parent_id) if parent_id in index else None
-        own_id, own_type = id_mode(entry["id"]), name_mode(entry["type_name"])
-        own = own_id if own_id is not None else own_type
-        source = "id" if own_id is not None else ("type" if own_type is not None else None)
-        record = {"eff": None, "source": None, "origin_id": entry["id"], "overridden": None}
-        if parent is not None and parent["eff"] is not None:
-            record.update(eff=parent["eff"], source="inherited", origin_id=parent["origin_id"])
-            if own is not None:
-                record["overridden"] = {"mode": own, "source": source}
-        elif own is not None:
-            record.update(eff=own, source=source)
-        result[entry["id"]] = record
-    return result
-
-
-def ref_human(value):
-    if value < 1000:
-        return str(value)
-    for limit, divisor, unit in ((1000000, 1000.0, "K"), (1000000000, 1000000.0, "M")):
-        if value < limit:
-            break
-    else:
-        divisor, unit = 1000000000.0, "B"
-    text = f"{value / divisor:.1f}"
-    return (text[:-2] if text.endswith(".0") else text) + unit
-
-
-def ref_budget(entries, resolved):
-    total = added = 0
-    seen_total, seen_added = set(), set()
-    for entry in entries:
-        for _, p in entry["module"].named_parameters(recurse=False):
-            if id(p) not in seen_total:
-                seen_total.add(id(p))
-                total += p.numel()
-        if resolved[entry["id"]]["eff"] == "dendrified":
-            for _, p in entry["module"].named_parameters(recurse=False):
-                if id(p) not in seen_added:
-                    seen_added.add(id(p))
-                    added += p.numel()
-    share = 100.0 * added / total if total else 0.0
-    return (
-        f"Dendrification budget:  +{ref_human(added)} params per dendrite cycle  \u00b7  "
-        f"model {ref_human(total)}  (+{share:.1f}% / cycle)"
-    )
 
 
 def set_rules(ids_d=(), ids_t=(), names_d=(), names_t=()):

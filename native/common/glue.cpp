@@ -221,6 +221,23 @@ void print_text(const py::object& text, const char* end, bool flush) {
     global("print")(text, "end"_a = end, "flush"_a = flush);
 }
 
+py::object read_json_file(const py::handle& path) {
+    py::object handle = global("open")(path, "r");
+    py::object document;
+    try {
+        document = global("json").attr("load")(handle);
+    } catch (py::error_already_set&) {
+        try {
+            handle.attr("close")();
+        } catch (py::error_already_set&) {
+            // The read or parse error is the one worth reporting.
+        }
+        throw;
+    }
+    handle.attr("close")();
+    return document;
+}
+
 py::object make_function(const char* name, std::vector<Param> params, const char* doc, Body body) {
     // Signatures live as long as the function objects, which live as long as the module.
     auto* signature = new FunctionSpec();

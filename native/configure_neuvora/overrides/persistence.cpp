@@ -16,24 +16,6 @@ bool exists(const py::handle& path) {
     return truthy(global("os").attr("path").attr("exists")(path));
 }
 
-// json.load of `open(path, "r")`; the file is closed on every way out.
-py::object read_json(const py::handle& path) {
-    py::object handle = global("open")(path, "r");
-    py::object document;
-    try {
-        document = global("json").attr("load")(handle);
-    } catch (py::error_already_set&) {
-        try {
-            handle.attr("close")();
-        } catch (py::error_already_set&) {
-            // The read error is the one worth reporting.
-        }
-        throw;
-    }
-    handle.attr("close")();
-    return document;
-}
-
 // `mapping.get(key)` when it is a dict, else None.
 py::object dict_member(const py::dict& mapping, const py::handle& key) {
     PyObject* found = PyDict_GetItemWithError(mapping.ptr(), key.ptr());  // borrowed
@@ -46,7 +28,7 @@ py::object dict_member(const py::dict& mapping, const py::handle& key) {
 
 // Scopes of one source file into `result`; entries taken before an error stay.
 void take_saved_scopes(const py::handle& path, py::dict& result) {
-    py::object document = read_json(path);
+    py::object document = read_json_file(path);
     if (!is_dict(document)) {
         raise(PyExc_AttributeError, "module_settings: top level is not a JSON object");
     }
@@ -72,7 +54,7 @@ py::dict read_target(const py::handle& path) {
     if (!exists(path)) return py::dict();
     py::object document;
     try {
-        document = read_json(path);
+        document = read_json_file(path);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_Exception)) throw;
         if (e.matches(PyExc_OSError)) {

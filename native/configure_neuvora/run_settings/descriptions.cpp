@@ -37,24 +37,6 @@ bool equals_ignoring_ascii_case(const std::u32string& text, const std::u32string
     return true;
 }
 
-// open(path, "r") and json.load, closing the file on every way out.
-py::object read_json_file(const py::object& path) {
-    py::object handle = global("open")(path, "r");
-    py::object content;
-    try {
-        content = global("json").attr("load")(handle);
-    } catch (py::error_already_set&) {
-        try {
-            handle.attr("close")();
-        } catch (py::error_already_set&) {
-            // The parse error is the one worth reporting.
-        }
-        throw;
-    }
-    handle.attr("close")();
-    return content;
-}
-
 py::object description_file_path() {
     py::object os_path = global("os").attr("path");
     py::object directory = os_path.attr("dirname")(global("__file__"));

@@ -84,6 +84,18 @@ std::size_t gap(std::size_t column, std::size_t used) {
     return used + kMinGap > column ? kMinGap : column - used;
 }
 
+// Cursor, marker and indentation: how a module row starts; `room` is reserved
+// for the rest of the row besides its texts.
+std::u32string row_start(const RowText& row, const Marker& marker, std::size_t room) {
+    std::u32string out;
+    out.reserve(room + row.id.size() + row.type_name.size() + row.indent.size());
+    cursor(out, row.selected);
+    out += marker.display;
+    out += U" ";
+    out += row.indent;
+    return out;
+}
+
 }  // namespace
 
 const std::u32string& mode_hex(ModeColor color) {
@@ -205,24 +217,14 @@ void append_replaced_root_lines(std::vector<std::u32string>& out, const RowText&
 }
 
 std::u32string stale_row(const RowText& row, const Marker& marker) {
-    std::u32string out;
-    out.reserve(48 + row.id.size() + row.type_name.size() + row.indent.size());
-    cursor(out, row.selected);
-    out += marker.display;
-    out += U" ";
-    out += row.indent;
+    std::u32string out = row_start(row, marker, 48);
     dimmed(out, row.id, std::u32string_view(U"  ["), row.type_name, std::u32string_view(U"] (id stale)"));
     return out;
 }
 
 std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& tail, bool has_params,
                           std::u32string_view params) {
-    std::u32string out;
-    out.reserve(160 + row.id.size() + row.type_name.size() + row.indent.size());
-    cursor(out, row.selected);
-    out += marker.display;
-    out += U" ";
-    out += row.indent;
+    std::u32string out = row_start(row, marker, 160);
     out += row.id;
     out += U"  ";
     dimmed(out, std::u32string_view(U"["), row.type_name, std::u32string_view(U"]"));

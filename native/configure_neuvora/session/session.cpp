@@ -87,9 +87,18 @@ py::object Session::next_key() {
     return key;
 }
 
-py::str Session::status_line(const py::str& message) const {
-    const py::str shown = from_u32(display::escape_controls(to_u32(message)));
-    return call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT"));
+py::object Session::with_type_rules(const py::object& header) const {
+    py::list blank;
+    blank.append(py::str(""));
+    return header + blank + call_global("render_type_rules_overlay", entries_) + blank;
+}
+
+py::object Session::with_status(const py::object& footer) const {
+    if (!truthy(status_message_)) return footer;
+    const py::str shown = from_u32(display::escape_controls(to_u32(status_message_)));
+    py::list line;
+    line.append(call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT")));
+    return footer + line;
 }
 
 py::str Session::render_frame() {
@@ -131,16 +140,8 @@ py::str Session::render_frame() {
     py::object body = parts[1];
     py::object footer = parts[2];
     py::object focus = parts[3];
-    if (active_screen_ == "targets" && overlay_ == "typerules") {
-        py::list block;
-        block.append(py::str(""));
-        header = header + block + call_global("render_type_rules_overlay", entries_) + block;
-    }
-    if (truthy(status_message_)) {
-        py::list line;
-        line.append(status_line(status_message_));
-        footer = footer + line;
-    }
+    if (active_screen_ == "targets" && overlay_ == "typerules") header = with_type_rules(header);
+    footer = with_status(footer);
     py::tuple composed = call_global("compose_scrolling_screen", header, body, footer, *window_start, focus);
     *window_start = composed[1];
     return py::str(composed[0]);
@@ -223,16 +224,8 @@ bool Session::render_targets_natively(py::str& screen_text) {
     const layout::Focus focus = body.focus();
     py::object footer = targets_footer_lines(entry_table->budget_line(resolution_));
 
-    if (overlay_ == "typerules") {
-        py::list block;
-        block.append(py::str(""));
-        header = header + block + call_global("render_type_rules_overlay", entries_) + block;
-    }
-    if (truthy(status_message_)) {
-        py::list line;
-        line.append(status_line(status_message_));
-        footer = footer + line;
-    }
+    if (overlay_ == "typerules") header = with_type_rules(header);
+    footer = with_status(footer);
     auto all_text = [](const py::object& lines) {
         if (!PyList_CheckExact(lines.ptr())) return false;
         for (const py::handle line : lines) {

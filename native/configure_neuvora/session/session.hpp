@@ -60,7 +60,10 @@ private:
     // Ends the loop after a save; training can start.
     void finish() { done_ = true; }
 
-    py::str status_line(const py::str& message) const;
+    // `header` with the type-rules block inside it, between two empty lines.
+    py::object with_type_rules(const py::object& header) const;
+    // `footer` with the status message under it, when there is one.
+    py::object with_status(const py::object& footer) const;
 
     // This pass's `resolve_entry_modes(entries)` map, built at first use when the
     // pass resolved natively.

@@ -7,17 +7,6 @@
 namespace nvx::layout {
 namespace {
 
-// Length of the SGR code ("\e[" digits and semicolons "m") starting at `pos`,
-// or 0 when none starts there.
-std::size_t sgr_length(const std::u32string& text, std::size_t pos) {
-    if (text[pos] != U'\x1b' || pos + 1 >= text.size() || text[pos + 1] != U'[') return 0;
-    std::size_t end = pos + 2;
-    while (end < text.size() && ((text[end] >= U'0' && text[end] <= U'9') || text[end] == U';')) {
-        ++end;
-    }
-    return end < text.size() && text[end] == U'm' ? end + 1 - pos : 0;
-}
-
 // White space as the interpreter's str.rstrip() sees it.
 bool is_whitespace(char32_t c) {
     switch (c) {
@@ -67,7 +56,7 @@ std::optional<std::vector<std::u32string>> wrap_on_words(const std::u32string& l
     std::vector<std::size_t> raw_of;
     raw_of.reserve(line.size());
     for (std::size_t i = 0; i < line.size();) {
-        const std::size_t skip = sgr_length(line, i);
+        const std::size_t skip = style::sgr_length(line, i);
         if (skip > 0) {
             i += skip;
         } else {

@@ -2,7 +2,10 @@
 // screen composition.
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
+#include <functional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "common/glue.hpp"
@@ -78,32 +81,54 @@ std::optional<layout::Focus> focus_of(const py::object& focus) {
     return layout::Focus{as_integer(pair[0]), as_integer(pair[1])};
 }
 
-py::object compose_scrolling_screen(const py::object& header_lines, const py::object& body_lines,
-                                    const py::object& footer_lines, const py::object& window_start,
-                                    const py::object& focus) {
+// The terminal's columns and the body budget left by the header and footer,
+// read once per frame.
+struct FrameSize {
+    long long columns;
+    long long budget;
+};
+
+FrameSize frame_size(const py::object& header_lines, const py::object& footer_lines) {
     py::object size = call_global("terminal_size");
     const long long columns = as_integer(size.attr("columns"));
     const long long terminal_lines = as_integer(size.attr("lines"));
     const long long reserved = as_integer(visual_line_count(header_lines, columns)) +
                                as_integer(visual_line_count(footer_lines, columns));
-    const long long budget = layout::body_budget(terminal_lines, reserved);
-    const auto count = static_cast<long long>(py::len(body_lines));
+    return {columns, layout::body_budget(terminal_lines, reserved)};
+}
 
-    // Rows are measured only for the lines the window logic looks at, so a
-    // frame costs the window's size, not the body's.
-    std::vector<long long> rows_cache(static_cast<std::size_t>(count), 0);
-    const auto rows_of = [&](long long index) -> long long {
+// Terminal rows of each body line, measured at first use only: the window
+// logic looks at the lines near the window, so a frame costs the window's
+// size, not the body's.
+class BodyRows {
+public:
+    BodyRows(long long count, long long columns, std::function<std::size_t(long long)> width_of)
+        : rows_(static_cast<std::size_t>(count), 0), columns_(columns), width_of_(std::move(width_of)) {}
+
+    long long operator()(long long index) {
+        const auto count = static_cast<long long>(rows_.size());
         if (index < 0) index += count;
         if (index < 0 || index >= count) throw std::out_of_range("list index out of range");
-        long long& rows = rows_cache[static_cast<std::size_t>(index)];
-        if (rows == 0) {
-            py::object line = body_lines[py::int_(index)];
-            rows = std::max(1LL, layout::rows_for_width(visible_width_of(line), columns));
-        }
+        long long& rows = rows_[static_cast<std::size_t>(index)];
+        if (rows == 0) rows = std::max(1LL, layout::rows_for_width(width_of_(index), columns_));
         return rows;
-    };
-    const layout::Window window =
-        layout::place_window(count, budget, as_integer(window_start), focus_of(focus), rows_of);
+    }
+
+private:
+    std::vector<long long> rows_;
+    long long columns_;
+    std::function<std::size_t(long long)> width_of_;
+};
+
+py::object compose_scrolling_screen(const py::object& header_lines, const py::object& body_lines,
+                                    const py::object& footer_lines, const py::object& window_start,
+                                    const py::object& focus) {
+    const FrameSize frame = frame_size(header_lines, footer_lines);
+    const auto count = static_cast<long long>(py::len(body_lines));
+    BodyRows rows_of(count, frame.columns,
+                     [&](long long index) { return visible_width_of(body_lines[py::int_(index)]); });
+    const layout::Window window = layout::place_window(count, frame.budget, as_integer(window_start),
+                                                       focus_of(focus), std::ref(rows_of));
 
     py::list lines;
     for (const py::handle line : header_lines) lines.append(line);
@@ -120,24 +145,11 @@ std::pair<py::str, long long> compose_lazy_screen(const py::list& header_lines, 
                                                   const BodyLine& body_line, const py::list& footer_lines,
                                                   long long window_start,
                                                   const std::optional<layout::Focus>& focus) {
-    py::object size = call_global("terminal_size");
-    const long long columns = as_integer(size.attr("columns"));
-    const long long terminal_lines = as_integer(size.attr("lines"));
-    const long long reserved = as_integer(visual_line_count(header_lines, columns)) +
-                               as_integer(visual_line_count(footer_lines, columns));
-    const long long budget = layout::body_budget(terminal_lines, reserved);
-
-    std::vector<long long> rows_cache(static_cast<std::size_t>(count), 0);
-    const auto rows_of = [&](long long index) -> long long {
-        if (index < 0) index += count;
-        if (index < 0 || index >= count) throw std::out_of_range("list index out of range");
-        long long& rows = rows_cache[static_cast<std::size_t>(index)];
-        if (rows == 0) {
-            rows = std::max(1LL, layout::rows_for_width(style::visible_width(body_line(index)), columns));
-        }
-        return rows;
-    };
-    const layout::Window window = layout::place_window(count, budget, window_start, focus, rows_of);
+    const FrameSize frame = frame_size(header_lines, footer_lines);
+    BodyRows rows_of(count, frame.columns,
+                     [&](long long index) { return style::visible_width(body_line(index)); });
+    const layout::Window window =
+        layout::place_window(count, frame.budget, window_start, focus, std::ref(rows_of));
 
     std::u32string text;
     bool first = true;

@@ -15,7 +15,8 @@ std::u32string decimal(int value) {
     return std::u32string(digits.begin(), digits.end());
 }
 
-// Length of the SGR sequence starting at `pos`, or 0 when none starts there.
+}  // namespace
+
 std::size_t sgr_length(const std::u32string& text, std::size_t pos) {
     if (text[pos] != U'\x1b' || pos + 1 >= text.size() || text[pos + 1] != U'[') return 0;
     std::size_t end = pos + 2;
@@ -24,8 +25,6 @@ std::size_t sgr_length(const std::u32string& text, std::size_t pos) {
     }
     return end < text.size() && text[end] == U'm' ? end + 1 - pos : 0;
 }
-
-}  // namespace
 
 std::u32string horizontal_rule() {
     return U"  " + std::u32string(70, U'\u2500');

@@ -38,6 +38,9 @@ std::u32string color_text(const std::u32string& text, const std::u32string& hex)
 std::u32string dim(const std::u32string& text);
 std::u32string inverted(const std::u32string& text);
 
+// Length of the SGR code ("\e[" digits and semicolons "m") starting at `pos`,
+// or 0 when none starts there.
+std::size_t sgr_length(const std::u32string& text, std::size_t pos);
 // Removes every "\e[" digits-and-semicolons "m" sequence.
 std::u32string strip_ansi(const std::u32string& text);
 // Visible width: code points left after strip_ansi.
