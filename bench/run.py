@@ -8,6 +8,10 @@
   runs ``baseline.py`` on the same state in the same process. Both must draw
   exactly the same frame, which is checked before anything is timed.
 - ``get_module_entries`` for the same models, native and interpreted.
+- The same Targets pass made of the module's public functions called one after
+  another, as a caller outside a session would (normalise, ``resolve_entry_modes``,
+  ``render_targets_lines`` over every visible row, ``compose_scrolling_screen``,
+  ``wrap_screen_text_for_terminal``), next to the same calls of ``baseline.py``.
 - The conversion module's forward figures (``bench_wrapper.py``, fewer rounds
   than its own default).
 
@@ -168,6 +172,30 @@ def bench_targets(model, entries, repeats):
     return native, interpreted
 
 
+def public_pass(module, entries, selected_index):
+    """One Targets pass through a module's public functions, called one by one."""
+    module.normalize_selection_conflicts()
+    resolved = module.resolve_entry_modes(entries)
+    visible = [e for e in entries if not e["in_replaced"]]
+    header, body, footer, focus = module.render_targets_lines(entries, visible, selected_index, resolved, {})
+    screen_text, window_start = module.compose_scrolling_screen(header, body, footer, 0, focus)
+    return module.wrap_screen_text_for_terminal(screen_text), window_start
+
+
+def bench_public_pass(entries, repeats):
+    native_pass = lambda: public_pass(cn, entries, 3)  # noqa: E731
+    interpreted_pass = lambda: with_fixed_terminal(lambda: public_pass(baseline, entries, 3))  # noqa: E731
+    saved = cn.shutil
+    cn.shutil = types.SimpleNamespace(get_terminal_size=lambda fallback=(120, 40): os.terminal_size((COLUMNS, LINES)))
+    try:
+        assert native_pass() == interpreted_pass(), "public-function Targets frames differ"
+        native = time_call(native_pass, repeats)
+    finally:
+        cn.shutil = saved
+    interpreted = time_call(interpreted_pass, max(3, repeats // 4))
+    return native, interpreted
+
+
 def bench_run_settings(model, entries, repeats):
     record = cn.load_description_data()
     buckets = [b for b in record["bucket_order"] if record["settings_by_bucket"].get(b)]
@@ -221,6 +249,7 @@ def main():
         print(row(f"get_module_entries, {label}", native, interpreted))
         print(row(f"Targets pass, {label}", *bench_targets(model, entries, repeats)))
         print(row(f"Run settings pass (expanded), {label}", *bench_run_settings(model, entries, repeats)))
+        print(row(f"Targets pass, public functions, {label}", *bench_public_pass(entries, repeats)))
         sys.stdout.flush()
 
     wrapper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bench_wrapper.py")

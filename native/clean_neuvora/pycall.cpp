@@ -1,5 +1,7 @@
 #include "pycall.hpp"
 
+#include "common/interp.hpp"
+
 namespace nvx::clean {
 namespace {
 
@@ -16,17 +18,17 @@ struct ModuleLookup {
 };
 ModuleLookup g_lookup{};
 
-// True when `type` resolves attributes exactly as torch.nn.Module does.
-bool has_module_lookup(PyTypeObject* type) {
-    const ModuleLookup& l = g_lookup;
-    return l.module_getattr != nullptr && _PyType_Lookup(type, l.getattr_name) == l.module_getattr &&
-           _PyType_Lookup(type, l.getattribute_name) == l.object_getattribute;
-}
-
-// The instance dict of `obj` (borrowed), or null.
-PyObject* instance_dict(PyObject* obj) {
-    PyObject** slot = _PyObject_GetDictPtr(obj);
-    return slot != nullptr ? *slot : nullptr;
+// The instance dict of `obj`, or a null object.
+py::object instance_dict(PyObject* obj) {
+    PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
+    if (dict == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+            throw py::error_already_set();
+        }
+        PyErr_Clear();
+        return py::object();
+    }
+    return py::reinterpret_steal<py::object>(dict);
 }
 
 // The member from the module's registries, or null (no error set).
@@ -58,15 +60,21 @@ enum class Found { value, absent, general };
 
 // The fast resolution: a value, no such member, or "ask the interpreter".
 Found fast_member(PyObject* obj, PyObject* name, PyObject** out) {
-    PyTypeObject* type = Py_TYPE(obj);
-    if (!has_module_lookup(type)) {
+    const ModuleLookup& l = g_lookup;
+    if (l.module_getattr == nullptr) {
         return Found::general;
     }
-    PyObject* descriptor = _PyType_Lookup(type, name);
-    if (descriptor != nullptr) {
+    // One walk over the class's MRO answers all three questions.
+    PyObject* found[3];
+    nvx::type_lookup(Py_TYPE(obj), {l.getattr_name, l.getattribute_name, name}, found);
+    if (found[0] != l.module_getattr || found[1] != l.object_getattribute) {
+        return Found::general;  // attribute access of its own
+    }
+    if (found[2] != nullptr) {
         return Found::general;  // descriptors and class attributes: the interpreter's rules
     }
-    PyObject* dict = instance_dict(obj);
+    py::object held = instance_dict(obj);
+    PyObject* dict = held.ptr();
     if (dict == nullptr || !PyDict_Check(dict)) {
         return Found::general;
     }
@@ -82,14 +90,6 @@ Found fast_member(PyObject* obj, PyObject* name, PyObject** out) {
     }
     *out = value;
     return Found::value;
-}
-
-PyObject* intern(const char* text) {
-    PyObject* name = PyUnicode_InternFromString(text);
-    if (name == nullptr) {
-        throw py::error_already_set();
-    }
-    return name;  // kept for the life of the process
 }
 
 }  // namespace
@@ -137,8 +137,8 @@ void init_module_lookup(py::handle module_class, py::handle module_list_class,
     l.getattr_name = intern("__getattr__");
     l.getattribute_name = intern("__getattribute__");
     l.size_name = intern("_size");
-    l.module_getattr = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(module_class.ptr()), l.getattr_name);
-    l.object_getattribute = _PyType_Lookup(&PyBaseObject_Type, l.getattribute_name);
+    l.module_getattr = type_lookup(reinterpret_cast<PyTypeObject*>(module_class.ptr()), l.getattr_name);
+    l.object_getattribute = type_lookup(&PyBaseObject_Type, l.getattribute_name);
     Py_XINCREF(l.module_getattr);
     Py_XINCREF(l.object_getattribute);
     l.module_list = Py_NewRef(module_list_class.ptr());
@@ -230,15 +230,7 @@ Py_ssize_t container_len(py::handle container) {
 }
 
 py::object get_attr_if_present(py::handle obj, PyObject* name) {
-    PyObject* value = PyObject_GetAttr(obj.ptr(), name);
-    if (value == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            throw py::error_already_set();
-        }
-        PyErr_Clear();
-        return py::object();
-    }
-    return py::reinterpret_steal<py::object>(value);
+    return attribute_if_present(obj.ptr(), name);
 }
 
 py::object get_index(py::handle obj, Py_ssize_t index) {

@@ -18,6 +18,9 @@ struct FunctionSpec {
     Py_ssize_t required = 0;  // number of leading parameters without a default
     Body body;
     VariadicBody variadic;
+    // "name($module, params)\n--\n\n" + the docstring: the interpreter reads the
+    // signature from it for `inspect.signature` and leaves `__doc__` the docstring.
+    std::string doc;
     PyMethodDef method{};
 };
 
@@ -36,6 +39,8 @@ void set_python_error_from_current_exception() {
         PyErr_NoMemory();
     } catch (std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unexpected C++ exception of unknown type");
     }
 }
 
@@ -165,20 +170,44 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
 
 using FastEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-py::object build_function(FunctionSpec* signature, const char* doc, FastEntry entry) {
+// The parameter list of the text signature; `variadic` adds `*args, **kwargs`.
+std::string signature_text(const FunctionSpec& spec, bool variadic) {
+    std::string text = spec.name + "($module";
+    for (const Param& param : spec.params) {
+        text += ", ";
+        text += param.name;
+        if (param.has_default) {
+            text += "=" + py::cast<std::string>(py::repr(param.fallback));
+        }
+    }
+    if (variadic) {
+        text += ", *args, **kwargs";
+    }
+    return text + ")\n--\n\n";
+}
+
+py::object build_function(std::unique_ptr<FunctionSpec> owned, const char* doc, FastEntry entry) {
+    FunctionSpec* signature = owned.get();
     signature->required = 0;
     while (signature->required < static_cast<Py_ssize_t>(signature->params.size()) &&
            !signature->params[signature->required].has_default) {
         ++signature->required;
     }
+    signature->doc = signature_text(*signature, entry != &trampoline) + (doc != nullptr ? doc : "");
     signature->method.ml_name = signature->name.c_str();
     signature->method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
     signature->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    signature->method.ml_doc = doc;
+    signature->method.ml_doc = signature->doc.c_str();
 
-    py::capsule holder(signature, [](PyObject* capsule) {
-        delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(capsule, nullptr));
+    // The capsule owns the spec from here on, also when creating it fails.
+    PyObject* capsule = PyCapsule_New(signature, nullptr, [](PyObject* self) {
+        delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
     });
+    if (capsule == nullptr) {
+        throw py::error_already_set();
+    }
+    owned.release();
+    py::object holder = py::reinterpret_steal<py::object>(capsule);
     py::str owner(g_module_name);
     PyObject* fn = PyCFunction_NewEx(&signature->method, holder.ptr(), owner.ptr());
     if (fn == nullptr) {
@@ -239,21 +268,20 @@ py::object read_json_file(const py::handle& path) {
 }
 
 py::object make_function(const char* name, std::vector<Param> params, const char* doc, Body body) {
-    // Signatures live as long as the function objects, which live as long as the module.
-    auto* signature = new FunctionSpec();
+    auto signature = std::make_unique<FunctionSpec>();
     signature->name = name;
     signature->params = std::move(params);
     signature->body = std::move(body);
-    return build_function(signature, doc, &trampoline);
+    return build_function(std::move(signature), doc, &trampoline);
 }
 
 py::object make_variadic_function(const char* name, std::vector<Param> params, const char* doc,
                                   VariadicBody body) {
-    auto* signature = new FunctionSpec();
+    auto signature = std::make_unique<FunctionSpec>();
     signature->name = name;
     signature->params = std::move(params);
     signature->variadic = std::move(body);
-    return build_function(signature, doc, &variadic_trampoline);
+    return build_function(std::move(signature), doc, &variadic_trampoline);
 }
 
 void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected, Py_ssize_t given) {

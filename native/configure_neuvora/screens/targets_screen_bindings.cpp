@@ -3,12 +3,17 @@
 // the lines as interpreter strings.
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "common/glue.hpp"
+#include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/target_model/budget.hpp"
+#include "configure_neuvora/target_model/pyutil.hpp"
+#include "configure_neuvora/target_model/rule_editing.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 #include "targets_frame.hpp"
@@ -17,36 +22,11 @@
 namespace nvx::configure {
 namespace {
 
-// Interned key and value texts, created once and kept for the life of the process.
-PyObject* interned(const char* text) {
-    PyObject* value = PyUnicode_InternFromString(text);
-    if (value == nullptr) throw py::error_already_set();
+using target::names;
+
+PyObject* zero() {
+    static PyObject* const value = PyLong_FromLong(0);  // kept for the life of the process
     return value;
-}
-
-struct Names {
-    PyObject* id = interned("id");
-    PyObject* type_name = interned("type_name");
-    PyObject* depth = interned("depth");
-    PyObject* direct_param_count = interned("direct_param_count");
-    PyObject* is_replaced_root = interned("is_replaced_root");
-    PyObject* replaced_root = interned("replaced_root");
-    PyObject* in_replaced = interned("in_replaced");
-    PyObject* eff = interned("eff");
-    PyObject* source = interned("source");
-    PyObject* origin_id = interned("origin_id");
-    PyObject* overridden = interned("overridden");
-    PyObject* mode = interned("mode");
-    PyObject* dendrified = interned("dendrified");
-    PyObject* tracked = interned("tracked");
-    PyObject* inherited = interned("inherited");
-    PyObject* by_id = interned("id");
-    PyObject* zero = PyLong_FromLong(0);
-};
-
-const Names& names() {
-    static const Names* instance = new Names();  // never freed: outlives the interpreter's teardown
-    return *instance;
 }
 
 // `mapping[key]`, with the interpreter's KeyError when it is missing.
@@ -79,7 +59,7 @@ bool text_equals(const py::handle& value, PyObject* text) {
 }
 
 bool greater_than_zero(const py::handle& value) {
-    const int result = PyObject_RichCompareBool(value.ptr(), names().zero, Py_GT);
+    const int result = PyObject_RichCompareBool(value.ptr(), zero(), Py_GT);
     if (result < 0) throw py::error_already_set();
     return result != 0;
 }
@@ -142,9 +122,9 @@ targets::Marker marker_of(const py::handle& eff, bool owns_parameters, const py:
     using targets::MarkerKind;
     if (eff.is_none())
         return targets::marker(owns_parameters ? MarkerKind::Attention : MarkerKind::Blank, {});
-    const MarkerKind kind = text_equals(source, names().inherited) ? MarkerKind::Inherited
-                            : text_equals(source, names().by_id)   ? MarkerKind::ById
-                                                                   : MarkerKind::ByType;
+    const MarkerKind kind = text_equals(source, names().inherited)   ? MarkerKind::Inherited
+                            : text_equals(source, names().id_source) ? MarkerKind::ById
+                                                                     : MarkerKind::ByType;
     return targets::marker(kind, mode_color(eff));
 }
 
@@ -181,44 +161,6 @@ struct Selection {
     }
 };
 
-// Number of entries of the whole list whose "replaced_root" equals a given id,
-// counted in one pass the first time a replaced root is drawn.
-class ChildCounts {
-public:
-    explicit ChildCounts(py::handle entries) : entries_(entries) {}
-
-    Py_ssize_t count_for(const py::handle& root_id) {
-        if (!slots_) build();
-        PyObject* slot = PyDict_GetItemWithError(slots_->ptr(), root_id.ptr());
-        if (slot == nullptr) {
-            if (PyErr_Occurred()) throw py::error_already_set();
-            return 0;
-        }
-        return counts_[static_cast<size_t>(PyLong_AsSsize_t(slot))];
-    }
-
-private:
-    void build() {
-        py::dict slots;
-        for (py::handle entry : py::iter(entries_)) {
-            py::object root = item(entry, names().replaced_root);
-            PyObject* slot = PyDict_GetItemWithError(slots.ptr(), root.ptr());
-            if (slot == nullptr) {
-                if (PyErr_Occurred()) throw py::error_already_set();
-                slots[root] = py::int_(counts_.size());
-                counts_.push_back(1);
-            } else {
-                ++counts_[static_cast<size_t>(PyLong_AsSsize_t(slot))];
-            }
-        }
-        slots_ = std::move(slots);
-    }
-
-    py::handle entries_;
-    std::optional<py::dict> slots_;
-    std::vector<Py_ssize_t> counts_;
-};
-
 // Renders entries into their one or two lines, reusing its text buffers from
 // row to row. Reads the entry and its record the way `entry_lines` does.
 class RowPainter {
@@ -232,7 +174,7 @@ public:
     template <typename RecordOf>
     void paint(py::handle entry, bool selected, const RecordOf& record_of,
                std::vector<std::u32string>& rows) {
-        const Names& n = names();
+        const target::Names& n = names();
         assign_indent(indent_, item(entry, n.depth));
         py::object entry_id = item(entry, n.id);
         assign_text(id_, entry_id);
@@ -325,16 +267,24 @@ py::object render_targets_lines(Args& a) {
     const py::object& resolved = a[3];
     const py::object& expanded_replaced = a[4];
 
-    const size_t need = py::len(call_global("unset_module_entries", entries, resolved));
-    const size_t type_rules = py::len(call_global("type_rule_entries", entries));
+    // The counts come from the engine over `entries` unless one of the module's
+    // functions has been replaced; then they come from the module's functions.
+    std::unique_ptr<target::EntryTable> scratch;
+    const bool direct = engine_may_stand_in();
+    target::EntryTable* table = direct ? &target::EntryTable::for_entries(entries, scratch) : nullptr;
+    const size_t need = direct ? py::len(target::unset_module_entries(*table, resolved))
+                               : py::len(call_global("unset_module_entries", entries, resolved));
+    const size_t type_rules =
+        direct ? table->type_rule_count() : py::len(call_global("type_rule_entries", entries));
     py::list header = header_lines(need, type_rules);
 
     py::list body;
     Py_ssize_t focus_start = 0;
     Py_ssize_t focus_end = 1;
-    ChildCounts child_counts(entries);
-    RowPainter painter(expanded_replaced,
-                       [&](const py::object& entry_id) { return child_counts.count_for(entry_id); });
+    RowPainter painter(expanded_replaced, [&](const py::object& entry_id) {
+        if (!table) table = &target::EntryTable::for_entries(entries, scratch);
+        return static_cast<Py_ssize_t>(table->children_of(entry_id));
+    });
     const auto record_of = [&](const py::object& entry_id) { return item(resolved, entry_id.ptr()); };
     std::vector<std::u32string> rows;
 
@@ -359,7 +309,8 @@ py::object render_targets_lines(Args& a) {
         }
     }
 
-    py::list footer = footer_lines(call_global("build_budget_line", entries, resolved));
+    py::list footer = footer_lines(direct ? py::object(target::build_budget_line(*table, resolved))
+                                          : call_global("build_budget_line", entries, resolved));
     return py::make_tuple(header, body, footer, py::make_tuple(focus_start, focus_end));
 }
 
@@ -380,7 +331,7 @@ TargetsBody::TargetsBody(const target::EntryTable& table, const target::Resoluti
       lines_(static_cast<long long>(visible_.size())) {
     // A replaced root takes two lines; every other row one.
     const auto two_lines = [&](std::size_t pos) {
-        return table_.row(static_cast<std::size_t>(visible_[pos])).is_replaced_root;
+        return table_.truth(static_cast<std::size_t>(visible_[pos]), target::Field::IsReplacedRoot);
     };
     bool any_root = false;
     for (std::size_t pos = 0; pos < visible_.size() && !any_root; ++pos) any_root = two_lines(pos);
@@ -405,7 +356,8 @@ layout::Focus TargetsBody::focus() const {
     if (selected_ < 0 || static_cast<std::size_t>(selected_) >= visible_.size()) return {0, 1};
     const auto pos = static_cast<std::size_t>(selected_);
     const long long start = line_of(pos);
-    const long long rows = table_.row(static_cast<std::size_t>(visible_[pos])).is_replaced_root ? 2 : 1;
+    const long long rows =
+        table_.truth(static_cast<std::size_t>(visible_[pos]), target::Field::IsReplacedRoot) ? 2 : 1;
     return {start, start + rows};
 }
 
@@ -419,8 +371,7 @@ const std::u32string& TargetsBody::line(long long index) {
     if (found == rendered_.end()) {
         if (!painter_) {
             painter_ = std::make_unique<Painter>(expanded_replaced_, [this](const py::object& entry_id) {
-                (void)entry_id;
-                return static_cast<Py_ssize_t>(table_.children_of(painting_));
+                return static_cast<Py_ssize_t>(table_.children_of(entry_id));
             });
         }
         painting_ = static_cast<std::size_t>(visible_[pos]);

@@ -3,9 +3,8 @@
 #include <algorithm>
 
 #include "common/glue.hpp"
+#include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
-#include "configure_neuvora/target_model/budget.hpp"
-#include "configure_neuvora/target_model/pyutil.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/screen_compose.hpp"
 
@@ -38,8 +37,10 @@ void Session::run() {
         config().attr("set_configuration_confirmed")(true);
         return;
     }
-    // Entries never change once built: the session reads them once.
+    // Entries never change once built: the session reads them once, and the
+    // module's functions use the same table when they are given this list.
     table_ = target::EntryTable::build(entries_);
+    const target::EntryTable::Lease lease(table_);
     existing_module_settings_ = call_global("load_existing_module_settings");
     while (!done_ && !quit_requested_) {
         pass();
@@ -49,10 +50,9 @@ void Session::run() {
 void Session::pass() {
     call_global("normalize_selection_conflicts");
     resolved_ = py::object();
-    resolved_natively_ = false;
-    target::EntryTable* entry_table = table();
-    if (entry_table != nullptr && is_original("resolve_entry_modes") && entry_table->resolve(resolution_)) {
-        resolved_natively_ = true;
+    resolved_natively_ = engine_may_stand_in();
+    if (resolved_natively_) {
+        table().resolve(resolution_);
     } else {
         resolved_ = py::dict(call_global("resolve_entry_modes", entries_));
     }
@@ -180,49 +180,31 @@ bool Session::handle_global_key(const py::object& key) {
 }
 
 py::object Session::resolved() {
-    if (!resolved_) resolved_ = table_->records(resolution_);
+    if (!resolved_) resolved_ = table().records(resolution_);
     return resolved_;
 }
 
-target::EntryTable* Session::table() const {
-    return table_ && table_->describes(entries_) ? table_.get() : nullptr;
+target::EntryTable& Session::table() {
+    // A function replaced from Python may have changed the list it was handed.
+    if (!table_->describes(entries_)) table_ = target::EntryTable::build(entries_);
+    return *table_;
 }
 
 bool Session::render_targets_natively(py::str& screen_text) {
-    target::EntryTable* entry_table = table();
-    if (!resolved_natively_ || entry_table == nullptr) return false;
-    for (const char* name : {"render_targets_lines", "compose_scrolling_screen", "unset_module_entries",
-                             "type_rule_entries", "build_budget_line", "format_human_count"}) {
-        if (!is_original(name)) return false;
-    }
+    if (!resolved_natively_) return false;
+    target::EntryTable* entry_table = &table();
     std::vector<int> vis = entry_table->visible(expanded_replaced_);
     const auto count = static_cast<Py_ssize_t>(vis.size());
     if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
 
     // What render_targets_lines reads, in its order.
     const std::size_t need = entry_table->unset_count(resolution_);
-    std::size_t type_rules = 0;
-    {
-        py::object to_dendrify = target::fetch_rule_list(target::RuleList::NamesToDendrify);
-        py::object to_track = target::fetch_rule_list(target::RuleList::NamesToTrack);
-        auto plain_length = [](const py::object& rules, std::size_t& length) {
-            if (!PyList_CheckExact(rules.ptr()) && !PyTuple_CheckExact(rules.ptr())) return false;
-            const Py_ssize_t size = PySequence_Fast_GET_SIZE(rules.ptr());
-            for (Py_ssize_t i = 0; i < size; ++i) {
-                if (!PyUnicode_CheckExact(PySequence_Fast_GET_ITEM(rules.ptr(), i))) return false;
-            }
-            length += static_cast<std::size_t>(size);
-            return true;
-        };
-        // Text class names always sort; anything else is counted by the function itself.
-        if (!plain_length(to_dendrify, type_rules) || !plain_length(to_track, type_rules)) {
-            type_rules = py::len(call_global("type_rule_entries", entries_));
-        }
-    }
+    const std::size_t type_rules = entry_table->type_rule_count();
     py::object header = targets_header_lines(need, type_rules);
     TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
     const layout::Focus focus = body.focus();
-    py::object footer = targets_footer_lines(entry_table->budget_line(resolution_));
+    py::object footer = targets_footer_lines(entry_table->budget_line(
+        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
 
     if (overlay_ == "typerules") header = with_type_rules(header);
     footer = with_status(footer);
@@ -253,40 +235,24 @@ bool Session::render_targets_natively(py::str& screen_text) {
 }
 
 py::object Session::selected_target(Py_ssize_t& count) {
-    if (const target::EntryTable* entry_table = table()) {
-        const std::vector<int> positions = entry_table->visible(expanded_replaced_);
-        count = static_cast<Py_ssize_t>(positions.size());
-        if (count == 0) return py::none();
-        if (target_selected_index_ >= count) target_selected_index_ = count - 1;
-        return entry_table
-            ->row(static_cast<std::size_t>(positions[static_cast<std::size_t>(target_selected_index_)]))
-            .entry;
-    }
-    py::list vis = visible_targets();
-    count = static_cast<Py_ssize_t>(py::len(vis));
+    target::EntryTable& entry_table = table();
+    const std::vector<int> positions = entry_table.visible(expanded_replaced_);
+    count = static_cast<Py_ssize_t>(positions.size());
     if (count == 0) return py::none();
     if (target_selected_index_ >= count) target_selected_index_ = count - 1;
-    return vis[target_selected_index_];
+    return entry_table
+        .row(static_cast<std::size_t>(positions[static_cast<std::size_t>(target_selected_index_)]))
+        .entry;
 }
 
-py::list Session::visible_targets() const {
-    if (const target::EntryTable* entry_table = table()) {
-        const std::vector<int> positions = entry_table->visible(expanded_replaced_);
-        py::list shown(positions.size());
-        for (std::size_t i = 0; i < positions.size(); ++i) {
-            PyObject* entry = entry_table->row(static_cast<std::size_t>(positions[i])).entry.ptr();
-            Py_INCREF(entry);
-            PyList_SET_ITEM(shown.ptr(), static_cast<Py_ssize_t>(i), entry);
-        }
-        return shown;
-    }
-    py::list shown;
-    for (py::handle entry : entries_) {
-        if (truthy(entry["in_replaced"])) {
-            py::object root = entry["replaced_root"];
-            if (!truthy(expanded_replaced_.attr("get")(root, false))) continue;
-        }
-        shown.append(entry);
+py::list Session::visible_targets() {
+    target::EntryTable& entry_table = table();
+    const std::vector<int> positions = entry_table.visible(expanded_replaced_);
+    py::list shown(positions.size());
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        PyObject* entry = entry_table.row(static_cast<std::size_t>(positions[i])).entry.ptr();
+        Py_INCREF(entry);
+        PyList_SET_ITEM(shown.ptr(), static_cast<Py_ssize_t>(i), entry);
     }
     return shown;
 }

@@ -51,7 +51,7 @@ private:
     void edit_override(const py::object& name);
 
     // Entries currently shown on the Targets screen.
-    py::list visible_targets() const;
+    py::list visible_targets();
     // The selected one of them (the index clamped to the last), and their number;
     // None when there are none.
     py::object selected_target(Py_ssize_t& count);
@@ -66,12 +66,12 @@ private:
     py::object with_status(const py::object& footer) const;
 
     // This pass's `resolve_entry_modes(entries)` map, built at first use when the
-    // pass resolved natively.
+    // engine resolved the pass.
     py::object resolved();
-    // The entry table when it describes the session's entries.
-    target::EntryTable* table() const;
-    // The Targets screen drawn from the entry table; false when a function it
-    // stands for has been replaced (the caller then goes through the module).
+    // The engine over the session's entries.
+    target::EntryTable& table();
+    // The Targets screen drawn by the engine; false when this pass goes through
+    // the module's functions (one of them has been replaced).
     bool render_targets_natively(py::str& screen_text);
 
     py::object model_;
@@ -83,7 +83,7 @@ private:
     py::list entries_;
     std::unique_ptr<target::EntryTable> table_;
     target::Resolution resolution_;
-    bool resolved_natively_ = false;  // this pass resolved into `resolution_`
+    bool resolved_natively_ = false;  // the engine resolved this pass into `resolution_`
     py::object resolved_;             // the map, once built (null until then)
     std::string active_screen_ = "targets";
     std::string overlay_;  // "" when no overlay is open
@@ -103,10 +103,6 @@ private:
     py::object scalar_editor_state_ = py::none();
     py::object list_editor_state_ = py::none();
 };
-
-// True while the module attribute `name` is still the function the module
-// registered under that name (only for the names the session computes natively).
-bool is_original(const char* name);
 
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.
 Py_ssize_t move_index(Py_ssize_t index, Py_ssize_t delta, Py_ssize_t length);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/glue.hpp"
+#include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "session.hpp"
 #include "termination_signals.hpp"
@@ -83,36 +84,9 @@ py::object set_dendrification_targets(const py::object& model) {
 
 }  // namespace
 
-namespace {
-
-// The module's own functions as registered, to tell them from replacements.
-struct Originals {
-    std::vector<std::pair<std::string, PyObject*>> functions;  // never released
-};
-
-Originals& originals() {
-    static Originals* instance = new Originals();  // outlives the interpreter's teardown
-    return *instance;
-}
-
-}  // namespace
-
-bool is_original(const char* name) {
-    PyObject* current = PyDict_GetItemString(module_namespace().ptr(), name);  // borrowed
-    for (const auto& [known, function] : originals().functions) {
-        if (known == name) return current == function;
-    }
-    return false;
-}
-
 void register_session(py::module_& m) {
-    // Every name the session may compute natively instead of calling it; all are
-    // registered before this point.
-    for (const char* name :
-         {"resolve_entry_modes", "render_targets_lines", "compose_scrolling_screen", "unset_module_entries",
-          "type_rule_entries", "build_budget_line", "format_human_count"}) {
-        originals().functions.emplace_back(name, py::object(m.attr(name)).release().ptr());
-    }
+    // Every function the engine stands in for is registered before this point.
+    remember_engine_functions(m);
     def(m, "set_dendrification_targets", {"model"}, kEntryDoc,
         [](Args& a) { return set_dendrification_targets(a[0]); });
     def(m, "_move", {"index", "delta", "length"}, nullptr, [](Args& a) {

@@ -66,7 +66,9 @@ private:
     Sum total_;
 };
 
-// `build_budget_line(entries, resolved)`.
+// `build_budget_line(entries, resolved)`, also on a table already built for the entries.
+class EntryTable;
 py::str build_budget_line(const py::object& entries, const py::object& resolved);
+py::str build_budget_line(EntryTable& table, const py::object& resolved);
 
 }  // namespace nvx::target

@@ -1,56 +1,61 @@
 #include "entry_table.hpp"
 
-#include <algorithm>
 #include <string>
 
-#include "budget.hpp"
 #include "common/glue.hpp"
+#include "common/interp.hpp"
+#include "mode_rules.hpp"
+#include "module_entries.hpp"
 #include "module_ids.hpp"
 #include "pyutil.hpp"
 
 namespace nvx::target {
 namespace {
 
-// The value of `key` in an exact dict, borrowed; nullptr when missing.
-PyObject* field(PyObject* entry, PyObject* key) {
-    PyObject* value = PyDict_GetItemWithError(entry, key);
-    if (value == nullptr && PyErr_Occurred()) {
-        throw py::error_already_set();
+// The table of the running session, handed out for the session's own list.
+const std::unique_ptr<EntryTable>* g_session_table = nullptr;
+
+PyObject* key_of(Field which) {
+    const Names& n = names();
+    switch (which) {
+        case Field::Id:
+            return n.id;
+        case Field::TypeName:
+            return n.type_name;
+        case Field::Module:
+            return n.module;
+        case Field::DirectParamCount:
+            return n.direct_param_count;
+        case Field::IsReplacedRoot:
+            return n.is_replaced_root;
+        case Field::InReplaced:
+            return n.in_replaced;
+        case Field::ReplacedRoot:
+            return n.replaced_root;
     }
-    return value;
+    return n.id;
 }
 
-PyObject* zero() {
-    static PyObject* const value = PyLong_FromLong(0);  // never released
-    return value;
+// `entry[key]`, or a null object when the entry has no such key.
+py::object read_field(PyObject* entry, PyObject* key) {
+    if (PyDict_CheckExact(entry)) {
+        PyObject* value = PyDict_GetItemWithError(entry, key);
+        if (value == nullptr && PyErr_Occurred()) throw py::error_already_set();
+        return value != nullptr ? borrow(value) : py::object();
+    }
+    PyObject* value = PyObject_GetItem(entry, key);
+    if (value == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
+        PyErr_Clear();
+        return py::object();
+    }
+    return py::reinterpret_steal<py::object>(value);
 }
 
-bool exact_bool(PyObject* value) {
-    return value == Py_True || value == Py_False;
-}
-
-// The exact-str values of a rule list, or false when it holds anything else
-// (or is not a list or tuple): membership then needs the interpreter's `in`.
-bool text_values(const py::object& rules, std::vector<std::string_view>& out) {
-    PyObject* container = rules.ptr();
-    if (!PyList_CheckExact(container) && !PyTuple_CheckExact(container)) {
-        return false;
-    }
-    const Py_ssize_t size = PySequence_Fast_GET_SIZE(container);
-    out.clear();
-    out.reserve(static_cast<std::size_t>(size));
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        PyObject* value = PySequence_Fast_GET_ITEM(container, i);
-        if (!PyUnicode_CheckExact(value)) {
-            return false;
-        }
-        std::string_view text;
-        // Text that has no UTF-8 form (lone surrogates) equals no id or class name.
-        if (utf8_view(value, text)) {
-            out.push_back(text);
-        }
-    }
-    return true;
+[[noreturn]] void raise_missing(PyObject* key) {
+    py::object args = steal(PyTuple_Pack(1, key));
+    PyErr_SetObject(PyExc_KeyError, args.ptr());
+    throw py::error_already_set();
 }
 
 PyObject* mode_text(Mode mode) {
@@ -78,167 +83,219 @@ PyObject* source_text(Source source) {
 }
 
 void set_item(PyObject* dict, PyObject* key, PyObject* value) {
-    if (PyDict_SetItem(dict, key, value) < 0) {
-        throw py::error_already_set();
-    }
+    if (PyDict_SetItem(dict, key, value) < 0) throw py::error_already_set();
+}
+
+// `sorted(rule list)`.
+py::list sorted_rules(RuleList which) {
+    py::object ordered = steal(PySequence_List(fetch_rule_list(which).ptr()));
+    if (PyList_Sort(ordered.ptr()) < 0) throw py::error_already_set();
+    return py::reinterpret_borrow<py::list>(ordered);
+}
+
+// The mode one pair of rule lists gives a value.
+Mode mode_from(const RuleMembership& dendrify, const RuleMembership& track, PyObject* value) {
+    if (dendrify.contains(value)) return Mode::Dendrified;
+    if (track.contains(value)) return Mode::Tracked;
+    return Mode::None;
 }
 
 }  // namespace
 
 std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
-    if (!PyList_CheckExact(entries.ptr())) {
-        return nullptr;
-    }
-    const Names& n = names();
     auto table = std::unique_ptr<EntryTable>(new EntryTable());
-    table->entries_ = py::reinterpret_borrow<py::object>(entries);
-    const Py_ssize_t count = PyList_GET_SIZE(entries.ptr());
-    if (count >= (1LL << 30)) {
-        return nullptr;
-    }
-    table->rows_.reserve(static_cast<std::size_t>(count));
-    table->by_id_ = TextMap<int>(static_cast<std::size_t>(count));
-    table->same_id_next_.assign(static_cast<std::size_t>(count), -1);
-    TextMap<int> latest(static_cast<std::size_t>(count));  // id -> latest entry so far
-    TextMap<int> last_with_id(static_cast<std::size_t>(count));
-    IdentityMap<int> type_of_object;
-    std::string scratch;
-
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* entry = PyList_GET_ITEM(entries.ptr(), i);
-        if (!PyDict_CheckExact(entry)) {
-            return nullptr;
-        }
-        PyObject* id = field(entry, n.id);
-        PyObject* type_name = field(entry, n.type_name);
-        PyObject* module = field(entry, n.module);
-        PyObject* direct = field(entry, n.direct_param_count);
-        PyObject* is_root = field(entry, n.is_replaced_root);
-        PyObject* in_replaced = field(entry, n.in_replaced);
-        PyObject* root = field(entry, n.replaced_root);
-        if (id == nullptr || type_name == nullptr || module == nullptr || direct == nullptr ||
-            is_root == nullptr || in_replaced == nullptr || root == nullptr || !PyUnicode_CheckExact(id) ||
-            !PyUnicode_CheckExact(type_name) || !PyLong_CheckExact(direct) || !exact_bool(is_root) ||
-            !exact_bool(in_replaced) || (root != Py_None && !PyUnicode_CheckExact(root))) {
-            return nullptr;
-        }
+    table->entries_ =
+        PyList_CheckExact(entries.ptr()) ? borrow(entries.ptr()) : steal(PySequence_List(entries.ptr()));
+    const Names& n = names();
+    PyObject* list = table->entries_.ptr();
+    table->rows_.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        PyObject* entry = PyList_GET_ITEM(list, i);
         Row row;
-        row.entry = py::reinterpret_borrow<py::object>(entry);
-        row.id = py::reinterpret_borrow<py::object>(id);
-        row.module = py::reinterpret_borrow<py::object>(module);
-        if (!utf8_view(id, row.id_text)) {
-            return nullptr;
-        }
-        const int index = static_cast<int>(i);
-
-        // Parent: the latest entry so far whose id is the parent id.
-        if (auto parent = parent_id(row.id_text, scratch)) {
-            if (const int* found = latest.find(*parent)) {
-                row.parent = *found;
-            }
-        }
-        latest.assign(row.id_text, index);
-        auto [first, fresh] = table->by_id_.insert(row.id_text, index);
-        if (!fresh) {
-            table->same_id_next_[static_cast<std::size_t>(*last_with_id.find(row.id_text))] = index;
-        }
-        last_with_id.assign(row.id_text, index);
-
-        // Class names are few; each distinct text gets an index.
-        auto [known, new_object] = type_of_object.insert(type_name, 0);
-        if (new_object) {
-            std::string_view text;
-            if (!utf8_view(type_name, text)) {
-                return nullptr;
-            }
-            auto [slot, new_text] =
-                table->type_by_name_.insert(text, static_cast<int>(table->type_names_.size()));
-            if (new_text) {
-                table->type_names_.push_back(py::reinterpret_borrow<py::object>(type_name));
-            }
-            *known = *slot;
-        }
-        row.type_index = *known;
-
-        if (root != Py_None) {
-            std::string_view text;
-            if (!utf8_view(root, text)) {
-                return nullptr;
-            }
-            auto [slot, new_root] = table->root_by_text_.insert(text, static_cast<int>(table->roots_.size()));
-            if (new_root) {
-                table->roots_.push_back(py::reinterpret_borrow<py::object>(root));
-                table->root_children_.push_back(0);
-            }
-            row.root = *slot;
-            ++table->root_children_[static_cast<std::size_t>(row.root)];
-        }
-        row.in_replaced = in_replaced == Py_True;
-        row.is_replaced_root = is_root == Py_True;
-        const int positive = PyObject_RichCompareBool(direct, zero(), Py_GT);
-        if (positive < 0) {
-            throw py::error_already_set();
-        }
-        row.owns_parameters = positive != 0;
+        row.entry = borrow(entry);
+        row.id = read_field(entry, n.id);
+        row.type_name = read_field(entry, n.type_name);
+        row.module = read_field(entry, n.module);
+        row.direct = read_field(entry, n.direct_param_count);
+        row.is_root = read_field(entry, n.is_replaced_root);
+        row.in_replaced = read_field(entry, n.in_replaced);
+        row.root = read_field(entry, n.replaced_root);
         table->rows_.push_back(std::move(row));
     }
+    table->index_types();
     return table;
 }
 
-bool EntryTable::describes(const py::handle& entries) const {
-    return entries.ptr() == entries_.ptr() &&
-           PyList_GET_SIZE(entries.ptr()) == static_cast<Py_ssize_t>(rows_.size());
+EntryTable& EntryTable::for_entries(const py::handle& entries, std::unique_ptr<EntryTable>& scratch) {
+    if (g_session_table != nullptr && *g_session_table && (*g_session_table)->describes(entries)) {
+        return **g_session_table;
+    }
+    scratch = build(entries);
+    return *scratch;
 }
 
-bool EntryTable::resolve(Resolution& out) const {
-    const std::size_t count = rows_.size();
-    std::vector<std::string_view> ids_dendrify, ids_track, names_dendrify, names_track;
-    // Each list is read once, in the order resolve_entry_modes reads them.
-    const bool plain = text_values(fetch_rule_list(RuleList::IdsToDendrify), ids_dendrify) &
-                       text_values(fetch_rule_list(RuleList::IdsToTrack), ids_track) &
-                       text_values(fetch_rule_list(RuleList::NamesToDendrify), names_dendrify) &
-                       text_values(fetch_rule_list(RuleList::NamesToTrack), names_track);
-    if (!plain) {
+EntryTable::Lease::Lease(const std::unique_ptr<EntryTable>& table) : previous_(g_session_table) {
+    g_session_table = &table;
+}
+
+EntryTable::Lease::~Lease() {
+    g_session_table = previous_;
+}
+
+bool EntryTable::describes(const py::handle& entries) const {
+    if (entries.ptr() != entries_.ptr() || !PyList_CheckExact(entries.ptr()) ||
+        PyList_GET_SIZE(entries.ptr()) != static_cast<Py_ssize_t>(rows_.size())) {
         return false;
     }
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (PyList_GET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i)) != rows_[i].entry.ptr()) return false;
+    }
+    return true;
+}
 
-    // Own id rule of every entry; the dendrify list wins over the track list.
-    std::vector<Mode> id_mode(count, Mode::None);
-    auto mark_ids = [&](const std::vector<std::string_view>& values, Mode mode) {
-        for (std::string_view value : values) {
-            const int* first = by_id_.find(value);
-            for (int i = first ? *first : -1; i >= 0; i = same_id_next_[static_cast<std::size_t>(i)]) {
-                id_mode[static_cast<std::size_t>(i)] = mode;
+// Parent of every entry: the latest earlier entry whose id is the parent id.
+// Text ids are matched as text; any other ids through `get_parent_module_id`
+// and the interpreter's own key equality.
+void EntryTable::index_parents() {
+    parents_.assign(rows_.size(), -1);
+    std::vector<std::string_view> texts(rows_.size());
+    bool text_ids = true;
+    for (std::size_t i = 0; i < rows_.size() && text_ids; ++i) {
+        PyObject* id = rows_[i].id.ptr();
+        text_ids = PyUnicode_CheckExact(id) && utf8_view(id, texts[i]);
+    }
+    if (text_ids) {
+        TextMap<int> latest(rows_.size());
+        std::string scratch;
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            if (auto parent = parent_id(texts[i], scratch)) {
+                if (const int* found = latest.find(*parent)) parents_[i] = *found;
             }
+            latest.assign(texts[i], static_cast<int>(i));
         }
-    };
-    mark_ids(ids_track, Mode::Tracked);
-    mark_ids(ids_dendrify, Mode::Dendrified);
-
-    std::vector<Mode> type_mode(type_names_.size(), Mode::None);
-    auto mark_types = [&](const std::vector<std::string_view>& values, Mode mode) {
-        for (std::string_view value : values) {
-            if (const int* found = type_by_name_.find(value)) {
-                type_mode[static_cast<std::size_t>(*found)] = mode;
+    } else {
+        py::dict latest;
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            const py::object& id = rows_[i].id;
+            py::object parent = get_parent_module_id(id);
+            if (!parent.is_none()) {
+                PyObject* found = PyDict_GetItemWithError(latest.ptr(), parent.ptr());
+                if (found == nullptr && PyErr_Occurred()) throw py::error_already_set();
+                if (found != nullptr) parents_[i] = static_cast<int>(PyLong_AsLong(found));
             }
+            set_item(latest.ptr(), id.ptr(), py::int_(i).ptr());
         }
-    };
-    mark_types(names_track, Mode::Tracked);
-    mark_types(names_dendrify, Mode::Dendrified);
+    }
+    parents_indexed_ = true;
+}
 
-    out.eff.resize(count);
-    out.source.resize(count);
+// One slot per distinct class name: text names by their text, others by identity.
+void EntryTable::index_types() {
+    TextMap<int> by_text;
+    IdentityMap<int> by_object;
+    for (Row& row : rows_) {
+        if (!row.type_name) continue;
+        PyObject* name = row.type_name.ptr();
+        auto [known, fresh] = by_object.insert(name, 0);
+        if (fresh) {
+            std::string_view text;
+            const bool plain = PyUnicode_CheckExact(name) && utf8_view(name, text);
+            int slot = static_cast<int>(type_names_.size());
+            if (plain) {
+                auto [existing, new_text] = by_text.insert(text, slot);
+                slot = *existing;
+                if (new_text) type_names_.push_back(row.type_name);
+            } else {
+                type_names_.push_back(row.type_name);
+            }
+            *known = slot;
+        }
+        row.type_slot = *known;
+    }
+}
+
+const py::object& EntryTable::field(std::size_t index, Field which) const {
+    const Row& row = rows_[index];
+    const py::object* value = nullptr;
+    switch (which) {
+        case Field::Id:
+            value = &row.id;
+            break;
+        case Field::TypeName:
+            value = &row.type_name;
+            break;
+        case Field::Module:
+            value = &row.module;
+            break;
+        case Field::DirectParamCount:
+            value = &row.direct;
+            break;
+        case Field::IsReplacedRoot:
+            value = &row.is_root;
+            break;
+        case Field::InReplaced:
+            value = &row.in_replaced;
+            break;
+        case Field::ReplacedRoot:
+            value = &row.root;
+            break;
+    }
+    if (!*value) raise_missing(key_of(which));
+    return *value;
+}
+
+bool EntryTable::truth(std::size_t index, Field which) const {
+    return py_truthy(field(index, which).ptr());
+}
+
+bool EntryTable::owns_parameters(std::size_t index) const {
+    PyObject* count = field(index, Field::DirectParamCount).ptr();
+    if (PyLong_CheckExact(count)) {
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(count, &overflow);
+        if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+        return overflow > 0 || value > 0;
+    }
+    py::object zero = steal(PyLong_FromLong(0));
+    const int positive = PyObject_RichCompareBool(count, zero.ptr(), Py_GT);
+    if (positive < 0) throw py::error_already_set();
+    return positive != 0;
+}
+
+void EntryTable::resolve(Resolution& out) {
+    const std::size_t count = rows_.size();
+    for (std::size_t i = 0; i < count; ++i) field(i, Field::Id);  // every id is read before anything resolves
+    if (!parents_indexed_) index_parents();
+    out.eff.assign(count, Mode::None);
+    out.source.assign(count, Source::None);
     out.origin.resize(count);
-    out.own_mode.resize(count);
-    out.own_source.resize(count);
+    out.own_mode.assign(count, Mode::None);
+    out.own_source.assign(count, Source::None);
+    if (count == 0) return;
+
+    // Each rule list is read once for the whole resolution.
+    const RuleMembership ids_dendrify(fetch_rule_list(RuleList::IdsToDendrify));
+    const RuleMembership ids_track(fetch_rule_list(RuleList::IdsToTrack));
+    const RuleMembership names_dendrify(fetch_rule_list(RuleList::NamesToDendrify));
+    const RuleMembership names_track(fetch_rule_list(RuleList::NamesToTrack));
+    std::vector<signed char> type_known(type_names_.size(), 0);
+    std::vector<Mode> type_mode(type_names_.size(), Mode::None);
+
     for (std::size_t i = 0; i < count; ++i) {
         const Row& row = rows_[i];
-        const Mode by_id = id_mode[i];
-        const Mode by_type = type_mode[static_cast<std::size_t>(row.type_index)];
+        const Mode by_id = mode_from(ids_dendrify, ids_track, row.id.ptr());
+        field(i, Field::TypeName);
+        const auto slot = static_cast<std::size_t>(row.type_slot);
+        if (!type_known[slot]) {
+            type_mode[slot] = mode_from(names_dendrify, names_track, type_names_[slot].ptr());
+            type_known[slot] = 1;
+        }
+        const Mode by_type = type_mode[slot];
+        // An id rule beats a type rule; an ancestor's mode beats both.
         const Mode own = by_id != Mode::None ? by_id : by_type;
         const Source own_source =
             by_id != Mode::None ? Source::Id : (by_type != Mode::None ? Source::Type : Source::None);
-        const int parent = row.parent;
+        const int parent = parents_[i];
         if (parent >= 0 && out.eff[static_cast<std::size_t>(parent)] != Mode::None) {
             const auto p = static_cast<std::size_t>(parent);
             out.eff[i] = out.eff[p];
@@ -250,11 +307,8 @@ bool EntryTable::resolve(Resolution& out) const {
             out.eff[i] = own;
             out.source[i] = own_source;
             out.origin[i] = static_cast<int>(i);
-            out.own_mode[i] = Mode::None;
-            out.own_source[i] = Source::None;
         }
     }
-    return true;
 }
 
 py::object EntryTable::record(const Resolution& resolution, std::size_t index) const {
@@ -284,31 +338,25 @@ py::object EntryTable::records(const Resolution& resolution) const {
 }
 
 std::vector<int> EntryTable::visible(const py::handle& expanded_replaced) const {
-    // `expanded_replaced.get(root, False)` once per distinct root (None included).
+    // `expanded_replaced.get(root, False)`, asked once per distinct root object.
+    IdentityMap<bool> open;
     auto is_open = [&](PyObject* root) {
-        if (PyDict_CheckExact(expanded_replaced.ptr())) {
-            PyObject* found = field(expanded_replaced.ptr(), root);
-            return found != nullptr && py_truthy(found);
+        auto [state, fresh] = open.insert(root, false);
+        if (fresh) {
+            if (PyDict_CheckExact(expanded_replaced.ptr())) {
+                PyObject* found = PyDict_GetItemWithError(expanded_replaced.ptr(), root);
+                if (found == nullptr && PyErr_Occurred()) throw py::error_already_set();
+                *state = found != nullptr && py_truthy(found);
+            } else {
+                *state = truthy(expanded_replaced.attr("get")(py::handle(root), py::bool_(false)));
+            }
         }
-        return truthy(expanded_replaced.attr("get")(py::handle(root), py::bool_(false)));
+        return *state;
     };
-    std::vector<signed char> open(roots_.size(), -1);
-    signed char none_open = -1;
     std::vector<int> shown;
     shown.reserve(rows_.size());
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        const Row& row = rows_[i];
-        if (row.in_replaced) {
-            signed char& state = row.root >= 0 ? open[static_cast<std::size_t>(row.root)] : none_open;
-            if (state < 0) {
-                state = is_open(row.root >= 0 ? roots_[static_cast<std::size_t>(row.root)].ptr() : Py_None)
-                            ? 1
-                            : 0;
-            }
-            if (state == 0) {
-                continue;
-            }
-        }
+        if (truth(i, Field::InReplaced) && !is_open(field(i, Field::ReplacedRoot).ptr())) continue;
         shown.push_back(static_cast<int>(i));
     }
     return shown;
@@ -316,27 +364,75 @@ std::vector<int> EntryTable::visible(const py::handle& expanded_replaced) const 
 
 std::size_t EntryTable::unset_count(const Resolution& resolution) const {
     std::size_t need = 0;
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        const Row& row = rows_[i];
-        need += !row.in_replaced && !row.is_replaced_root && row.owns_parameters &&
-                resolution.eff[i] == Mode::None;
-    }
+    unset([&](std::size_t i) { return resolution.eff[i] == Mode::None; }, [&](std::size_t) { ++need; });
     return need;
 }
 
-std::size_t EntryTable::children_of(std::size_t index) const {
-    const int* root = root_by_text_.find(rows_[index].id_text);
-    return root != nullptr ? root_children_[static_cast<std::size_t>(*root)] : 0;
+std::size_t EntryTable::children_of(const py::handle& root_id) const {
+    if (!root_counts_) {
+        py::dict counts;
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            PyObject* root = field(i, Field::ReplacedRoot).ptr();
+            PyObject* known = PyDict_GetItemWithError(counts.ptr(), root);
+            if (known == nullptr && PyErr_Occurred()) throw py::error_already_set();
+            py::object next = steal(PyLong_FromSsize_t(known != nullptr ? PyLong_AsSsize_t(known) + 1 : 1));
+            set_item(counts.ptr(), root, next.ptr());
+        }
+        root_counts_ = counts;
+    }
+    PyObject* found = PyDict_GetItemWithError(root_counts_.ptr(), root_id.ptr());
+    if (found == nullptr && PyErr_Occurred()) throw py::error_already_set();
+    return found != nullptr ? static_cast<std::size_t>(PyLong_AsSsize_t(found)) : 0;
 }
 
-py::str EntryTable::budget_line(const Resolution& resolution) {
+py::list EntryTable::type_rules() const {
+    const Names& n = names();
+    // Live count per class slot, over the entries outside replaced modules.
+    std::vector<std::int64_t> per_slot(type_names_.size(), 0);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (truth(i, Field::InReplaced)) continue;
+        field(i, Field::TypeName);
+        ++per_slot[static_cast<std::size_t>(rows_[i].type_slot)];
+    }
+    // Keyed by name with the interpreter's key equality.
+    py::dict counts;
+    for (std::size_t slot = 0; slot < type_names_.size(); ++slot) {
+        if (per_slot[slot] == 0) continue;
+        PyObject* name = type_names_[slot].ptr();
+        PyObject* known = PyDict_GetItemWithError(counts.ptr(), name);
+        if (known == nullptr && PyErr_Occurred()) throw py::error_already_set();
+        const long long before = known != nullptr ? PyLong_AsLongLong(known) : 0;
+        set_item(counts.ptr(), name, py::int_(before + per_slot[slot]).ptr());
+    }
+
+    py::list result;
+    auto append_group = [&](RuleList which, PyObject* mode) {
+        for (py::handle name : sorted_rules(which)) {
+            PyObject* count = PyDict_GetItemWithError(counts.ptr(), name.ptr());
+            if (count == nullptr && PyErr_Occurred()) throw py::error_already_set();
+            py::object live = count != nullptr ? borrow(count) : steal(PyLong_FromLong(0));
+            py::object row = steal(PyTuple_Pack(3, name.ptr(), mode, live.ptr()));
+            if (PyList_Append(result.ptr(), row.ptr()) < 0) throw py::error_already_set();
+        }
+    };
+    append_group(RuleList::NamesToDendrify, n.dendrified);
+    append_group(RuleList::NamesToTrack, n.tracked);
+    return result;
+}
+
+std::size_t EntryTable::type_rule_count() const {
+    const std::size_t dendrify = py::len(sorted_rules(RuleList::NamesToDendrify));
+    return dendrify + py::len(sorted_rules(RuleList::NamesToTrack));
+}
+
+ParameterTable& EntryTable::parameters() {
     if (!parameters_) {
         std::vector<PyObject*> modules;
         modules.reserve(rows_.size());
-        for (const Row& row : rows_) modules.push_back(row.module.ptr());
+        for (std::size_t i = 0; i < rows_.size(); ++i) modules.push_back(field(i, Field::Module).ptr());
         parameters_ = std::make_unique<ParameterTable>(modules);
     }
-    return parameters_->line([&](std::size_t index) { return resolution.eff[index] == Mode::Dendrified; });
+    return *parameters_;
 }
 
 }  // namespace nvx::target

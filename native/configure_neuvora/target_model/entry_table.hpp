@@ -1,16 +1,18 @@
-// A native view of one session's module entries, and the per-pass work over
-// it: resolving every entry's mode from the current rule lists, the visible
-// rows, the count of modules that still need a mode, and the budget line.
+// The target model's engine: one table over a list of module entries, and every
+// rule of the Targets screen computed on it: each entry's effective mode from
+// the rule lists, the visible rows, the rows that still need a mode, the budget
+// sums, the children of a restructured module and the live type-rule counts.
 //
-// The entries of a session are built once and never change afterwards, so the
-// session reads each entry dictionary once, into this table. Everything a user
-// can change (the rule lists, the expanded roots) is read again on every pass;
-// the modules' parameters are walked again on every pass as well.
+// The module's public functions build a table for the entries they are given
+// (or reuse the session's, see `for_entries`); the session builds one per
+// session, since its entries never change once built. Everything a user can
+// change (the rule lists, the expanded roots, the resolved records handed in)
+// is read again on every call.
 //
-// The table only takes entries it can read without running interpreter code:
-// an exact list of exact dicts whose values have their usual exact types.
-// For anything else `build` returns null and the session goes through the
-// module's public functions.
+// Entry fields are read once, without running interpreter code for plain dicts.
+// A missing field is remembered as missing and raises the interpreter's
+// KeyError at the point where the rule reads it, so every rule fails exactly
+// where its definition would.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -29,8 +31,8 @@ namespace py = pybind11;
 enum class Mode : std::uint8_t { None, Dendrified, Tracked };
 enum class Source : std::uint8_t { None, Inherited, Id, Type };
 
-// One pass's resolution of every entry: what `resolve_entry_modes` would
-// return, without the dictionaries.
+// One resolution of every entry: what `resolve_entry_modes` returns, without
+// the dictionaries.
 struct Resolution {
     std::vector<Mode> eff;
     std::vector<Source> source;
@@ -39,35 +41,52 @@ struct Resolution {
     std::vector<Source> own_source;
 };
 
+enum class Field { Id, TypeName, Module, DirectParamCount, IsReplacedRoot, InReplaced, ReplacedRoot };
+
 class EntryTable {
 public:
     struct Row {
-        py::object entry;  // the entry dict
-        py::object id;     // exact str
-        py::object module;
-        std::string_view id_text;  // UTF-8 of the id (owned by `id`)
-        int parent = -1;           // latest earlier entry whose id is the parent id
-        int type_index = 0;        // into `type_names_`
-        int root = -1;             // into `roots_`: the entry's "replaced_root", -1 for None
-        bool in_replaced = false;
-        bool is_replaced_root = false;
-        bool owns_parameters = false;  // "direct_param_count" > 0
+        py::object entry;
+        // Field values, null when the entry has no such key.
+        py::object id, type_name, module, direct, is_root, in_replaced, root;
+        int type_slot = -1;  // into `type_names_`
     };
 
-    // Null when the entries are not plain (see above). Raises what reading them raises.
+    // Reads every entry of `entries` (any iterable). Raises what iterating or
+    // reading a non-dict entry raises.
     static std::unique_ptr<EntryTable> build(const py::handle& entries);
 
-    // True while `entries` is the list the table was built from, unchanged in length.
+    // The table for `entries`: the running session's when `entries` is the
+    // session's own list, otherwise a new one held by `scratch`.
+    static EntryTable& for_entries(const py::handle& entries, std::unique_ptr<EntryTable>& scratch);
+
+    // Makes the table held by `table` the one `for_entries` hands out for its
+    // list while the lease lives (the session's, which may rebuild it).
+    class Lease {
+    public:
+        explicit Lease(const std::unique_ptr<EntryTable>& table);
+        ~Lease();
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+
+    private:
+        const std::unique_ptr<EntryTable>* previous_;
+    };
+
+    // True while `entries` is the list the table was built from, holding the same entries.
     bool describes(const py::handle& entries) const;
 
     std::size_t size() const { return rows_.size(); }
     const Row& row(std::size_t index) const { return rows_[index]; }
+    const py::object& entries() const { return entries_; }
 
-    // Resolves every entry from the four rule lists of `GNV.pc`, each read once
-    // (ids to dendrify, ids to track, names to dendrify, names to track). False
-    // when a list is not a list or tuple of exact str: the caller then resolves
-    // through `resolve_entry_modes`.
-    bool resolve(Resolution& out) const;
+    // `entry[field]` as read at build time; raises KeyError(field) when missing.
+    const py::object& field(std::size_t index, Field which) const;
+    bool truth(std::size_t index, Field which) const;
+    bool owns_parameters(std::size_t index) const;  // "direct_param_count" > 0
+
+    // Mode resolution from the four rule lists of `GNV.pc`, each read once.
+    void resolve(Resolution& out);
 
     // The record `resolve_entry_modes` gives entry `index`, and the whole map.
     py::object record(const Resolution& resolution, std::size_t index) const;
@@ -77,28 +96,46 @@ public:
     // root only while `expanded_replaced.get(root, False)` is true.
     std::vector<int> visible(const py::handle& expanded_replaced) const;
 
-    // `len(unset_module_entries(entries, resolved))`.
+    // Entries that own parameters, are neither inside nor at a replaced root,
+    // and whose mode (`is_unset(index)`) is None; `visit(index)` for each, in order.
+    template <typename IsUnset, typename Visit>
+    void unset(const IsUnset& is_unset, const Visit& visit) const {
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            if (truth(i, Field::InReplaced) || truth(i, Field::IsReplacedRoot) || !owns_parameters(i))
+                continue;
+            if (is_unset(i)) visit(i);
+        }
+    }
     std::size_t unset_count(const Resolution& resolution) const;
 
-    // Entries whose "replaced_root" equals the id of entry `index`.
-    std::size_t children_of(std::size_t index) const;
+    // Entries whose "replaced_root" equals `root_id`.
+    std::size_t children_of(const py::handle& root_id) const;
 
-    // `build_budget_line(entries, resolved)`. The modules' parameters are read
-    // at the first call: the session's model does not change while it runs.
-    py::str budget_line(const Resolution& resolution);
+    // `type_rule_entries(entries)`: (name, mode, live count) for the type rules,
+    // and just their number (the rule lists sorted as for the full answer).
+    py::list type_rules() const;
+    std::size_t type_rule_count() const;
+
+    // The budget line with the entries marked by `dendrified(index)` dendrified.
+    // The table reads the modules' parameters once per table.
+    template <typename IsDendrified>
+    py::str budget_line(const IsDendrified& dendrified) {
+        return parameters().line(dendrified);
+    }
 
 private:
+    ParameterTable& parameters();
+    void index_parents();
+    void index_types();
+
     py::object entries_;
     std::vector<Row> rows_;
-    std::vector<py::object> type_names_;
-    std::vector<py::object> roots_;  // distinct "replaced_root" values (exact str)
-    std::vector<std::size_t> root_children_;
-    TextMap<int> root_by_text_;
-    // id text -> first entry with that id; further entries with the same id chain
-    // through `same_id_next_`.
-    TextMap<int> by_id_;
-    std::vector<int> same_id_next_;
-    TextMap<int> type_by_name_;
+    // Per entry, the latest earlier entry whose id is its parent id (-1: none);
+    // found at the first resolution.
+    std::vector<int> parents_;
+    bool parents_indexed_ = false;
+    std::vector<py::object> type_names_;  // one per distinct class name
+    mutable py::object root_counts_;      // replaced_root value -> entries under it, at first use
     std::unique_ptr<ParameterTable> parameters_;
 };
 

@@ -485,12 +485,7 @@ py::object get_module_entries(const py::object& model) {
     // A hundred thousand new entry dicts would otherwise set off the cyclic
     // collector many times over (each time re-scanning the model's own objects).
     // Nothing built here can form a cycle on its own; collection resumes after.
-    struct CollectorPause {
-        int was_enabled = PyGC_Disable();
-        ~CollectorPause() {
-            if (was_enabled) PyGC_Enable();
-        }
-    } pause;
+    GcPause pause;
     std::vector<EntryValues> values;
     TorchAccess torch;
     bool direct = false;

@@ -5,14 +5,6 @@
 namespace nvx::target {
 namespace {
 
-PyObject* intern(const char* text) {
-    PyObject* value = PyUnicode_InternFromString(text);
-    if (value == nullptr) {
-        throw py::error_already_set();
-    }
-    return value;  // kept for the life of the process
-}
-
 const char* getter_name(RuleList which) {
     switch (which) {
         case RuleList::IdsToDendrify:
@@ -125,14 +117,6 @@ bool py_ne(PyObject* a, PyObject* b) {
     return compare(a, b, Py_NE);
 }
 
-bool py_contains(PyObject* container, PyObject* value) {
-    const int result = PySequence_Contains(container, value);
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
-
 bool py_truthy(PyObject* value) {
     if (value == Py_True) return true;
     if (value == Py_False || value == Py_None) return false;
@@ -153,16 +137,14 @@ std::pair<py::object, py::object> unpack_pair(PyObject* item) {
         PyObject* next = PyIter_Next(iterator.ptr());
         if (next == nullptr) {
             if (PyErr_Occurred()) throw py::error_already_set();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw py::error_already_set();
+            raise_unpack_error(2, i);
         }
         values[i] = steal(next);
     }
     PyObject* extra = PyIter_Next(iterator.ptr());
     if (extra != nullptr) {
         Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        throw py::error_already_set();
+        raise_unpack_error(2, 3);
     }
     if (PyErr_Occurred()) throw py::error_already_set();
     return {values[0], values[1]};

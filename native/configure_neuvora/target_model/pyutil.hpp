@@ -8,20 +8,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/interp.hpp"
+
 namespace nvx::target {
 namespace py = pybind11;
-
-// Takes ownership of a new reference; a null result means a Python error is set.
-inline py::object steal(PyObject* result) {
-    if (result == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(result);
-}
-
-inline py::object borrow(PyObject* value) {
-    return py::reinterpret_borrow<py::object>(value);
-}
 
 // `container[key]` (KeyError and friends exactly as the interpreter raises them).
 py::object get_item(PyObject* container, PyObject* key);
@@ -64,10 +54,9 @@ struct Names {
 };
 const Names& names();
 
-// `a == b`, `a != b` and `value in container` with the interpreter's rules.
+// `a == b`, `a != b` and truth values with the interpreter's rules.
 bool py_eq(PyObject* a, PyObject* b);
 bool py_ne(PyObject* a, PyObject* b);
-bool py_contains(PyObject* container, PyObject* value);
 bool py_truthy(PyObject* value);
 
 // Unpacks an item of a `for a, b in ...` loop, raising the interpreter's ValueError.
@@ -93,24 +82,6 @@ private:
     void spill();
     std::int64_t fast_ = 0;
     py::object slow_;
-};
-
-// Holds the interpreter's cyclic garbage collector off while many containers
-// are created in a row (entry dicts, records): otherwise every few hundred
-// allocations start a collection that walks the whole young generation, and
-// now and then the whole model. Only when collection happens changes, never
-// what is collected. The previous state is restored on the way out.
-class GcPause {
-public:
-    GcPause() : was_enabled_(PyGC_Disable() != 0) {}
-    ~GcPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
-    GcPause(const GcPause&) = delete;
-    GcPause& operator=(const GcPause&) = delete;
-
-private:
-    bool was_enabled_;
 };
 
 // UTF-8 view of a str, or nullopt-like empty when it cannot be encoded (lone

@@ -1,8 +1,8 @@
 #include "rule_editing.hpp"
 
-#include <cstdint>
-#include <vector>
+#include <memory>
 
+#include "entry_table.hpp"
 #include "module_entries.hpp"
 #include "pyutil.hpp"
 
@@ -31,7 +31,7 @@ void set_mode_on(RuleList dendrify_list, RuleList track_list, PyObject* key, PyO
     py::list track = dedupe_list(fetch_rule_list(track_list));
     const Names& n = names();
     auto toggle = [key](py::list& chosen, py::list& other) {
-        if (py_contains(chosen.ptr(), key)) {
+        if (contains(chosen.ptr(), key)) {
             chosen = without(chosen, key);  // pressing the same mode again clears it
             return;
         }
@@ -50,7 +50,7 @@ void set_mode_on(RuleList dendrify_list, RuleList track_list, PyObject* key, PyO
 }
 
 bool in_rule_list(RuleList which, PyObject* value) {
-    return py_contains(fetch_rule_list(which).ptr(), value);
+    return contains(fetch_rule_list(which).ptr(), value);
 }
 
 }  // namespace
@@ -87,82 +87,26 @@ py::object clear_module_mode(const py::object& entry) {
 }
 
 py::list type_rule_entries(const py::object& entries) {
-    const Names& n = names();
-    // Live count per class name; the dict gives the interpreter's key equality.
-    py::dict slots;
-    std::vector<std::int64_t> counts;
-    py::object iterator = steal(PyObject_GetIter(entries.ptr()));
-    while (PyObject* item = PyIter_Next(iterator.ptr())) {
-        py::object entry = steal(item);
-        if (py_truthy(get_item(entry.ptr(), n.in_replaced).ptr())) {
-            continue;
-        }
-        py::object type_name = get_item(entry.ptr(), n.type_name);
-        PyObject* slot = PyDict_GetItemWithError(slots.ptr(), type_name.ptr());
-        if (slot == nullptr) {
-            if (PyErr_Occurred()) throw py::error_already_set();
-            py::object fresh = steal(PyLong_FromSize_t(counts.size()));
-            if (PyDict_SetItem(slots.ptr(), type_name.ptr(), fresh.ptr()) < 0) throw py::error_already_set();
-            counts.push_back(1);
-        } else {
-            ++counts[PyLong_AsSize_t(slot)];
-        }
-    }
-    if (PyErr_Occurred()) {
-        throw py::error_already_set();
-    }
-
-    py::list result;
-    auto append_group = [&](RuleList which, PyObject* mode) {
-        py::object ordered = steal(PySequence_List(fetch_rule_list(which).ptr()));
-        if (PyList_Sort(ordered.ptr()) < 0) {
-            throw py::error_already_set();
-        }
-        for (py::handle name : ordered) {
-            PyObject* slot = PyDict_GetItemWithError(slots.ptr(), name.ptr());
-            if (slot == nullptr && PyErr_Occurred()) {
-                throw py::error_already_set();
-            }
-            const std::int64_t count = slot != nullptr ? counts[PyLong_AsSize_t(slot)] : 0;
-            py::object live = steal(PyLong_FromLongLong(count));
-            py::object row = steal(PyTuple_Pack(3, name.ptr(), mode, live.ptr()));
-            if (PyList_Append(result.ptr(), row.ptr()) < 0) {
-                throw py::error_already_set();
-            }
-        }
-    };
-    append_group(RuleList::NamesToDendrify, n.dendrified);
-    append_group(RuleList::NamesToTrack, n.tracked);
-    return result;
+    std::unique_ptr<EntryTable> scratch;
+    return EntryTable::for_entries(entries, scratch).type_rules();
 }
 
 py::list unset_module_entries(const py::object& entries, const py::object& resolved) {
+    std::unique_ptr<EntryTable> scratch;
+    return unset_module_entries(EntryTable::for_entries(entries, scratch), resolved);
+}
+
+py::list unset_module_entries(const EntryTable& table, const py::object& resolved) {
     const Names& n = names();
-    py::object zero = steal(PyLong_FromLong(0));
     py::list result;
-    py::object iterator = steal(PyObject_GetIter(entries.ptr()));
-    while (PyObject* item = PyIter_Next(iterator.ptr())) {
-        py::object entry = steal(item);
-        if (py_truthy(get_item(entry.ptr(), n.in_replaced).ptr()) ||
-            py_truthy(get_item(entry.ptr(), n.is_replaced_root).ptr())) {
-            continue;
-        }
-        py::object own = get_item(entry.ptr(), n.direct_param_count);
-        const int positive = PyObject_RichCompareBool(own.ptr(), zero.ptr(), Py_GT);
-        if (positive < 0) {
-            throw py::error_already_set();
-        }
-        if (positive == 0) {
-            continue;
-        }
-        py::object record = get_item(resolved.ptr(), get_item(entry.ptr(), n.id).ptr());
-        if (get_item(record.ptr(), n.eff).ptr() == Py_None && PyList_Append(result.ptr(), entry.ptr()) < 0) {
-            throw py::error_already_set();
-        }
-    }
-    if (PyErr_Occurred()) {
-        throw py::error_already_set();
-    }
+    table.unset(
+        [&](std::size_t i) {
+            py::object record = get_item(resolved.ptr(), table.field(i, Field::Id).ptr());
+            return get_item(record.ptr(), n.eff).ptr() == Py_None;
+        },
+        [&](std::size_t i) {
+            if (PyList_Append(result.ptr(), table.row(i).entry.ptr()) < 0) throw py::error_already_set();
+        });
     return result;
 }
 

@@ -7,6 +7,8 @@
 namespace nvx::target {
 namespace py = pybind11;
 
+class EntryTable;
+
 // `set_module_id_mode(module_id, mode)` and `set_module_name_mode(module_type_name, mode)`.
 void set_module_id_mode(const py::object& module_id, const py::object& mode);
 void set_module_name_mode(const py::object& module_type_name, const py::object& mode);
@@ -17,7 +19,8 @@ py::object clear_module_mode(const py::object& entry);
 // `type_rule_entries(entries)`: (type name, mode, live count) tuples.
 py::list type_rule_entries(const py::object& entries);
 
-// `unset_module_entries(entries, resolved)`.
+// `unset_module_entries(entries, resolved)`, also on a table already built for the entries.
 py::list unset_module_entries(const py::object& entries, const py::object& resolved);
+py::list unset_module_entries(const EntryTable& table, const py::object& resolved);
 
 }  // namespace nvx::target

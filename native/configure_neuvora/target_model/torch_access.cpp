@@ -1,31 +1,22 @@
 #include "torch_access.hpp"
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "pyutil.hpp"
 
 namespace nvx::target {
-namespace {
-
-// `getattr(obj, name, None)` without raising for anything the lookup might throw.
-py::object attribute_or_null(const py::object& obj, const char* name) {
-    PyObject* value = PyObject_GetAttrString(obj.ptr(), name);
-    if (value == nullptr) {
-        PyErr_Clear();
-        return py::object();
-    }
-    return py::reinterpret_steal<py::object>(value);
-}
-
-}  // namespace
 
 TorchAccess::TorchAccess() {
     py::object torch = global("torch");
     if (torch.is_none()) {
         return;
     }
-    py::object nn = attribute_or_null(torch, "nn");
-    py::object module_type = nn ? attribute_or_null(nn, "Module") : py::object();
-    py::object tensor_type = attribute_or_null(torch, "Tensor");
+    static PyObject* const nn_name = intern("nn");
+    static PyObject* const module_name = intern("Module");
+    static PyObject* const tensor_name = intern("Tensor");
+    py::object nn = attribute_if_present(torch.ptr(), nn_name);
+    py::object module_type = nn ? attribute_if_present(nn.ptr(), module_name) : py::object();
+    py::object tensor_type = attribute_if_present(torch.ptr(), tensor_name);
     if (!module_type || !tensor_type || !PyType_Check(module_type.ptr()) ||
         !PyType_Check(tensor_type.ptr())) {
         return;
@@ -33,11 +24,13 @@ TorchAccess::TorchAccess() {
     auto* module_cls = reinterpret_cast<PyTypeObject*>(module_type.ptr());
     auto* tensor_cls = reinterpret_cast<PyTypeObject*>(tensor_type.ptr());
     const Names& n = names();
-    named_modules_ = _PyType_Lookup(module_cls, n.named_modules);
-    named_parameters_ = _PyType_Lookup(module_cls, n.named_parameters);
-    named_members_ = _PyType_Lookup(module_cls, n.named_members);
-    object_getattribute_ = _PyType_Lookup(&PyBaseObject_Type, n.getattribute);
-    tensor_hash_ = _PyType_Lookup(tensor_cls, n.hash);
+    PyObject* methods[3];
+    type_lookup(module_cls, {n.named_modules, n.named_parameters, n.named_members}, methods);
+    named_modules_ = methods[0];
+    named_parameters_ = methods[1];
+    named_members_ = methods[2];
+    object_getattribute_ = type_lookup(&PyBaseObject_Type, n.getattribute);
+    tensor_hash_ = type_lookup(tensor_cls, n.hash);
     if (named_modules_ == nullptr || named_parameters_ == nullptr || named_members_ == nullptr ||
         object_getattribute_ == nullptr || tensor_hash_ == nullptr || tensor_hash_ == Py_None) {
         return;
@@ -61,13 +54,14 @@ const TorchAccess::TypeInfo& TorchAccess::info_for(PyTypeObject* type) {
     TypeInfo info;
     const Names& n = names();
     if (PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(module_type_))) {
-        info.walkable = _PyType_Lookup(type, n.named_modules) == named_modules_ &&
-                        _PyType_Lookup(type, n.getattribute) == object_getattribute_ &&
-                        _PyType_Lookup(type, n.modules_attr) == nullptr &&
-                        _PyType_Lookup(type, n.parameters_attr) == nullptr;
-        info.params_standard = info.walkable &&
-                               _PyType_Lookup(type, n.named_parameters) == named_parameters_ &&
-                               _PyType_Lookup(type, n.named_members) == named_members_;
+        PyObject* found[6];
+        type_lookup(type,
+                    {n.named_modules, n.getattribute, n.modules_attr, n.parameters_attr, n.named_parameters,
+                     n.named_members},
+                    found);
+        info.walkable = found[0] == named_modules_ && found[1] == object_getattribute_ &&
+                        found[2] == nullptr && found[3] == nullptr;
+        info.params_standard = info.walkable && found[4] == named_parameters_ && found[5] == named_members_;
     }
     last_type_ = type;
     last_info_ = &types_.emplace(type, info).first->second;
@@ -152,7 +146,7 @@ bool TorchAccess::hashes_by_identity(PyObject* value) {
     if (found != value_types_.end()) {
         standard = found->second;
     } else {
-        standard = available_ && _PyType_Lookup(type, names().hash) == tensor_hash_;
+        standard = available_ && type_lookup(type, names().hash) == tensor_hash_;
         value_types_.emplace(type, standard);
     }
     last_value_type_ = type;

@@ -32,7 +32,7 @@ void register_styling(py::module_& m) {
     m.attr("COLOR_ATTENTION") = from_u32(style::kColorAttention);
     m.attr("COLOR_ACCENT") = from_u32(style::kColorAccent);
     m.attr("HR") = from_u32(style::horizontal_rule());
-    m.attr("ANSI_ESCAPE_RE") = m.attr("re").attr("compile")("\x1b\\[[0-9;]*m");
+    m.attr("ANSI_ESCAPE_RE") = m.attr("re").attr("compile")(R"(\x1b\[[0-9;]*m)");
 
     def(m, "_ansi", {"text", "code"}, nullptr,
         [](Args& a) { return from_u32(style::ansi(to_u32(to_str(a[0])), to_u32(to_str(a[1])))); });
