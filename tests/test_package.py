@@ -71,3 +71,48 @@ def test_keywords_and_exact_docstrings(cn):
 @pytest.mark.parametrize("index, delta, length, expected", [(0, -1, 5, 0), (3, 10, 5, 4), (2, 1, 0, 0), (4, -10, 9, 0)])
 def test_move_clamps(cn, index, delta, length, expected):
     assert cn._move(index, delta, length) == expected
+
+
+def builtin_functions(module):
+    return [
+        (name, value)
+        for name, value in vars(module).items()
+        if type(value).__name__ == "builtin_function_or_method" and getattr(value, "__module__", None) == module.__name__
+    ]
+
+
+@pytest.mark.parametrize("name", ["neuvora.configure_neuvora", "neuvora.clean_neuvora"])
+def test_every_function_has_a_signature_and_keeps_its_docstring(name):
+    import inspect
+
+    module = importlib.import_module(name)
+    functions = builtin_functions(module)
+    assert len(functions) > (40 if name.endswith("configure_neuvora") else 3)
+    for function_name, function in functions:
+        signature = inspect.signature(function)
+        assert "$" not in str(signature) and "--" not in (function.__doc__ or ""), function_name
+    if name.endswith("clean_neuvora"):
+        wrapper = module.NVXModulePyThread
+        assert str(inspect.signature(wrapper.__dict__["__init__"].__func__)) == "(self, original_module)"
+        assert str(inspect.signature(wrapper.__dict__["forward"].__func__)) == "(self, *args, **kwargs)"
+
+
+def test_signatures_name_the_parameters_and_defaults(cn):
+    import inspect
+
+    assert str(inspect.signature(cn.compose_scrolling_screen)) == (
+        "(header_lines, body_lines, footer_lines, window_start, focus=None)"
+    )
+    assert str(inspect.signature(cn.persist_module_settings_updates)) == (
+        "(module_settings_overrides, overwrite_config_file=False)"
+    )
+    assert str(inspect.signature(cn.normalize_selection_conflicts)) == "()"
+    assert cn.compose_scrolling_screen.__doc__.startswith("Join a header + windowed body + footer")
+    assert cn.resolve_entry_modes.__doc__ is None
+
+
+def test_escape_pattern_text(cn):
+    # A backslash and "x1b", not the escape character itself; it matches as before.
+    assert cn.ANSI_ESCAPE_RE.pattern == "\\x1b\\[[0-9;]*m"
+    assert cn.ANSI_ESCAPE_RE.pattern[:4] == "\\x1b"
+    assert cn.strip_ansi("\x1b[38;2;1;2;3ma\x1b[0m\x1b[m\x1b[2J\x1b[?25l") == "a\x1b[2J\x1b[?25l"

@@ -9,7 +9,15 @@ import pytest
 import torch
 from torch import nn
 
+import baseline
 from scripted import DOWN, ENTER, ESC, PAGE_DOWN, PAGE_UP, RIGHT, TAB, UP, ScriptedSession
+
+# The module functions whose work the session's engine does directly while none
+# of them has been replaced.
+ENGINE_FUNCTIONS = [
+    "resolve_entry_modes", "unset_module_entries", "type_rule_entries", "build_budget_line",
+    "format_human_count", "render_targets_lines", "compose_scrolling_screen",
+]
 
 
 class Pair(nn.Module):
@@ -52,18 +60,27 @@ KEYS = [
 ]
 
 
-def frames_of(cn, monkeypatch, keys, through_module, columns=120, lines=40, rules=None):
+def frames_of(cn, monkeypatch, keys, through_module, columns=120, lines=40, rules=None, calls=None):
+    """The session's frames; `through_module` names the functions to replace by
+    wrappers of themselves (True: the two the Targets pass starts from)."""
     from neuvora import globals_neuvora as GNV
 
     GNV.pc = GNV.NVXConfig()
     monkeypatch.setattr(GNV, "pc", GNV.pc)
     if rules:
         rules(GNV.pc)
+    if through_module is True:
+        through_module = ("render_targets_lines", "resolve_entry_modes")
     with monkeypatch.context() as patch:
-        if through_module:
-            for name in ("render_targets_lines", "resolve_entry_modes"):
-                original = getattr(cn, name)
-                patch.setattr(cn, name, lambda *args, _original=original: _original(*args))
+        for name in through_module or ():
+            original = getattr(cn, name)
+
+            def wrapper(*args, _original=original, _name=name):
+                if calls is not None:
+                    calls.append(_name)
+                return _original(*args)
+
+            patch.setattr(cn, name, wrapper)
         session = ScriptedSession(cn, patch, list(keys), columns=columns, lines=lines, interrupt_when_done=True)
         torch.manual_seed(0)
         with pytest.raises(SystemExit):
@@ -78,6 +95,71 @@ def test_frames_equal_the_ones_drawn_through_the_module(cn, monkeypatch, columns
     assert len(native) == len(public) > 30
     for index, (a, b) in enumerate(zip(native, public)):
         assert a == b, f"frame {index} differs"
+
+
+@pytest.mark.parametrize("name", ENGINE_FUNCTIONS)
+def test_each_replaced_function_is_called_and_draws_the_same_frames(cn, monkeypatch, name):
+    calls = []
+    native = frames_of(cn, monkeypatch, KEYS, False)
+    public = frames_of(cn, monkeypatch, KEYS, [name], calls=calls)
+    assert native == public
+    assert calls.count(name) >= 10  # every Targets pass asked the replacement
+
+
+def test_a_function_replaced_during_the_session_is_honoured_on_the_next_pass(cn, monkeypatch):
+    from neuvora import globals_neuvora as GNV
+
+    monkeypatch.setattr(GNV, "pc", GNV.NVXConfig())
+    session = ScriptedSession(cn, monkeypatch, [DOWN, DOWN, DOWN], interrupt_when_done=True)
+    next_key, reads = cn.read_single_key, []
+
+    def read():
+        reads.append(len(reads))
+        if len(reads) == 2:
+            monkeypatch.setattr(cn, "unset_module_entries", lambda entries, resolved: entries[:2])
+            monkeypatch.setattr(cn, "type_rule_entries", lambda entries: [("X", "dendrified", 0)] * 5)
+            monkeypatch.setattr(cn, "build_budget_line", lambda entries, resolved: "budget from outside")
+        return next_key()
+
+    monkeypatch.setattr(cn, "read_single_key", read)
+    with pytest.raises(SystemExit):
+        session.run(Model())
+    first, second, third = session.plain_frames[:3]
+    assert "2 modules still need" not in first + second and "[y] type rules (0)" in second
+    assert "2 modules still need a mode" in third and "[y] type rules (5)" in third
+    assert "budget from outside" in third
+
+
+def test_public_functions_on_the_session_entries_follow_every_rule_change(cn, monkeypatch):
+    """The module's functions reuse the session's engine for its entry list; what
+    they return always matches the rules as they are now."""
+    from neuvora import globals_neuvora as GNV
+
+    monkeypatch.setattr(GNV, "pc", GNV.NVXConfig())
+    keys = ["p", DOWN, "T", DOWN, "t", "x", PAGE_DOWN, "P", RIGHT, DOWN, "t", "x", "x", "p"]
+    session = ScriptedSession(cn, monkeypatch, keys, interrupt_when_done=True)
+    built, next_key, checked = [], cn.read_single_key, []
+    get_entries = cn.get_module_entries
+    monkeypatch.setattr(cn, "get_module_entries", lambda model: built.append(get_entries(model)) or built[-1])
+
+    def read():
+        entries = built[0]
+        resolved = cn.resolve_entry_modes(entries)
+        assert resolved == baseline.resolve_entry_modes(entries)
+        assert cn.unset_module_entries(entries, resolved) == baseline.unset_module_entries(entries, resolved)
+        assert cn.type_rule_entries(entries) == baseline.type_rule_entries(entries)
+        assert cn.build_budget_line(entries, resolved) == baseline.build_budget_line(entries, resolved)
+        vis = [e for e in entries if not e["in_replaced"]]
+        assert cn.render_targets_lines(entries, vis, 1, resolved, {}) == baseline.render_targets_lines(
+            entries, vis, 1, resolved, {}
+        )
+        checked.append(len(GNV.pc.get_module_ids_to_dendrify()) + len(GNV.pc.get_module_names_to_track()))
+        return next_key()
+
+    monkeypatch.setattr(cn, "read_single_key", read)
+    with pytest.raises(SystemExit):
+        session.run(Model())
+    assert len(checked) == len(keys) + 1 and len(set(checked)) > 2
 
 
 def test_rule_values_that_are_not_plain_text_resolve_like_the_interpreter(cn, monkeypatch):

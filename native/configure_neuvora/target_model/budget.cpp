@@ -175,30 +175,52 @@ py::str build_budget_line(EntryTable& table, const py::object& resolved) {
 }
 
 ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
-    const Names& n = names();
+    // At a hundred thousand modules the work is mostly waiting for memory: each
+    // step runs over all modules and asks the cache for the objects a few steps
+    // ahead (addresses already in hand) before it reads the current one.
+    constexpr std::size_t kAhead = 16;
+    const std::size_t count = modules.size();
     TorchAccess torch;
     OwnParameters own(torch);
-    IdentityMap<int> index_of(modules.size());
-    offsets_.reserve(modules.size() + 1);
+
+    // Modules -> every module's own parameters, flattened, held until the end.
+    std::vector<py::object> listed;
+    listed.reserve(count * 2);
+    std::vector<std::size_t> starts(count + 1, 0);
+    for (std::size_t m = 0; m < count; ++m) {
+        if (m + kAhead < count) __builtin_prefetch(modules[m + kAhead]);
+        starts[m] = listed.size();
+        for (const py::object& parameter : own.of(modules[m])) listed.push_back(parameter);
+    }
+    starts[count] = listed.size();
+
+    // Parameters -> distinct parameters with their numel(), asked once each.
+    const Names& n = names();
+    IdentityMap<int> index_of(listed.size());
+    std::vector<int> slot_of(listed.size());
+    for (std::size_t k = 0; k < listed.size(); ++k) {
+        if (k + kAhead < listed.size()) __builtin_prefetch(listed[k + kAhead].ptr());
+        PyObject* parameter = listed[k].ptr();
+        auto [slot, fresh] = index_of.insert(parameter, static_cast<int>(counts_.size()));
+        slot_of[k] = *slot;
+        if (!fresh) continue;
+        PyObject* stack[] = {parameter};
+        py::object size =
+            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        ParameterCount parameter_count;
+        if (!machine_int(size.ptr(), parameter_count.machine)) parameter_count.boxed = size;
+        counts_.push_back(std::move(parameter_count));
+        alive_.push_back(listed[k]);  // identities stay unique while the parameters live
+        total_.add(size.ptr());
+    }
+
+    // Each module's distinct parameters.
+    std::vector<int> last_module(counts_.size(), -1);
+    offsets_.reserve(count + 1);
     offsets_.push_back(0);
-    std::vector<int> last_module;  // per parameter: the last module that listed it
-    for (std::size_t m = 0; m < modules.size(); ++m) {
-        for (const py::object& parameter : own.of(modules[m])) {
-            auto [slot, fresh] = index_of.insert(parameter.ptr(), static_cast<int>(counts_.size()));
-            const int p = *slot;
-            if (fresh) {
-                PyObject* stack[] = {parameter.ptr()};
-                py::object size = steal(
-                    PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-                ParameterCount count;
-                if (!machine_int(size.ptr(), count.machine)) {
-                    count.boxed = size;
-                }
-                counts_.push_back(std::move(count));
-                alive_.push_back(parameter);
-                last_module.push_back(-1);
-                total_.add(size.ptr());
-            }
+    for (std::size_t m = 0; m < count; ++m) {
+        for (std::size_t k = starts[m]; k < starts[m + 1]; ++k) {
+            const int p = slot_of[k];
             if (last_module[static_cast<std::size_t>(p)] == static_cast<int>(m)) continue;
             last_module[static_cast<std::size_t>(p)] = static_cast<int>(m);
             members_.push_back(p);

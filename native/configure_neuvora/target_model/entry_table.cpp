@@ -93,6 +93,20 @@ py::list sorted_rules(RuleList which) {
     return py::reinterpret_borrow<py::list>(ordered);
 }
 
+EntryTable::Known known_truth(const py::object& value) {
+    if (value.ptr() == Py_True) return EntryTable::Known::Yes;
+    if (value.ptr() == Py_False) return EntryTable::Known::No;
+    return EntryTable::Known::Ask;
+}
+
+EntryTable::Known known_positive(const py::object& value) {
+    if (!value || !PyLong_CheckExact(value.ptr())) return EntryTable::Known::Ask;
+    int overflow = 0;
+    const long long count = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (count == -1 && PyErr_Occurred()) throw py::error_already_set();
+    return overflow > 0 || count > 0 ? EntryTable::Known::Yes : EntryTable::Known::No;
+}
+
 // The mode one pair of rule lists gives a value.
 Mode mode_from(const RuleMembership& dendrify, const RuleMembership& track, PyObject* value) {
     if (dendrify.contains(value)) return Mode::Dendrified;
@@ -109,6 +123,7 @@ std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
     const Names& n = names();
     PyObject* list = table->entries_.ptr();
     table->rows_.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+    table->hot_.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         PyObject* entry = PyList_GET_ITEM(list, i);
         Row row;
@@ -120,7 +135,13 @@ std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
         row.is_root = read_field(entry, n.is_replaced_root);
         row.in_replaced = read_field(entry, n.in_replaced);
         row.root = read_field(entry, n.replaced_root);
+        Hot hot;
+        hot.in_replaced = known_truth(row.in_replaced);
+        hot.is_root = known_truth(row.is_root);
+        hot.owns = known_positive(row.direct);
+        if (!row.id && table->first_without_id_ < 0) table->first_without_id_ = i;
         table->rows_.push_back(std::move(row));
+        table->hot_.push_back(hot);
     }
     table->index_types();
     return table;
@@ -159,18 +180,23 @@ bool EntryTable::describes(const py::handle& entries) const {
 void EntryTable::index_parents() {
     parents_.assign(rows_.size(), -1);
     std::vector<std::string_view> texts(rows_.size());
-    bool text_ids = true;
-    for (std::size_t i = 0; i < rows_.size() && text_ids; ++i) {
+    text_ids_ = true;
+    for (std::size_t i = 0; i < rows_.size() && text_ids_; ++i) {
         PyObject* id = rows_[i].id.ptr();
-        text_ids = PyUnicode_CheckExact(id) && utf8_view(id, texts[i]);
+        text_ids_ = PyUnicode_CheckExact(id) && utf8_view(id, texts[i]);
     }
-    if (text_ids) {
+    if (text_ids_) {
         TextMap<int> latest(rows_.size());
+        by_id_ = TextMap<int>(rows_.size());
+        same_id_next_.assign(rows_.size(), -1);
         std::string scratch;
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             if (auto parent = parent_id(texts[i], scratch)) {
                 if (const int* found = latest.find(*parent)) parents_[i] = *found;
             }
+            // Entries sharing an id chain from the first one with it.
+            if (const int* last = latest.find(texts[i])) same_id_next_[static_cast<std::size_t>(*last)] = static_cast<int>(i);
+            by_id_.insert(texts[i], static_cast<int>(i));
             latest.assign(texts[i], static_cast<int>(i));
         }
     } else {
@@ -193,7 +219,8 @@ void EntryTable::index_parents() {
 void EntryTable::index_types() {
     TextMap<int> by_text;
     IdentityMap<int> by_object;
-    for (Row& row : rows_) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const Row& row = rows_[i];
         if (!row.type_name) continue;
         PyObject* name = row.type_name.ptr();
         auto [known, fresh] = by_object.insert(name, 0);
@@ -210,7 +237,7 @@ void EntryTable::index_types() {
             }
             *known = slot;
         }
-        row.type_slot = *known;
+        hot_[i].type_slot = *known;
     }
 }
 
@@ -245,17 +272,18 @@ const py::object& EntryTable::field(std::size_t index, Field which) const {
 }
 
 bool EntryTable::truth(std::size_t index, Field which) const {
+    const Hot& hot = hot_[index];
+    const Known known = which == Field::InReplaced      ? hot.in_replaced
+                        : which == Field::IsReplacedRoot ? hot.is_root
+                                                         : Known::Ask;
+    if (known != Known::Ask) return known == Known::Yes;
     return py_truthy(field(index, which).ptr());
 }
 
 bool EntryTable::owns_parameters(std::size_t index) const {
+    const Known known = hot_[index].owns;
+    if (known != Known::Ask) return known == Known::Yes;
     PyObject* count = field(index, Field::DirectParamCount).ptr();
-    if (PyLong_CheckExact(count)) {
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(count, &overflow);
-        if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
-        return overflow > 0 || value > 0;
-    }
     py::object zero = steal(PyLong_FromLong(0));
     const int positive = PyObject_RichCompareBool(count, zero.ptr(), Py_GT);
     if (positive < 0) throw py::error_already_set();
@@ -264,7 +292,8 @@ bool EntryTable::owns_parameters(std::size_t index) const {
 
 void EntryTable::resolve(Resolution& out) {
     const std::size_t count = rows_.size();
-    for (std::size_t i = 0; i < count; ++i) field(i, Field::Id);  // every id is read before anything resolves
+    // Every id is read before anything resolves.
+    if (first_without_id_ >= 0) field(static_cast<std::size_t>(first_without_id_), Field::Id);
     if (!parents_indexed_) index_parents();
     out.eff.assign(count, Mode::None);
     out.source.assign(count, Source::None);
@@ -281,11 +310,30 @@ void EntryTable::resolve(Resolution& out) {
     std::vector<signed char> type_known(type_names_.size(), 0);
     std::vector<Mode> type_mode(type_names_.size(), Mode::None);
 
+    // Own id rules: plain text rules over text ids are looked up by text, rule
+    // by rule; anything else is asked entry by entry.
+    std::vector<Mode> id_mode;
+    std::vector<std::string_view> to_dendrify, to_track;
+    const bool by_text = text_ids_ && ids_dendrify.text_values(to_dendrify) && ids_track.text_values(to_track);
+    if (by_text) {
+        id_mode.assign(count, Mode::None);
+        auto mark = [&](const std::vector<std::string_view>& values, Mode mode) {
+            for (std::string_view value : values) {
+                const int* first = by_id_.find(value);
+                for (int i = first ? *first : -1; i >= 0; i = same_id_next_[static_cast<std::size_t>(i)]) {
+                    id_mode[static_cast<std::size_t>(i)] = mode;
+                }
+            }
+        };
+        mark(to_track, Mode::Tracked);
+        mark(to_dendrify, Mode::Dendrified);  // the dendrify list wins
+    }
+
     for (std::size_t i = 0; i < count; ++i) {
         const Row& row = rows_[i];
-        const Mode by_id = mode_from(ids_dendrify, ids_track, row.id.ptr());
-        field(i, Field::TypeName);
-        const auto slot = static_cast<std::size_t>(row.type_slot);
+        const Mode by_id = by_text ? id_mode[i] : mode_from(ids_dendrify, ids_track, row.id.ptr());
+        if (hot_[i].type_slot < 0) field(i, Field::TypeName);
+        const auto slot = static_cast<std::size_t>(hot_[i].type_slot);
         if (!type_known[slot]) {
             type_mode[slot] = mode_from(names_dendrify, names_track, type_names_[slot].ptr());
             type_known[slot] = 1;
@@ -391,8 +439,8 @@ py::list EntryTable::type_rules() const {
     std::vector<std::int64_t> per_slot(type_names_.size(), 0);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (truth(i, Field::InReplaced)) continue;
-        field(i, Field::TypeName);
-        ++per_slot[static_cast<std::size_t>(rows_[i].type_slot)];
+        if (hot_[i].type_slot < 0) field(i, Field::TypeName);
+        ++per_slot[static_cast<std::size_t>(hot_[i].type_slot)];
     }
     // Keyed by name with the interpreter's key equality.
     py::dict counts;

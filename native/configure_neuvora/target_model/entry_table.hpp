@@ -45,11 +45,12 @@ enum class Field { Id, TypeName, Module, DirectParamCount, IsReplacedRoot, InRep
 
 class EntryTable {
 public:
+    enum class Known : std::uint8_t { Ask, No, Yes };
+
     struct Row {
         py::object entry;
         // Field values, null when the entry has no such key.
         py::object id, type_name, module, direct, is_root, in_replaced, root;
-        int type_slot = -1;  // into `type_names_`
     };
 
     // Reads every entry of `entries` (any iterable). Raises what iterating or
@@ -128,12 +129,27 @@ private:
     void index_parents();
     void index_types();
 
+    // What every pass reads of each entry, kept small: the class slot (-1 when
+    // the entry has no class name), and the truth of "in_replaced" and
+    // "is_replaced_root" and whether "direct_param_count" > 0 where plain values
+    // tell without asking the interpreter.
+    struct Hot {
+        int type_slot = -1;  // into `type_names_`
+        Known in_replaced = Known::Ask, is_root = Known::Ask, owns = Known::Ask;
+    };
+
     py::object entries_;
     std::vector<Row> rows_;
+    std::vector<Hot> hot_;
+    std::ptrdiff_t first_without_id_ = -1;
     // Per entry, the latest earlier entry whose id is its parent id (-1: none);
     // found at the first resolution.
     std::vector<int> parents_;
     bool parents_indexed_ = false;
+    // With text ids: id text -> first entry with it, further ones chained.
+    bool text_ids_ = false;
+    TextMap<int> by_id_;
+    std::vector<int> same_id_next_;
     std::vector<py::object> type_names_;  // one per distinct class name
     mutable py::object root_counts_;      // replaced_root value -> entries under it, at first use
     std::unique_ptr<ParameterTable> parameters_;

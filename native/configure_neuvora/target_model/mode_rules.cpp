@@ -71,6 +71,19 @@ bool RuleMembership::contains(PyObject* value) const {
     return false;
 }
 
+bool RuleMembership::text_values(std::vector<std::string_view>& out) const {
+    if (!indexed_ || !other_values_.empty()) return false;
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(rules_.ptr());
+    out.clear();
+    out.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        std::string_view text;
+        // Text without a UTF-8 form (lone surrogates) equals no text id.
+        if (utf8_view(PySequence_Fast_GET_ITEM(rules_.ptr(), i), text)) out.push_back(text);
+    }
+    return true;
+}
+
 void normalize_selection_conflicts() {
     py::list ids_dendrify = dedupe_list(fetch_rule_list(RuleList::IdsToDendrify));
     py::list ids_track = dedupe_list(fetch_rule_list(RuleList::IdsToTrack));

@@ -4,6 +4,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string_view>
 #include <vector>
 
 namespace nvx::target {
@@ -16,6 +17,9 @@ class RuleMembership {
 public:
     explicit RuleMembership(py::object rules);
     bool contains(PyObject* value) const;
+    // The UTF-8 of every value when all are exact str (the views live as long as
+    // the rule list); false otherwise.
+    bool text_values(std::vector<std::string_view>& out) const;
 
 private:
     py::object rules_;
