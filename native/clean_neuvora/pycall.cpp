@@ -186,7 +186,7 @@ py::object container_item(py::handle container, Py_ssize_t index) {
         if (index >= -size && index < size) {
             // Both find the member under the decimal text of the absolute index:
             // ModuleList in its submodules, ParameterList as its own attribute.
-            py::object key = steal_or_throw(PyUnicode_FromFormat("%zd", index < 0 ? index + size : index));
+            py::object key = steal(PyUnicode_FromFormat("%zd", index < 0 ? index + size : index));
             PyObject* value = nullptr;
             if (type == g_lookup.module_list) {
                 PyObject* registry = module_list_registry(container.ptr());
@@ -241,12 +241,12 @@ py::object get_index(py::handle obj, Py_ssize_t index) {
             return py::reinterpret_borrow<py::object>(PyList_GET_ITEM(obj.ptr(), at));
         }
     }
-    py::object key = steal_or_throw(PyLong_FromSsize_t(index));
-    return steal_or_throw(PyObject_GetItem(obj.ptr(), key.ptr()));
+    py::object key = steal(PyLong_FromSsize_t(index));
+    return steal(PyObject_GetItem(obj.ptr(), key.ptr()));
 }
 
 void set_index(py::handle obj, Py_ssize_t index, py::handle value) {
-    py::object key = steal_or_throw(PyLong_FromSsize_t(index));
+    py::object key = steal(PyLong_FromSsize_t(index));
     if (PyObject_SetItem(obj.ptr(), key.ptr(), value.ptr()) < 0) {
         throw py::error_already_set();
     }
@@ -256,7 +256,7 @@ py::object call(py::handle callable, std::initializer_list<PyObject*> prefix, py
                 py::handle kwargs) {
     const auto lead = static_cast<Py_ssize_t>(prefix.size());
     const Py_ssize_t more = rest ? PyTuple_GET_SIZE(rest.ptr()) : 0;
-    py::object args = steal_or_throw(PyTuple_New(lead + more));
+    py::object args = steal(PyTuple_New(lead + more));
     Py_ssize_t at = 0;
     for (PyObject* item : prefix) {
         PyTuple_SET_ITEM(args.ptr(), at++, Py_NewRef(item));
@@ -268,12 +268,12 @@ py::object call(py::handle callable, std::initializer_list<PyObject*> prefix, py
     if (kwargs && !(PyDict_Check(kwargs.ptr()) && PyDict_GET_SIZE(kwargs.ptr()) == 0)) {
         options = kwargs.ptr();
     }
-    return steal_or_throw(PyObject_Call(callable.ptr(), args.ptr(), options));
+    return steal(PyObject_Call(callable.ptr(), args.ptr(), options));
 }
 
 bool type_name_is(py::handle obj, const char* name) {
     py::object type_name =
-        steal_or_throw(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr())), "__name__"));
+        steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj.ptr())), "__name__"));
     if (!PyUnicode_Check(type_name.ptr())) {
         return false;
     }

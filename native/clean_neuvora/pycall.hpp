@@ -7,6 +7,8 @@
 
 #include <initializer_list>
 
+#include "common/interp.hpp"
+
 namespace nvx::clean {
 namespace py = pybind11;
 
@@ -49,17 +51,9 @@ void init_names();
 void init_module_lookup(py::handle module_class, py::handle module_list_class,
                         py::handle parameter_list_class);
 
-// Raises the pending Python error when `result` is null; otherwise owns it.
-inline py::object steal_or_throw(PyObject* result) {
-    if (result == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(result);
-}
-
 // `obj.name` (may raise).
 inline py::object get_attr(py::handle obj, PyObject* name) {
-    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name));
+    return steal(PyObject_GetAttr(obj.ptr(), name));
 }
 
 // `obj.name` when present; a null object when reading it raises AttributeError

@@ -2,6 +2,7 @@
 #include "refresh.hpp"
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "pycall.hpp"
 
 namespace nvx::clean {
@@ -19,7 +20,7 @@ void say(const py::object& text) {
 
 // `a + b` with the interpreter's semantics (str concatenation here).
 py::object plus(py::handle a, py::handle b) {
-    return steal_or_throw(PyNumber_Add(a.ptr(), b.ptr()));
+    return steal(PyNumber_Add(a.ptr(), b.ptr()));
 }
 
 py::object text(const char* utf8) {
@@ -29,9 +30,9 @@ py::object text(const char* utf8) {
 // The depth as "%d" formats it.
 py::object decimal(py::handle depth) {
     if (PyLong_CheckExact(depth.ptr())) {
-        return steal_or_throw(PyObject_Str(depth.ptr()));
+        return steal(PyObject_Str(depth.ptr()));
     }
-    return steal_or_throw(
+    return steal(
         PyUnicode_Format(text("%d").ptr(), py::make_tuple(py::reinterpret_borrow<py::object>(depth)).ptr()));
 }
 
@@ -41,27 +42,12 @@ py::object type_of(py::handle value) {
 
 // `getattr(obj, name, None)`.
 py::object get_attr_or_none(py::handle obj, py::handle name) {
-    PyObject* value = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (value == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            throw py::error_already_set();
-        }
-        PyErr_Clear();
-        return py::none();
-    }
-    return py::reinterpret_steal<py::object>(value);
+    py::object value = attribute_if_present(obj.ptr(), name.ptr());
+    return value ? value : py::none();
 }
 
 bool differs(py::handle a, py::handle b) {
     const int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_NE);
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
-
-bool contains(py::handle collection, py::handle value) {
-    const int result = PySequence_Contains(collection.ptr(), value.ptr());
     if (result < 0) {
         throw py::error_already_set();
     }
@@ -99,8 +85,8 @@ void refresh_list_items(py::handle net, py::handle depth, py::handle name_so_far
         }
         py::object index = py::int_(i);
         if (differs(net, get_index(net, i))) {
-            py::object sub_name = plus(
-                plus(plus(name_so_far, text("[")), steal_or_throw(PyObject_Str(index.ptr()))), text("]"));
+            py::object sub_name =
+                plus(plus(plus(name_so_far, text("[")), steal(PyObject_Str(index.ptr()))), text("]"));
             converted.attr("append")(sub_name);
             set_index(net, i, refresh(get_index(net, i), depth, sub_name, converted));
         }
@@ -112,15 +98,14 @@ void refresh_list_items(py::handle net, py::handle depth, py::handle name_so_far
 
 void refresh_children(py::handle net, py::handle depth, py::handle name_so_far, py::handle converted) {
     py::object children = net.attr("named_children")();
-    py::object iterator = steal_or_throw(PyObject_GetIter(children.ptr()));
+    py::object iterator = steal(PyObject_GetIter(children.ptr()));
     while (PyObject* raw = PyIter_Next(iterator.ptr())) {
         py::object item = py::reinterpret_steal<py::object>(raw);
         py::object submodule_id = item[py::int_(0)];
         py::object get_submodule = net.attr("get_submodule");
         if (differs(net, get_submodule(submodule_id))) {
             py::object sub_name =
-                plus(plus(plus(name_so_far, text("[")), steal_or_throw(PyObject_Str(submodule_id.ptr()))),
-                     text("]"));
+                plus(plus(plus(name_so_far, text("[")), steal(PyObject_Str(submodule_id.ptr()))), text("]"));
             converted.attr("append")(sub_name);
             set_attr(net, submodule_id, refresh(get_submodule(submodule_id), depth, sub_name, converted));
         }
@@ -147,7 +132,7 @@ bool refresh_members(py::handle net, py::handle members, py::handle depth, py::h
         py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyProperty_Type));
     const bool at_top = nvx::equals(name_so_far, text(""));
 
-    py::object iterator = steal_or_throw(PyObject_GetIter(members.ptr()));
+    py::object iterator = steal(PyObject_GetIter(members.ptr()));
     while (PyObject* raw = PyIter_Next(iterator.ptr())) {
         py::object member = py::reinterpret_steal<py::object>(raw);
         if (py::isinstance(get_attr_or_none(net_type, member), property_type)) {
@@ -171,7 +156,7 @@ bool refresh_members(py::handle net, py::handle members, py::handle depth, py::h
         }
         if (at_top && contains(converted, sub_name)) {
             if (extra_verbose()) {
-                say(steal_or_throw(
+                say(steal(
                     PyUnicode_Format(text("Skipping %s during save").ptr(), py::make_tuple(sub_name).ptr())));
             }
             continue;

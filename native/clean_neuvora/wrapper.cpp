@@ -18,48 +18,12 @@ constexpr const char* kClassName = "NVXModulePyThread";
 // A function placed in a class namespace so that it binds `self` like a
 // method defined in Python.
 py::object as_method(py::object function) {
-    return steal_or_throw(PyInstanceMethod_New(function.ptr()));
+    return steal(PyInstanceMethod_New(function.ptr()));
 }
 
 [[noreturn]] void raise_type_error(const char* format, py::handle culprit) {
     PyErr_Format(PyExc_TypeError, format, Py_TYPE(culprit.ptr())->tp_name);
     throw py::error_already_set();
-}
-
-// `first, second = pair`, with the interpreter's unpacking errors.
-std::pair<py::object, py::object> unpack_pair(py::handle pair) {
-    PyObject* iterator = PyObject_GetIter(pair.ptr());
-    if (iterator == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            raise_type_error("cannot unpack non-iterable %.200s object", pair);
-        }
-        throw py::error_already_set();
-    }
-    py::object it = py::reinterpret_steal<py::object>(iterator);
-    py::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it.ptr());
-        if (item == nullptr) {
-            if (PyErr_Occurred() != nullptr) {
-                throw py::error_already_set();
-            }
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw py::error_already_set();
-        }
-        items[i] = py::reinterpret_steal<py::object>(item);
-    }
-    PyObject* extra = PyIter_Next(it.ptr());
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)",
-                     static_cast<Py_ssize_t>(2));
-        throw py::error_already_set();
-    }
-    if (PyErr_Occurred() != nullptr) {
-        throw py::error_already_set();
-    }
-    return {std::move(items[0]), std::move(items[1])};
 }
 
 // The positional inputs of a call written `f(*inputs)`.
@@ -81,7 +45,7 @@ py::object as_positional(py::handle inputs) {
 
 // A fresh dict of the keyword arguments of a call written `f(**options)`.
 py::object as_keywords(py::handle options) {
-    py::object copy = steal_or_throw(PyDict_New());
+    py::object copy = steal(PyDict_New());
     if (PyDict_Check(options.ptr())) {
         if (PyDict_Update(copy.ptr(), options.ptr()) < 0) {
             throw py::error_already_set();
@@ -115,9 +79,9 @@ void initialise(Args& a) {
     py::handle self = a[0];
     py::handle original = a[1];
 
-    py::object parent = steal_or_throw(PyObject_CallFunctionObjArgs(
-        reinterpret_cast<PyObject*>(&PySuper_Type), g_wrapper_class, self.ptr(), nullptr));
-    steal_or_throw(PyObject_CallMethod(parent.ptr(), "__init__", nullptr));
+    py::object parent = steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type),
+                                                           g_wrapper_class, self.ptr(), nullptr));
+    steal(PyObject_CallMethod(parent.ptr(), "__init__", nullptr));
 
     auto assign = [&](PyObject* name, py::handle value) {
         if (PyObject_SetAttr(self.ptr(), name, value.ptr()) < 0) {
@@ -134,15 +98,15 @@ void initialise(Args& a) {
             throw py::error_already_set();
         }
         if (count > 1) {
-            py::object from_second = steal_or_throw(PySlice_New(py::int_(1).ptr(), nullptr, nullptr));
-            assign(n.skip_weights, steal_or_throw(PyObject_GetItem(skip.ptr(), from_second.ptr())));
+            py::object from_second = steal(PySlice_New(py::int_(1).ptr(), nullptr, nullptr));
+            assign(n.skip_weights, steal(PyObject_GetItem(skip.ptr(), from_second.ptr())));
         }
     }
 
     py::object register_buffer = get_attr(self, n.register_buffer);
     py::object node_index = get_attr(original, n.node_index);
-    py::object cloned = steal_or_throw(PyObject_CallMethodNoArgs(node_index.ptr(), n.clone));
-    py::object detached = steal_or_throw(PyObject_CallMethodNoArgs(cloned.ptr(), n.detach));
+    py::object cloned = steal(PyObject_CallMethodNoArgs(node_index.ptr(), n.clone));
+    py::object detached = steal(PyObject_CallMethodNoArgs(cloned.ptr(), n.detach));
     register_buffer("node_index", detached);
     register_buffer("num_cycles", get_attr(original, n.num_cycles));
     register_buffer("view_tuple", get_attr(original, n.view_tuple));
@@ -155,14 +119,14 @@ void run_dendrite(py::handle self, py::handle index, py::handle outputs, py::han
                   py::dict& options) {
     const Names& n = names();
     py::object processors = module_attr(self, n.processor_array);
-    py::object processor = steal_or_throw(PyObject_GetItem(processors.ptr(), index.ptr()));
+    py::object processor = steal(PyObject_GetItem(processors.ptr(), index.ptr()));
     const bool processed = !processor.is_none();
 
     py::object call_inputs = py::reinterpret_borrow<py::object>(inputs);
     py::object call_options = options;
     if (processed) {
         py::object pre = get_attr(processor, n.pre);
-        auto [new_inputs, new_options] = unpack_pair(call(pre, {}, inputs, options));
+        auto [new_inputs, new_options] = unpack_pair(call(pre, {}, inputs, options).ptr());
         call_inputs = as_positional(new_inputs);
         call_options = std::move(new_options);
     }
@@ -179,11 +143,11 @@ void run_dendrite(py::handle self, py::handle index, py::handle outputs, py::han
         }
     }
     if (!layer) {
-        layer = steal_or_throw(PyObject_GetItem(layers.ptr(), index.ptr()));
+        layer = steal(PyObject_GetItem(layers.ptr(), index.ptr()));
     }
     py::object out = call(layer, {}, call_inputs, keywords);
     if (processed) {
-        out = steal_or_throw(PyObject_CallMethodOneArg(processor.ptr(), n.post, out.ptr()));
+        out = steal(PyObject_CallMethodOneArg(processor.ptr(), n.post, out.ptr()));
     }
     if (PyObject_SetItem(outputs.ptr(), index.ptr(), out.ptr()) < 0) {
         throw py::error_already_set();
@@ -197,7 +161,7 @@ py::object process_and_forward(Args& a, py::tuple& args, py::dict& kwargs) {
     py::handle index = PyTuple_GET_ITEM(args.ptr(), 0);
     py::handle outputs = PyTuple_GET_ITEM(args.ptr(), 1);
     run_slot_work(outputs, slot_order(index), [&] {
-        py::object inputs = steal_or_throw(PyTuple_GetSlice(args.ptr(), 2, PY_SSIZE_T_MAX));
+        py::object inputs = steal(PyTuple_GetSlice(args.ptr(), 2, PY_SSIZE_T_MAX));
         run_dendrite(a[0], index, outputs, inputs, kwargs);
     });
     return py::none();
@@ -214,13 +178,13 @@ py::object process_and_pre(Args& a, py::tuple& args, py::dict& kwargs) {
     py::handle self = a[0];
     py::handle outputs = PyTuple_GET_ITEM(args.ptr(), 0);
     run_slot_work(outputs, std::numeric_limits<Py_ssize_t>::max(), [&] {
-        py::object inputs = steal_or_throw(PyTuple_GetSlice(args.ptr(), 1, PY_SSIZE_T_MAX));
+        py::object inputs = steal(PyTuple_GetSlice(args.ptr(), 1, PY_SSIZE_T_MAX));
         py::object layers = module_attr(self, n.layer_array);
         py::object main_forward = get_attr(container_item(layers, -1), n.forward);
         py::object out = call(main_forward, {}, inputs, kwargs);
         py::object processor = get_index(module_attr(self, n.processor_array), -1);
         if (!processor.is_none()) {
-            out = steal_or_throw(PyObject_CallMethodOneArg(processor.ptr(), n.pre, out.ptr()));
+            out = steal(PyObject_CallMethodOneArg(processor.ptr(), n.pre, out.ptr()));
         }
         const Py_ssize_t count = container_len(layers);
         set_index(outputs, count - 1, out);
@@ -243,7 +207,7 @@ void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tup
 
     auto make_thread = [&](py::handle target, std::initializer_list<PyObject*> lead) {
         py::object thread_args =
-            steal_or_throw(PyTuple_New(static_cast<Py_ssize_t>(lead.size()) + PyTuple_GET_SIZE(args.ptr())));
+            steal(PyTuple_New(static_cast<Py_ssize_t>(lead.size()) + PyTuple_GET_SIZE(args.ptr())));
         Py_ssize_t at = 0;
         for (PyObject* item : lead) {
             PyTuple_SET_ITEM(thread_args.ptr(), at++, Py_NewRef(item));
@@ -252,13 +216,13 @@ void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tup
             PyTuple_SET_ITEM(thread_args.ptr(), at++, Py_NewRef(PyTuple_GET_ITEM(args.ptr(), i)));
         }
         PyObject* stack[] = {target.ptr(), thread_args.ptr(), kwargs.ptr()};
-        return steal_or_throw(PyObject_Vectorcall(thread_class.ptr(), stack, 0, names().thread_kwnames));
+        return steal(PyObject_Vectorcall(thread_class.ptr(), stack, 0, names().thread_kwnames));
     };
 
     std::vector<py::object> threads;
     threads.reserve(static_cast<size_t>(count > 0 ? count : 1));
     for (Py_ssize_t i = 0; i < count - 1; ++i) {
-        py::object index = steal_or_throw(PyLong_FromSsize_t(i));
+        py::object index = steal(PyLong_FromSsize_t(i));
         threads.push_back(make_thread(dendrite_target, {index.ptr(), outputs.ptr()}));
     }
     threads.push_back(make_thread(main_target, {outputs.ptr()}));
@@ -266,7 +230,7 @@ void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tup
     size_t started = 0;
     try {
         for (; started < threads.size(); ++started) {
-            steal_or_throw(PyObject_CallMethodNoArgs(threads[started].ptr(), n.start));
+            steal(PyObject_CallMethodNoArgs(threads[started].ptr(), n.start));
         }
     } catch (py::error_already_set&) {
         // Wait for the threads already running before reporting the failed start.
@@ -280,7 +244,7 @@ void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tup
         throw;
     }
     for (auto& thread : threads) {
-        steal_or_throw(PyObject_CallMethodNoArgs(thread.ptr(), n.join));
+        steal(PyObject_CallMethodNoArgs(thread.ptr(), n.join));
     }
     waiting_call.raise_recorded();
 }
@@ -292,7 +256,7 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
 
     py::object layers = module_attr(self, n.layer_array);
     const Py_ssize_t count = container_len(layers);
-    py::object outputs = steal_or_throw(PyList_New(count));
+    py::object outputs = steal(PyList_New(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyList_SET_ITEM(outputs.ptr(), i, Py_NewRef(Py_None));
     }
@@ -300,7 +264,7 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
     if (!threaded) {
         py::object dendrite = get_attr(self, n.process_and_forward);
         for (Py_ssize_t i = 0; i < count - 1; ++i) {
-            py::object index = steal_or_throw(PyLong_FromSsize_t(i));
+            py::object index = steal(PyLong_FromSsize_t(i));
             call(dendrite, {index.ptr(), outputs.ptr()}, args, kwargs);
         }
         call(get_attr(self, n.process_and_pre), {outputs.ptr()}, args, kwargs);
@@ -316,39 +280,38 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
         skip = module_attr_if_present(self, n.skip_weights);
         if (skip) {
             py::object view_tuple = module_attr(self, n.view_tuple);
-            view_shape = steal_or_throw(PyObject_CallMethodNoArgs(view_tuple.ptr(), n.tolist));
+            view_shape = steal(PyObject_CallMethodNoArgs(view_tuple.ptr(), n.tolist));
         }
     }
-    py::object full_slice = skip ? steal_or_throw(PySlice_New(nullptr, nullptr, nullptr)) : py::object();
+    py::object full_slice = skip ? steal(PySlice_New(nullptr, nullptr, nullptr)) : py::object();
     py::object current;
     for (Py_ssize_t out_index = 0; out_index < count; ++out_index) {
         current = get_index(outputs, out_index);
         if (skip && out_index > 0) {
             py::object weights = container_item(skip, out_index - 1);
             for (Py_ssize_t in_index = 0; in_index < out_index; ++in_index) {
-                py::object row_key = steal_or_throw(
-                    PyTuple_Pack(2, steal_or_throw(PyLong_FromSsize_t(in_index)).ptr(), full_slice.ptr()));
-                py::object row = steal_or_throw(PyObject_GetItem(weights.ptr(), row_key.ptr()));
-                row = steal_or_throw(PyObject_CallMethodOneArg(row.ptr(), n.view, view_shape.ptr()));
+                py::object row_key =
+                    steal(PyTuple_Pack(2, steal(PyLong_FromSsize_t(in_index)).ptr(), full_slice.ptr()));
+                py::object row = steal(PyObject_GetItem(weights.ptr(), row_key.ptr()));
+                row = steal(PyObject_CallMethodOneArg(row.ptr(), n.view, view_shape.ptr()));
                 py::object device = get_attr(current, n.device);
-                row = steal_or_throw(PyObject_CallMethodOneArg(row.ptr(), n.to, device.ptr()));
+                row = steal(PyObject_CallMethodOneArg(row.ptr(), n.to, device.ptr()));
                 py::object earlier = get_index(outputs, in_index);
-                py::object term = steal_or_throw(PyNumber_Multiply(row.ptr(), earlier.ptr()));
-                current = steal_or_throw(PyNumber_Add(current.ptr(), term.ptr()));
+                py::object term = steal(PyNumber_Multiply(row.ptr(), earlier.ptr()));
+                current = steal(PyNumber_Add(current.ptr(), term.ptr()));
             }
         }
         if (out_index < count - 1) {
             py::object pc = get_attr(global("GNV"), n.pc);
-            py::object activation =
-                steal_or_throw(PyObject_CallMethodNoArgs(pc.ptr(), n.get_nvx_forward_function));
-            current = steal_or_throw(PyObject_CallOneArg(activation.ptr(), current.ptr()));
+            py::object activation = steal(PyObject_CallMethodNoArgs(pc.ptr(), n.get_nvx_forward_function));
+            current = steal(PyObject_CallOneArg(activation.ptr(), current.ptr()));
         }
         set_index(outputs, out_index, current);
     }
 
     py::object processor = get_index(module_attr(self, n.processor_array), -1);
     if (!processor.is_none()) {
-        current = steal_or_throw(PyObject_CallMethodOneArg(processor.ptr(), n.post, current.ptr()));
+        current = steal(PyObject_CallMethodOneArg(processor.ptr(), n.post, current.ptr()));
     }
     return current ? current : py::none();
 }

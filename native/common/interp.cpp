@@ -55,6 +55,37 @@ void raise_unpack_error(Py_ssize_t expected, Py_ssize_t got) {
     throw py::error_already_set();
 }
 
+std::pair<py::object, py::object> unpack_pair(PyObject* item) {
+    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
+        return {borrow(PyTuple_GET_ITEM(item, 0)), borrow(PyTuple_GET_ITEM(item, 1))};
+    }
+    PyObject* started = PyObject_GetIter(item);
+    if (started == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
+        }
+        throw py::error_already_set();
+    }
+    py::object iterator = steal(started);
+    py::object values[2];
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        PyObject* next = PyIter_Next(iterator.ptr());
+        if (next == nullptr) {
+            if (PyErr_Occurred()) throw py::error_already_set();
+            raise_unpack_error(2, i);
+        }
+        values[i] = steal(next);
+    }
+    PyObject* extra = PyIter_Next(iterator.ptr());
+    if (extra != nullptr) {
+        Py_DECREF(extra);
+        raise_unpack_error(2, 3);
+    }
+    if (PyErr_Occurred()) throw py::error_already_set();
+    return {values[0], values[1]};
+}
+
 void type_lookup(PyTypeObject* type, std::initializer_list<PyObject*> names, PyObject** found) {
     static PyObject* const mro_name = intern("__mro__");
     const std::size_t count = names.size();

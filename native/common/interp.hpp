@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 
 #include <initializer_list>
+#include <utility>
 
 namespace nvx {
 namespace py = pybind11;
@@ -26,6 +27,9 @@ PyObject* intern(const char* text);
 
 // `value in container` with the interpreter's rules.
 bool contains(PyObject* container, PyObject* value);
+inline bool contains(const py::handle& container, const py::handle& value) {
+    return contains(container.ptr(), value.ptr());
+}
 
 // `obj.name`, or a null object when reading it raises AttributeError (what
 // `getattr(obj, name, None)` and `hasattr` treat as absent); other errors propagate.
@@ -33,6 +37,9 @@ py::object attribute_if_present(PyObject* obj, PyObject* name);
 
 // The interpreter's ValueError of `a, b = item` with `got` values out of `expected`.
 [[noreturn]] void raise_unpack_error(Py_ssize_t expected, Py_ssize_t got);
+
+// `a, b = item` (any iterable), with the interpreter's errors.
+std::pair<py::object, py::object> unpack_pair(PyObject* item);
 
 // What attribute lookup finds for each of `names` on the class itself (its MRO,
 // not the metaclass, descriptors not called): borrowed, null when absent, valid

@@ -4,6 +4,7 @@
 
 #include "atomic_write.hpp"
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 
 namespace nvx::overrides {
 namespace {
@@ -123,9 +124,7 @@ void persist_settings_updates(const py::handle& module_settings_overrides, bool 
     if (overwrite_config_file) {
         py::object config_file = pc.attr("get_config_file")();
         if (truthy(config_file)) {
-            const int present = PySequence_Contains(targets.ptr(), config_file.ptr());
-            if (present < 0) throw py::error_already_set();
-            if (present == 0) targets.append(config_file);
+            if (!contains(targets, config_file)) targets.append(config_file);
         }
     }
 

@@ -1,18 +1,13 @@
 #include "scopes.hpp"
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 
 namespace nvx::overrides {
 namespace {
 
 py::object get_item(const py::handle& mapping, const char* key) {
     return mapping[py::str(key)];
-}
-
-bool contains(const py::handle& container, const py::handle& key) {
-    const int found = PySequence_Contains(container.ptr(), key.ptr());
-    if (found < 0) throw py::error_already_set();
-    return found != 0;
 }
 
 py::tuple refused(const char* reason) {

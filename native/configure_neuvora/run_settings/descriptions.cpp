@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -41,12 +42,6 @@ py::object description_file_path() {
     py::object os_path = global("os").attr("path");
     py::object directory = os_path.attr("dirname")(global("__file__"));
     return os_path.attr("join")(directory, global("DESCRIPTION_FILE_NAME"));
-}
-
-bool contains(const py::handle& container, const py::handle& key) {
-    const int found = PySequence_Contains(container.ptr(), key.ptr());
-    if (found < 0) throw py::error_already_set();
-    return found != 0;
 }
 
 }  // namespace

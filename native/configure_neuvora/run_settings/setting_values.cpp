@@ -3,37 +3,15 @@
 #include <array>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 
 namespace nvx::configure {
 namespace {
 
 // getattr(obj, name, None): only an AttributeError means "absent".
 py::object getattr_or_none(const py::handle& obj, const py::handle& name) {
-    PyObject* found = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (found == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-        PyErr_Clear();
-        return py::none();
-    }
-    return py::reinterpret_steal<py::object>(found);
-}
-
-// hasattr(obj, name) followed by the read, as one lookup: the attribute, or
-// nothing when reading it raises an AttributeError.
-py::object plain_attribute(const py::handle& obj, const py::handle& name) {
-    PyObject* found = PyObject_GetAttr(obj.ptr(), name.ptr());
-    if (found == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-        PyErr_Clear();
-        return py::object();
-    }
-    return py::reinterpret_steal<py::object>(found);
-}
-
-bool contains(const py::handle& container, const py::handle& key) {
-    const int found = PySequence_Contains(container.ptr(), key.ptr());
-    if (found < 0) throw py::error_already_set();
-    return found != 0;
+    py::object found = attribute_if_present(obj.ptr(), name.ptr());
+    return found ? found : py::none();
 }
 
 bool is_callable(const py::handle& value) {
@@ -77,7 +55,7 @@ py::object get_global_setting_value(const py::handle& setting_name) {
             return from_u32(kUnavailable);
         }
     }
-    py::object attribute = plain_attribute(pc, setting_name);
+    py::object attribute = attribute_if_present(pc.ptr(), setting_name.ptr());
     if (attribute && !is_callable(attribute)) return attribute;
     return from_u32(kUnavailable);
 }
@@ -186,7 +164,7 @@ py::tuple apply_setting_value(const py::handle& setting_name, const py::handle& 
         setter(value);
         return result(true, py::str(""));
     }
-    py::object attribute = plain_attribute(pc, setting_name);
+    py::object attribute = attribute_if_present(pc.ptr(), setting_name.ptr());
     if (attribute && !is_callable(attribute)) {
         if (PyObject_SetAttr(pc.ptr(), setting_name.ptr(), value.ptr()) < 0) throw py::error_already_set();
         return result(true, py::str(""));

@@ -1,4 +1,5 @@
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
@@ -36,11 +37,7 @@ std::u32string colored(const std::u32string& text, const py::object& hex) {
 py::tuple unpack(const py::handle& item, std::size_t expected) {
     py::tuple values = py::tuple(py::reinterpret_borrow<py::object>(item));
     if (values.size() != expected) {
-        const std::string count = std::to_string(expected);
-        raise(PyExc_ValueError, values.size() > expected
-                                    ? "too many values to unpack (expected " + count + ")"
-                                    : "not enough values to unpack (expected " + count + ", got " +
-                                          std::to_string(values.size()) + ")");
+        raise_unpack_error(static_cast<Py_ssize_t>(expected), static_cast<Py_ssize_t>(values.size()));
     }
     return values;
 }

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/run_settings/descriptions.hpp"
 #include "configure_neuvora/run_settings/setting_values.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
@@ -68,12 +69,6 @@ std::u32string describe(const std::u32string& name, const std::u32string& help_t
 
 namespace {
 
-bool contains(const py::handle& container, const py::handle& key) {
-    const int found = PySequence_Contains(container.ptr(), key.ptr());
-    if (found < 0) throw py::error_already_set();
-    return found != 0;
-}
-
 // `mapping.get(key, fallback)`.
 py::object get_or(const py::handle& mapping, const py::handle& key, const py::handle& fallback) {
     if (PyDict_CheckExact(mapping.ptr())) {
@@ -92,9 +87,7 @@ struct RowFields {
     py::str bucket_kind = interned("bucket"), setting_kind = interned("setting"),
             divider_kind = interned("divider");
 
-    static py::str interned(const char* text) {
-        return py::reinterpret_steal<py::str>(PyUnicode_InternFromString(text));
-    }
+    static py::str interned(const char* text) { return py::reinterpret_borrow<py::str>(intern(text)); }
 };
 
 py::dict item_of(std::initializer_list<std::pair<const py::str*, py::handle>> fields) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
@@ -117,11 +118,7 @@ py::object persist_edited_value(const py::object& state, const py::object& overr
     }
     const py::tuple outcome =
         py::tuple(call_global("apply_setting_value", item(state, "setting_name"), value));
-    if (outcome.size() != 2) {
-        raise(PyExc_ValueError, outcome.size() > 2 ? "too many values to unpack (expected 2)"
-                                                   : "not enough values to unpack (expected 2, got " +
-                                                         std::to_string(outcome.size()) + ")");
-    }
+    if (outcome.size() != 2) raise_unpack_error(2, static_cast<Py_ssize_t>(outcome.size()));
     return truthy(outcome[0]) ? py::object(py::str("")) : py::object(outcome[1]);
 }
 

@@ -1,5 +1,6 @@
 #include "entry_table.hpp"
 
+#include <cstring>
 #include <string>
 
 #include "common/glue.hpp"
@@ -142,6 +143,7 @@ std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
         if (!row.id && table->first_without_id_ < 0) table->first_without_id_ = i;
         table->rows_.push_back(std::move(row));
         table->hot_.push_back(hot);
+        table->entry_objects_.push_back(entry);
     }
     table->index_types();
     return table;
@@ -165,13 +167,11 @@ EntryTable::Lease::~Lease() {
 
 bool EntryTable::describes(const py::handle& entries) const {
     if (entries.ptr() != entries_.ptr() || !PyList_CheckExact(entries.ptr()) ||
-        PyList_GET_SIZE(entries.ptr()) != static_cast<Py_ssize_t>(rows_.size())) {
+        PyList_GET_SIZE(entries.ptr()) != static_cast<Py_ssize_t>(entry_objects_.size())) {
         return false;
     }
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (PyList_GET_ITEM(entries.ptr(), static_cast<Py_ssize_t>(i)) != rows_[i].entry.ptr()) return false;
-    }
-    return true;
+    return entry_objects_.empty() || std::memcmp(PySequence_Fast_ITEMS(entries.ptr()), entry_objects_.data(),
+                                                 entry_objects_.size() * sizeof(PyObject*)) == 0;
 }
 
 // Parent of every entry: the latest earlier entry whose id is the parent id.
@@ -195,7 +195,8 @@ void EntryTable::index_parents() {
                 if (const int* found = latest.find(*parent)) parents_[i] = *found;
             }
             // Entries sharing an id chain from the first one with it.
-            if (const int* last = latest.find(texts[i])) same_id_next_[static_cast<std::size_t>(*last)] = static_cast<int>(i);
+            if (const int* last = latest.find(texts[i]))
+                same_id_next_[static_cast<std::size_t>(*last)] = static_cast<int>(i);
             by_id_.insert(texts[i], static_cast<int>(i));
             latest.assign(texts[i], static_cast<int>(i));
         }
@@ -273,7 +274,7 @@ const py::object& EntryTable::field(std::size_t index, Field which) const {
 
 bool EntryTable::truth(std::size_t index, Field which) const {
     const Hot& hot = hot_[index];
-    const Known known = which == Field::InReplaced      ? hot.in_replaced
+    const Known known = which == Field::InReplaced       ? hot.in_replaced
                         : which == Field::IsReplacedRoot ? hot.is_root
                                                          : Known::Ask;
     if (known != Known::Ask) return known == Known::Yes;
@@ -314,7 +315,8 @@ void EntryTable::resolve(Resolution& out) {
     // by rule; anything else is asked entry by entry.
     std::vector<Mode> id_mode;
     std::vector<std::string_view> to_dendrify, to_track;
-    const bool by_text = text_ids_ && ids_dendrify.text_values(to_dendrify) && ids_track.text_values(to_track);
+    const bool by_text =
+        text_ids_ && ids_dendrify.text_values(to_dendrify) && ids_track.text_values(to_track);
     if (by_text) {
         id_mode.assign(count, Mode::None);
         auto mark = [&](const std::vector<std::string_view>& values, Mode mode) {

@@ -141,6 +141,7 @@ private:
     py::object entries_;
     std::vector<Row> rows_;
     std::vector<Hot> hot_;
+    std::vector<PyObject*> entry_objects_;  // the entries in order, compared by identity only
     std::ptrdiff_t first_without_id_ = -1;
     // Per entry, the latest earlier entry whose id is its parent id (-1: none);
     // found at the first resolution.

@@ -127,29 +127,6 @@ bool py_truthy(PyObject* value) {
     return result != 0;
 }
 
-std::pair<py::object, py::object> unpack_pair(PyObject* item) {
-    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
-        return {borrow(PyTuple_GET_ITEM(item, 0)), borrow(PyTuple_GET_ITEM(item, 1))};
-    }
-    py::object iterator = steal(PyObject_GetIter(item));
-    py::object values[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* next = PyIter_Next(iterator.ptr());
-        if (next == nullptr) {
-            if (PyErr_Occurred()) throw py::error_already_set();
-            raise_unpack_error(2, i);
-        }
-        values[i] = steal(next);
-    }
-    PyObject* extra = PyIter_Next(iterator.ptr());
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        raise_unpack_error(2, 3);
-    }
-    if (PyErr_Occurred()) throw py::error_already_set();
-    return {values[0], values[1]};
-}
-
 py::object fetch_rule_list(RuleList which) {
     py::object config = global("GNV").attr("pc");
     return config.attr(getter_name(which))();

@@ -59,9 +59,6 @@ bool py_eq(PyObject* a, PyObject* b);
 bool py_ne(PyObject* a, PyObject* b);
 bool py_truthy(PyObject* value);
 
-// Unpacks an item of a `for a, b in ...` loop, raising the interpreter's ValueError.
-std::pair<py::object, py::object> unpack_pair(PyObject* item);
-
 // The rule lists of the configuration object, always read from `GNV.pc` at call time.
 enum class RuleList { IdsToDendrify, IdsToTrack, NamesToDendrify, NamesToTrack };
 py::object fetch_rule_list(RuleList which);

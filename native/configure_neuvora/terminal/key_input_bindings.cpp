@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "key_input.hpp"
 
@@ -109,9 +110,7 @@ bool call_bool(const py::object& key, const char* method, const char* arg) {
 }
 
 bool contains(const py::object& key, const char* part) {
-    const int result = PySequence_Contains(key.ptr(), from_utf8(part).ptr());
-    if (result < 0) throw py::error_already_set();
-    return result != 0;
+    return nvx::contains(key.ptr(), from_utf8(part).ptr());
 }
 
 // The same tests as the code-point predicates, made through the value's own

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "screen_compose.hpp"
 #include "screen_layout.hpp"
@@ -73,11 +74,7 @@ py::object wrap_screen_text(const py::object& screen_text) {
 std::optional<layout::Focus> focus_of(const py::object& focus) {
     if (focus.is_none()) return std::nullopt;
     py::tuple pair = py::tuple(focus);  // unpacked as `start, end = focus`
-    if (pair.size() != 2) {
-        if (pair.size() > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-        raise(PyExc_ValueError,
-              "not enough values to unpack (expected 2, got " + std::to_string(pair.size()) + ")");
-    }
+    if (pair.size() != 2) raise_unpack_error(2, static_cast<Py_ssize_t>(pair.size()));
     return layout::Focus{as_integer(pair[0]), as_integer(pair[1])};
 }
 
