@@ -66,11 +66,6 @@ public:
         }
     }
 
-    // Starts loading the slot where `key` would be looked up first.
-    void prefetch(const Key& key) const {
-        __builtin_prefetch(&slots_[Hash{}(key) & (slots_.size() - 1)], 1, 3);
-    }
-
     // Inserts or overwrites.
     void assign(const Key& key, const Value& value) { *insert(key, value).first = value; }
 

@@ -171,14 +171,6 @@ void Sum::add(std::int64_t value) {
     slow_ = steal(PyNumber_InPlaceAdd(slow_.ptr(), boxed.ptr()));
 }
 
-void Sum::add(const Sum& other) {
-    if (other.slow_) {
-        add(other.slow_.ptr());
-    } else {
-        add(other.fast_);
-    }
-}
-
 py::object Sum::value() const {
     if (slow_) {
         return slow_;

@@ -70,7 +70,6 @@ class Sum {
 public:
     void add(PyObject* value);
     void add(std::int64_t value);
-    void add(const Sum& other);
     bool exact_machine() const { return !slow_; }
     std::int64_t machine_value() const { return fast_; }
     py::object value() const;
