@@ -20,15 +20,7 @@ ModuleLookup g_lookup{};
 
 // The instance dict of `obj`, or a null object.
 py::object instance_dict(PyObject* obj) {
-    PyObject* dict = PyObject_GenericGetDict(obj, nullptr);
-    if (dict == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            throw py::error_already_set();
-        }
-        PyErr_Clear();
-        return py::object();
-    }
-    return py::reinterpret_steal<py::object>(dict);
+    return steal_unless_attribute_error(PyObject_GenericGetDict(obj, nullptr));
 }
 
 // The member from the module's registries, or null (no error set).

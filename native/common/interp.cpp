@@ -34,16 +34,19 @@ bool contains(PyObject* container, PyObject* value) {
     return result != 0;
 }
 
-py::object attribute_if_present(PyObject* obj, PyObject* name) {
-    PyObject* value = PyObject_GetAttr(obj, name);
-    if (value == nullptr) {
+py::object steal_unless_attribute_error(PyObject* result) {
+    if (result == nullptr) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
             throw py::error_already_set();
         }
         PyErr_Clear();
         return py::object();
     }
-    return py::reinterpret_steal<py::object>(value);
+    return py::reinterpret_steal<py::object>(result);
+}
+
+py::object attribute_if_present(PyObject* obj, PyObject* name) {
+    return steal_unless_attribute_error(PyObject_GetAttr(obj, name));
 }
 
 void raise_unpack_error(Py_ssize_t expected, Py_ssize_t got) {

@@ -31,6 +31,10 @@ inline bool contains(const py::handle& container, const py::handle& value) {
     return contains(container.ptr(), value.ptr());
 }
 
+// Owns `result`; a null object when it is null because of an AttributeError
+// (which is cleared); any other error propagates.
+py::object steal_unless_attribute_error(PyObject* result);
+
 // `obj.name`, or a null object when reading it raises AttributeError (what
 // `getattr(obj, name, None)` and `hasattr` treat as absent); other errors propagate.
 py::object attribute_if_present(PyObject* obj, PyObject* name);

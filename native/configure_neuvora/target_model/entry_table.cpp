@@ -16,25 +16,13 @@ namespace {
 // The table of the running session, handed out for the session's own list.
 const std::unique_ptr<EntryTable>* g_session_table = nullptr;
 
+// The key of each field, in `Field` order.
 PyObject* key_of(Field which) {
     const Names& n = names();
-    switch (which) {
-        case Field::Id:
-            return n.id;
-        case Field::TypeName:
-            return n.type_name;
-        case Field::Module:
-            return n.module;
-        case Field::DirectParamCount:
-            return n.direct_param_count;
-        case Field::IsReplacedRoot:
-            return n.is_replaced_root;
-        case Field::InReplaced:
-            return n.in_replaced;
-        case Field::ReplacedRoot:
-            return n.replaced_root;
-    }
-    return n.id;
+    const std::array<PyObject*, static_cast<std::size_t>(Field::Count)> keys = {
+        n.id,          n.type_name,    n.module, n.direct_param_count, n.is_replaced_root,
+        n.in_replaced, n.replaced_root};
+    return keys[static_cast<std::size_t>(which)];
 }
 
 // `entry[key]`, or a null object when the entry has no such key.
@@ -129,18 +117,14 @@ std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
         PyObject* entry = PyList_GET_ITEM(list, i);
         Row row;
         row.entry = borrow(entry);
-        row.id = read_field(entry, n.id);
-        row.type_name = read_field(entry, n.type_name);
-        row.module = read_field(entry, n.module);
-        row.direct = read_field(entry, n.direct_param_count);
-        row.is_root = read_field(entry, n.is_replaced_root);
-        row.in_replaced = read_field(entry, n.in_replaced);
-        row.root = read_field(entry, n.replaced_root);
+        for (std::size_t k = 0; k < row.fields.size(); ++k) {
+            row.fields[k] = read_field(entry, key_of(static_cast<Field>(k)));
+        }
         Hot hot;
-        hot.in_replaced = known_truth(row.in_replaced);
-        hot.is_root = known_truth(row.is_root);
-        hot.owns = known_positive(row.direct);
-        if (!row.id && table->first_without_id_ < 0) table->first_without_id_ = i;
+        hot.in_replaced = known_truth(row[Field::InReplaced]);
+        hot.is_root = known_truth(row[Field::IsReplacedRoot]);
+        hot.owns = known_positive(row[Field::DirectParamCount]);
+        if (!row[Field::Id] && table->first_without_id_ < 0) table->first_without_id_ = i;
         table->rows_.push_back(std::move(row));
         table->hot_.push_back(hot);
         table->entry_objects_.push_back(entry);
@@ -182,7 +166,7 @@ void EntryTable::index_parents() {
     std::vector<std::string_view> texts(rows_.size());
     text_ids_ = true;
     for (std::size_t i = 0; i < rows_.size() && text_ids_; ++i) {
-        PyObject* id = rows_[i].id.ptr();
+        PyObject* id = rows_[i][Field::Id].ptr();
         text_ids_ = PyUnicode_CheckExact(id) && utf8_view(id, texts[i]);
     }
     if (text_ids_) {
@@ -203,7 +187,7 @@ void EntryTable::index_parents() {
     } else {
         py::dict latest;
         for (std::size_t i = 0; i < rows_.size(); ++i) {
-            const py::object& id = rows_[i].id;
+            const py::object& id = rows_[i][Field::Id];
             py::object parent = get_parent_module_id(id);
             if (!parent.is_none()) {
                 PyObject* found = PyDict_GetItemWithError(latest.ptr(), parent.ptr());
@@ -222,8 +206,9 @@ void EntryTable::index_types() {
     IdentityMap<int> by_object;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         const Row& row = rows_[i];
-        if (!row.type_name) continue;
-        PyObject* name = row.type_name.ptr();
+        const py::object& type_name = row[Field::TypeName];
+        if (!type_name) continue;
+        PyObject* name = type_name.ptr();
         auto [known, fresh] = by_object.insert(name, 0);
         if (fresh) {
             std::string_view text;
@@ -232,9 +217,9 @@ void EntryTable::index_types() {
             if (plain) {
                 auto [existing, new_text] = by_text.insert(text, slot);
                 slot = *existing;
-                if (new_text) type_names_.push_back(row.type_name);
+                if (new_text) type_names_.push_back(type_name);
             } else {
-                type_names_.push_back(row.type_name);
+                type_names_.push_back(type_name);
             }
             *known = slot;
         }
@@ -243,33 +228,9 @@ void EntryTable::index_types() {
 }
 
 const py::object& EntryTable::field(std::size_t index, Field which) const {
-    const Row& row = rows_[index];
-    const py::object* value = nullptr;
-    switch (which) {
-        case Field::Id:
-            value = &row.id;
-            break;
-        case Field::TypeName:
-            value = &row.type_name;
-            break;
-        case Field::Module:
-            value = &row.module;
-            break;
-        case Field::DirectParamCount:
-            value = &row.direct;
-            break;
-        case Field::IsReplacedRoot:
-            value = &row.is_root;
-            break;
-        case Field::InReplaced:
-            value = &row.in_replaced;
-            break;
-        case Field::ReplacedRoot:
-            value = &row.root;
-            break;
-    }
-    if (!*value) raise_missing(key_of(which));
-    return *value;
+    const py::object& value = rows_[index][which];
+    if (!value) raise_missing(key_of(which));
+    return value;
 }
 
 bool EntryTable::truth(std::size_t index, Field which) const {
@@ -333,7 +294,7 @@ void EntryTable::resolve(Resolution& out) {
 
     for (std::size_t i = 0; i < count; ++i) {
         const Row& row = rows_[i];
-        const Mode by_id = by_text ? id_mode[i] : mode_from(ids_dendrify, ids_track, row.id.ptr());
+        const Mode by_id = by_text ? id_mode[i] : mode_from(ids_dendrify, ids_track, row[Field::Id].ptr());
         if (hot_[i].type_slot < 0) field(i, Field::TypeName);
         const auto slot = static_cast<std::size_t>(hot_[i].type_slot);
         if (!type_known[slot]) {
@@ -366,7 +327,8 @@ py::object EntryTable::record(const Resolution& resolution, std::size_t index) c
     py::object record = steal(PyDict_New());
     set_item(record.ptr(), n.eff, mode_text(resolution.eff[index]));
     set_item(record.ptr(), n.source, source_text(resolution.source[index]));
-    set_item(record.ptr(), n.origin_id, rows_[static_cast<std::size_t>(resolution.origin[index])].id.ptr());
+    set_item(record.ptr(), n.origin_id,
+             rows_[static_cast<std::size_t>(resolution.origin[index])][Field::Id].ptr());
     if (resolution.own_mode[index] != Mode::None) {
         py::object overridden = steal(PyDict_New());
         set_item(overridden.ptr(), n.mode, mode_text(resolution.own_mode[index]));
@@ -382,7 +344,7 @@ py::object EntryTable::records(const Resolution& resolution) const {
     GcPause pause;
     py::object result = steal(PyDict_New());
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        set_item(result.ptr(), rows_[i].id.ptr(), record(resolution, i).ptr());
+        set_item(result.ptr(), rows_[i][Field::Id].ptr(), record(resolution, i).ptr());
     }
     return result;
 }

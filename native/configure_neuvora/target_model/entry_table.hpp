@@ -17,6 +17,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -41,7 +42,8 @@ struct Resolution {
     std::vector<Source> own_source;
 };
 
-enum class Field { Id, TypeName, Module, DirectParamCount, IsReplacedRoot, InReplaced, ReplacedRoot };
+// The entry fields the rules read, in the order they are read from each entry.
+enum class Field { Id, TypeName, Module, DirectParamCount, IsReplacedRoot, InReplaced, ReplacedRoot, Count };
 
 class EntryTable {
 public:
@@ -49,8 +51,9 @@ public:
 
     struct Row {
         py::object entry;
-        // Field values, null when the entry has no such key.
-        py::object id, type_name, module, direct, is_root, in_replaced, root;
+        // Field values by `Field`, null when the entry has no such key.
+        std::array<py::object, static_cast<std::size_t>(Field::Count)> fields;
+        const py::object& operator[](Field which) const { return fields[static_cast<std::size_t>(which)]; }
     };
 
     // Reads every entry of `entries` (any iterable). Raises what iterating or
