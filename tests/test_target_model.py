@@ -634,3 +634,81 @@ def test_signatures(cn, name, params):
     count = len(params)
     with pytest.raises(TypeError, match=rf"^{name}\(\) takes exactly {count} positional arguments? \({count + 1} given\)$"):
         function(*range(count + 1))
+
+
+def outcome(function, *args):
+    """What a call returns, or the type and argument of what it raises."""
+    try:
+        return ("value", function(*args))
+    except Exception as error:  # noqa: BLE001 - compared, not handled
+        return ("raises", type(error), error.args)
+
+
+def full_entry(module_id, **changes):
+    entry = {"id": module_id, "name": module_id[1:], "type_name": "Linear", "module": nn.Linear(1, 1), "depth": 0,
+             "direct_param_count": 2, "tree_param_count": 2, "is_replaced_root": False, "replaced_root": None,
+             "in_replaced": False}
+    entry.update(changes)
+    return entry
+
+
+def without(entry, *keys):
+    return {key: value for key, value in entry.items() if key not in keys}
+
+
+class Flag:
+    """A truth value that is not a bool."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __bool__(self):
+        return self.value
+
+
+# Entry lists the rules must read exactly as the interpreted definitions do:
+# missing keys where a rule would (or would not) read them, values of other types.
+ODD_ENTRIES = {
+    "in_replaced_skips_the_rest": [full_entry(".a"), without(full_entry(".b", in_replaced=True), "is_replaced_root",
+                                                             "direct_param_count")],
+    "missing_count": [full_entry(".a"), without(full_entry(".b"), "direct_param_count")],
+    "missing_type_name": [full_entry(".a"), without(full_entry(".a.b"), "type_name")],
+    "missing_module": [without(full_entry(".a"), "module")],
+    "missing_in_replaced": [without(full_entry(".a"), "in_replaced")],
+    "other_truth_values": [full_entry(".a", in_replaced=Flag(False), is_replaced_root=0, direct_param_count=2.5),
+                           full_entry(".b", in_replaced=Flag(True), replaced_root=".x")],
+    "no_parameters_of_its_own": [full_entry(".a", direct_param_count=0), full_entry(".a.b", direct_param_count=-1)],
+    "duplicate_ids": [full_entry(".a"), full_entry(".a.b"), full_entry(".a"), full_entry(".a.c")],
+}
+
+
+@pytest.mark.parametrize("entries", list(ODD_ENTRIES.values()), ids=list(ODD_ENTRIES))
+def test_rules_read_entries_like_the_interpreter(cn, entries):
+    import baseline
+
+    set_rules(ids_d=[".a.b"], ids_t=[".a"], names_d=["Linear"], names_t=["ReLU"])
+    resolved = outcome(cn.resolve_entry_modes, entries)
+    assert resolved == outcome(baseline.resolve_entry_modes, entries)
+    records = resolved[1] if resolved[0] == "value" else {e["id"]: {"eff": None} for e in entries if "id" in e}
+    assert outcome(cn.unset_module_entries, entries, records) == outcome(baseline.unset_module_entries, entries, records)
+    assert outcome(cn.type_rule_entries, entries) == outcome(baseline.type_rule_entries, entries)
+    if all("module" in e for e in entries):
+        assert outcome(cn.build_budget_line, entries, records) == outcome(baseline.build_budget_line, entries, records)
+
+
+def test_rules_follow_changes_between_calls_on_the_same_list(cn):
+    import baseline
+
+    entries = cn.get_module_entries(nn.Sequential(nn.Linear(2, 2), nn.Sequential(nn.ReLU(), nn.Linear(1, 1))))
+    for lists in [([".0"], [], [], []), ([], [".1"], ["Linear"], []), ([], [], [], ["Linear", "ReLU"])]:
+        set_rules(*lists)
+        resolved = cn.resolve_entry_modes(entries)
+        assert resolved == baseline.resolve_entry_modes(entries)
+        assert cn.unset_module_entries(entries, resolved) == baseline.unset_module_entries(entries, resolved)
+        assert cn.type_rule_entries(entries) == baseline.type_rule_entries(entries)
+        assert cn.build_budget_line(entries, resolved) == baseline.build_budget_line(entries, resolved)
+    entries[1]["module"].weight = nn.Parameter(torch.zeros(40))  # the model changed between two calls
+    entries.append(dict(entries[0], id=".extra"))
+    resolved = cn.resolve_entry_modes(entries)
+    assert resolved == baseline.resolve_entry_modes(entries)
+    assert cn.build_budget_line(entries, resolved) == baseline.build_budget_line(entries, resolved)

@@ -1,7 +1,9 @@
 #include "entry_table.hpp"
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "common/glue.hpp"
 #include "common/interp.hpp"
@@ -170,19 +172,32 @@ void EntryTable::index_parents() {
         text_ids_ = PyUnicode_CheckExact(id) && utf8_view(id, texts[i]);
     }
     if (text_ids_) {
-        TextMap<int> latest(rows_.size());
-        by_id_ = TextMap<int>(rows_.size());
-        same_id_next_.assign(rows_.size(), -1);
+        // In pre-order the parent is on the chain of ancestors of the previous
+        // entry, so a stack answers almost every lookup without hashing; a table
+        // of every earlier id is built only when a parent is not on that chain
+        // (entries out of order, ids with dots of their own). Along the chain
+        // each id is a strict prefix of the next, so no id is on it twice and the
+        // entry found there is the latest one with that id.
+        std::vector<std::pair<std::string_view, int>> chain;
+        std::unique_ptr<TextMap<int>> earlier;
         std::string scratch;
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             if (auto parent = parent_id(texts[i], scratch)) {
-                if (const int* found = latest.find(*parent)) parents_[i] = *found;
+                while (!chain.empty() && chain.back().first != *parent) chain.pop_back();
+                if (!chain.empty()) {
+                    parents_[i] = chain.back().second;
+                } else {
+                    if (!earlier) {
+                        earlier = std::make_unique<TextMap<int>>(rows_.size());
+                        for (std::size_t j = 0; j < i; ++j) earlier->assign(texts[j], static_cast<int>(j));
+                    }
+                    if (const int* found = earlier->find(*parent)) parents_[i] = *found;
+                }
+            } else {
+                chain.clear();
             }
-            // Entries sharing an id chain from the first one with it.
-            if (const int* last = latest.find(texts[i]))
-                same_id_next_[static_cast<std::size_t>(*last)] = static_cast<int>(i);
-            by_id_.insert(texts[i], static_cast<int>(i));
-            latest.assign(texts[i], static_cast<int>(i));
+            if (earlier) earlier->assign(texts[i], static_cast<int>(i));
+            chain.emplace_back(texts[i], static_cast<int>(i));
         }
     } else {
         py::dict latest;
@@ -198,6 +213,21 @@ void EntryTable::index_parents() {
         }
     }
     parents_indexed_ = true;
+}
+
+void EntryTable::index_ids() {
+    by_id_ = TextMap<int>(rows_.size());
+    same_id_next_.assign(rows_.size(), -1);
+    TextMap<int> last(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        std::string_view text;
+        utf8_view(rows_[i][Field::Id].ptr(), text);  // text ids only: always has a UTF-8 form
+        // Entries sharing an id chain from the first one with it.
+        if (const int* previous = last.find(text)) same_id_next_[static_cast<std::size_t>(*previous)] = static_cast<int>(i);
+        by_id_.insert(text, static_cast<int>(i));
+        last.assign(text, static_cast<int>(i));
+    }
+    ids_indexed_ = true;
 }
 
 // One slot per distinct class name: text names by their text, others by identity.
@@ -272,13 +302,15 @@ void EntryTable::resolve(Resolution& out) {
     std::vector<signed char> type_known(type_names_.size(), 0);
     std::vector<Mode> type_mode(type_names_.size(), Mode::None);
 
-    // Own id rules: plain text rules over text ids are looked up by text, rule
-    // by rule; anything else is asked entry by entry.
+    // Own id rules: asked entry by entry; on a table resolved again (the
+    // session's), plain text rules over text ids are looked up by text, rule by
+    // rule, in an index of the ids built at the second resolution.
     std::vector<Mode> id_mode;
     std::vector<std::string_view> to_dendrify, to_track;
-    const bool by_text =
-        text_ids_ && ids_dendrify.text_values(to_dendrify) && ids_track.text_values(to_track);
+    const bool by_text = text_ids_ && resolutions_++ > 0 && ids_dendrify.text_values(to_dendrify) &&
+                         ids_track.text_values(to_track);
     if (by_text) {
+        if (!ids_indexed_) index_ids();
         id_mode.assign(count, Mode::None);
         auto mark = [&](const std::vector<std::string_view>& values, Mode mode) {
             for (std::string_view value : values) {

@@ -130,6 +130,7 @@ public:
 private:
     ParameterTable& parameters();
     void index_parents();
+    void index_ids();
     void index_types();
 
     // What every pass reads of each entry, kept small: the class slot (-1 when
@@ -152,6 +153,8 @@ private:
     bool parents_indexed_ = false;
     // With text ids: id text -> first entry with it, further ones chained.
     bool text_ids_ = false;
+    bool ids_indexed_ = false;
+    std::size_t resolutions_ = 0;
     TextMap<int> by_id_;
     std::vector<int> same_id_next_;
     std::vector<py::object> type_names_;  // one per distinct class name
