@@ -111,28 +111,51 @@ std::unique_ptr<EntryTable> EntryTable::build(const py::handle& entries) {
     auto table = std::unique_ptr<EntryTable>(new EntryTable());
     table->entries_ =
         PyList_CheckExact(entries.ptr()) ? borrow(entries.ptr()) : steal(PySequence_List(entries.ptr()));
-    const Names& n = names();
     PyObject* list = table->entries_.ptr();
-    table->rows_.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
-    table->hot_.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-        PyObject* entry = PyList_GET_ITEM(list, i);
-        Row row;
-        row.entry = borrow(entry);
-        for (std::size_t k = 0; k < row.fields.size(); ++k) {
-            row.fields[k] = read_field(entry, key_of(static_cast<Field>(k)));
-        }
-        Hot hot;
-        hot.in_replaced = known_truth(row[Field::InReplaced]);
-        hot.is_root = known_truth(row[Field::IsReplacedRoot]);
-        hot.owns = known_positive(row[Field::DirectParamCount]);
-        if (!row[Field::Id] && table->first_without_id_ < 0) table->first_without_id_ = i;
-        table->rows_.push_back(std::move(row));
-        table->hot_.push_back(hot);
+    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(list));
+    table->rows_.resize(count);
+    table->hot_.resize(count);
+    table->entry_objects_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* entry = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i));
+        table->rows_[i].entry = borrow(entry);
         table->entry_objects_.push_back(entry);
     }
-    table->index_types();
     return table;
+}
+
+// Reads one field of every entry, at the first rule that asks for it: a call
+// that needs only a few fields reads only those.
+void EntryTable::load(Field which) const {
+    constexpr std::size_t kAhead = 16;
+    PyObject* key = key_of(which);
+    const auto k = static_cast<std::size_t>(which);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (i + kAhead < rows_.size()) __builtin_prefetch(entry_objects_[i + kAhead]);
+        rows_[i].fields[k] = read_field(entry_objects_[i], key);
+    }
+    loaded_ |= 1u << k;
+    switch (which) {
+        case Field::Id:
+            for (std::size_t i = 0; i < rows_.size() && first_without_id_ < 0; ++i) {
+                if (!rows_[i][Field::Id]) first_without_id_ = static_cast<std::ptrdiff_t>(i);
+            }
+            break;
+        case Field::TypeName:
+            index_types();
+            break;
+        case Field::InReplaced:
+            for (std::size_t i = 0; i < rows_.size(); ++i) hot_[i].in_replaced = known_truth(rows_[i][which]);
+            break;
+        case Field::IsReplacedRoot:
+            for (std::size_t i = 0; i < rows_.size(); ++i) hot_[i].is_root = known_truth(rows_[i][which]);
+            break;
+        case Field::DirectParamCount:
+            for (std::size_t i = 0; i < rows_.size(); ++i) hot_[i].owns = known_positive(rows_[i][which]);
+            break;
+        default:
+            break;
+    }
 }
 
 EntryTable& EntryTable::for_entries(const py::handle& entries, std::unique_ptr<EntryTable>& scratch) {
@@ -231,7 +254,7 @@ void EntryTable::index_ids() {
 }
 
 // One slot per distinct class name: text names by their text, others by identity.
-void EntryTable::index_types() {
+void EntryTable::index_types() const {
     TextMap<int> by_text;
     IdentityMap<int> by_object;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -258,12 +281,14 @@ void EntryTable::index_types() {
 }
 
 const py::object& EntryTable::field(std::size_t index, Field which) const {
+    if (!loaded(which)) load(which);
     const py::object& value = rows_[index][which];
     if (!value) raise_missing(key_of(which));
     return value;
 }
 
 bool EntryTable::truth(std::size_t index, Field which) const {
+    if (!loaded(which)) load(which);
     const Hot& hot = hot_[index];
     const Known known = which == Field::InReplaced       ? hot.in_replaced
                         : which == Field::IsReplacedRoot ? hot.is_root
@@ -273,6 +298,7 @@ bool EntryTable::truth(std::size_t index, Field which) const {
 }
 
 bool EntryTable::owns_parameters(std::size_t index) const {
+    if (!loaded(Field::DirectParamCount)) load(Field::DirectParamCount);
     const Known known = hot_[index].owns;
     if (known != Known::Ask) return known == Known::Yes;
     PyObject* count = field(index, Field::DirectParamCount).ptr();
@@ -285,7 +311,9 @@ bool EntryTable::owns_parameters(std::size_t index) const {
 void EntryTable::resolve(Resolution& out) {
     const std::size_t count = rows_.size();
     // Every id is read before anything resolves.
+    if (!loaded(Field::Id)) load(Field::Id);
     if (first_without_id_ >= 0) field(static_cast<std::size_t>(first_without_id_), Field::Id);
+    if (!loaded(Field::TypeName)) load(Field::TypeName);
     if (!parents_indexed_) index_parents();
     out.eff.assign(count, Mode::None);
     out.source.assign(count, Source::None);
@@ -432,6 +460,7 @@ std::size_t EntryTable::children_of(const py::handle& root_id) const {
 py::list EntryTable::type_rules() const {
     const Names& n = names();
     // Live count per class slot, over the entries outside replaced modules.
+    if (!loaded(Field::TypeName)) load(Field::TypeName);
     std::vector<std::int64_t> per_slot(type_names_.size(), 0);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (truth(i, Field::InReplaced)) continue;

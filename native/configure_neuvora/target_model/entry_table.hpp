@@ -9,7 +9,8 @@
 // change (the rule lists, the expanded roots, the resolved records handed in)
 // is read again on every call.
 //
-// Entry fields are read once, without running interpreter code for plain dicts.
+// Each entry field is read once, for all entries, when a rule first needs it,
+// without running interpreter code for plain dicts.
 // A missing field is remembered as missing and raises the interpreter's
 // KeyError at the point where the rule reads it, so every rule fails exactly
 // where its definition would.
@@ -129,9 +130,11 @@ public:
 
 private:
     ParameterTable& parameters();
+    bool loaded(Field which) const { return (loaded_ >> static_cast<unsigned>(which)) & 1u; }
+    void load(Field which) const;
     void index_parents();
     void index_ids();
-    void index_types();
+    void index_types() const;
 
     // What every pass reads of each entry, kept small: the class slot (-1 when
     // the entry has no class name), and the truth of "in_replaced" and
@@ -143,10 +146,12 @@ private:
     };
 
     py::object entries_;
-    std::vector<Row> rows_;
-    std::vector<Hot> hot_;
-    std::vector<PyObject*> entry_objects_;  // the entries in order, compared by identity only
-    std::ptrdiff_t first_without_id_ = -1;
+    // Fields are read column by column as the rules first ask for them.
+    mutable std::vector<Row> rows_;
+    mutable std::vector<Hot> hot_;
+    mutable unsigned loaded_ = 0;  // one bit per `Field`
+    mutable std::ptrdiff_t first_without_id_ = -1;
+    std::vector<PyObject*> entry_objects_;  // the entries in order (held by `rows_`)
     // Per entry, the latest earlier entry whose id is its parent id (-1: none);
     // found at the first resolution.
     std::vector<int> parents_;
@@ -157,7 +162,7 @@ private:
     std::size_t resolutions_ = 0;
     TextMap<int> by_id_;
     std::vector<int> same_id_next_;
-    std::vector<py::object> type_names_;  // one per distinct class name
+    mutable std::vector<py::object> type_names_;  // one per distinct class name
     mutable py::object root_counts_;      // replaced_root value -> entries under it, at first use
     std::unique_ptr<ParameterTable> parameters_;
 };
