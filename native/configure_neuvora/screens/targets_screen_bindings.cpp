@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/budget.hpp"
+#include "configure_neuvora/target_model/human_count.hpp"
 #include "configure_neuvora/target_model/pyutil.hpp"
 #include "configure_neuvora/target_model/rule_editing.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
@@ -219,15 +221,42 @@ public:
                     tail.overridden_verb = overridden_verb_;
                 }
             }
-            if (has_params) {
-                if (!format_count_) format_count_ = global("format_human_count");
-                assign_text(params_, (*format_count_)(own_count));
-            }
+            if (has_params) params_text(own_count);
             rows.push_back(targets::normal_row(row, marker, tail, has_params, params_));
         }
     }
 
 private:
+    // `format_human_count(count)`: computed here while the module's own function
+    // is in place (and remembered per value, counts repeat), else asked of it.
+    void params_text(const py::object& count) {
+        if (!format_count_) {
+            format_count_ = global("format_human_count");
+            direct_format_ = engine_may_stand_in();
+        }
+        std::int64_t value = 0;
+        if (direct_format_ && machine_count(count, value)) {
+            auto found = formatted_.find(value);
+            if (found == formatted_.end()) {
+                const std::string text = target::format_human_count(value);
+                found = formatted_.emplace(value, std::u32string(text.begin(), text.end())).first;
+            }
+            params_ = found->second;
+            return;
+        }
+        assign_text(params_, (*format_count_)(count));
+    }
+
+    static bool machine_count(const py::object& count, std::int64_t& out) {
+        if (!PyLong_CheckExact(count.ptr())) return false;
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(count.ptr(), &overflow);
+        if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+        if (overflow != 0) return false;
+        out = value;
+        return true;
+    }
+
     void verb_text(std::u32string& buffer, const py::handle& mode) {
         if (!verbs_) verbs_ = global("MODE_VERB");
         assign_text(buffer, verb_of(*verbs_, mode));
@@ -237,6 +266,8 @@ private:
     ChildCount child_count_;
     std::optional<py::object> verbs_;         // MODE_VERB, read at first use
     std::optional<py::object> format_count_;  // format_human_count, read at first use
+    bool direct_format_ = false;
+    std::unordered_map<std::int64_t, std::u32string> formatted_;
     std::u32string indent_, id_, type_name_, origin_, verb_, overridden_verb_, params_, count_text_;
 };
 

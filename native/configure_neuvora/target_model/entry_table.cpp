@@ -246,7 +246,8 @@ void EntryTable::index_ids() {
         std::string_view text;
         utf8_view(rows_[i][Field::Id].ptr(), text);  // text ids only: always has a UTF-8 form
         // Entries sharing an id chain from the first one with it.
-        if (const int* previous = last.find(text)) same_id_next_[static_cast<std::size_t>(*previous)] = static_cast<int>(i);
+        if (const int* previous = last.find(text))
+            same_id_next_[static_cast<std::size_t>(*previous)] = static_cast<int>(i);
         by_id_.insert(text, static_cast<int>(i));
         last.assign(text, static_cast<int>(i));
     }

@@ -163,7 +163,7 @@ private:
     TextMap<int> by_id_;
     std::vector<int> same_id_next_;
     mutable std::vector<py::object> type_names_;  // one per distinct class name
-    mutable py::object root_counts_;      // replaced_root value -> entries under it, at first use
+    mutable py::object root_counts_;              // replaced_root value -> entries under it, at first use
     std::unique_ptr<ParameterTable> parameters_;
 };
 
