@@ -113,14 +113,14 @@ RowKind row_kind(const py::handle& type) {
 }
 
 // `str(value)` as drawn: names, values and descriptions come from outside.
-std::u32string text_of(const py::handle& value) {
+std::u32string drawn_text(const py::handle& value) {
     return display::escape_controls(to_u32(to_str(value)));
 }
 
 // Tells whether row i is the selected one, comparing as `i == selected_index`.
-class Selection {
+class SelectedRow {
 public:
-    explicit Selection(const py::handle& selected) : selected_(selected) {
+    explicit SelectedRow(const py::handle& selected) : selected_(selected) {
         if (PyLong_Check(selected.ptr())) {
             int overflow = 0;
             const long long value = PyLong_AsLongLongAndOverflow(selected.ptr(), &overflow);
@@ -195,7 +195,7 @@ py::tuple render_run_settings_lines(const py::handle& items, const py::handle& s
     header.append(from_u32(run_lines::title()));
     header.append(horizontal_rule);
 
-    const Selection is_selected(selected_index);
+    const SelectedRow is_selected(selected_index);
     const py::str type_key("type"), bucket_key("bucket"), expanded_key("is_expanded"), count_key("count"),
         name_key("name"), value_key("value");
     py::list body;
@@ -204,8 +204,9 @@ py::tuple render_run_settings_lines(const py::handle& items, const py::handle& s
         const bool selected = is_selected(i++);
         switch (row_kind(item[type_key])) {
             case RowKind::kBucket:
-                body.append(from_u32(run_lines::bucket(selected, truthy(item[expanded_key]),
-                                                       text_of(item[bucket_key]), text_of(item[count_key]))));
+                body.append(
+                    from_u32(run_lines::bucket(selected, truthy(item[expanded_key]),
+                                               drawn_text(item[bucket_key]), drawn_text(item[count_key]))));
                 break;
             case RowKind::kDivider:
                 body.append(from_u32(run_lines::divider()));
@@ -213,14 +214,14 @@ py::tuple render_run_settings_lines(const py::handle& items, const py::handle& s
             case RowKind::kSetting: {
                 py::object name = item[name_key];
                 py::object value = item[value_key];
-                const std::u32string value_text = text_of(format_run_setting_value(name, value));
+                const std::u32string value_text = drawn_text(format_run_setting_value(name, value));
                 run_lines::Hint hint = run_lines::Hint::kNone;
                 if (!get_enum_options(name).is_none()) {
                     hint = run_lines::Hint::kCycles;
                 } else if (is_bool(value)) {
                     hint = run_lines::Hint::kToggles;
                 }
-                body.append(from_u32(run_lines::setting(selected, text_of(name), value_text, hint)));
+                body.append(from_u32(run_lines::setting(selected, drawn_text(name), value_text, hint)));
                 break;
             }
         }
@@ -229,8 +230,8 @@ py::tuple render_run_settings_lines(const py::handle& items, const py::handle& s
     py::list footer;
     footer.append(horizontal_rule);
     if (truthy(describe_name)) {
-        footer.append(from_u32(
-            run_lines::describe(text_of(describe_name), text_of(get_setting_description(describe_name)))));
+        footer.append(from_u32(run_lines::describe(drawn_text(describe_name),
+                                                   drawn_text(get_setting_description(describe_name)))));
     } else {
         footer.append(from_u32(run_lines::key_hints()));
     }

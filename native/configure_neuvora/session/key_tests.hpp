@@ -17,6 +17,10 @@ inline bool test(const char* predicate, const py::object& key) {
     return truthy(call_global(predicate, key));
 }
 
+inline bool is_escape(const py::object& key) {
+    return is(key, "\x1b");
+}
+
 // A key whose lower-case form is `letter` (e.g. "s" or "S").
 inline bool lower_is(const py::object& key, const char* letter) {
     return equals(key.attr("lower")(), py::str(letter));

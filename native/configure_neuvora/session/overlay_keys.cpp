@@ -4,13 +4,6 @@
 #include "session.hpp"
 
 namespace nvx::configure {
-namespace {
-
-bool is_escape(const py::object& key) {
-    return keys::is(key, "\x1b");
-}
-
-}  // namespace
 
 void Session::handle_overlay_key(const py::object& key) {
     using namespace py::literals;
@@ -18,17 +11,17 @@ void Session::handle_overlay_key(const py::object& key) {
     using keys::test;
 
     if (overlay_ == "help") {
-        if (is(key, "?") || is_escape(key)) overlay_.clear();
+        if (is(key, "?") || keys::is_escape(key)) overlay_.clear();
     } else if (overlay_ == "legend") {
-        if (is(key, "h") || is_escape(key)) overlay_.clear();
+        if (is(key, "h") || keys::is_escape(key)) overlay_.clear();
     } else if (overlay_ == "quit") {
         if (is(key, "y") || is(key, "Y")) {
             request_quit();
-        } else if (is(key, "n") || is(key, "N") || is_escape(key)) {
+        } else if (is(key, "n") || is(key, "N") || keys::is_escape(key)) {
             overlay_.clear();
         }
     } else if (overlay_ == "typerules") {
-        if (is(key, "y") || is(key, "Y") || is_escape(key)) {
+        if (is(key, "y") || is(key, "Y") || keys::is_escape(key)) {
             overlay_.clear();
         } else if (keys::lower_is(key, "s")) {
             overlay_ = "save";
@@ -41,7 +34,7 @@ void Session::handle_overlay_key(const py::object& key) {
             save_selected_index_ = keys::moved(save_selected_index_, -1, options);
         } else if (test("is_down_key", key)) {
             save_selected_index_ = keys::moved(save_selected_index_, 1, options);
-        } else if (is_escape(key) || is(key, "x")) {
+        } else if (keys::is_escape(key) || is(key, "x")) {
             overlay_.clear();
         } else if (test("is_enter_key", key)) {
             const bool keep_editing = some_unset ? save_selected_index_ == 0 : save_selected_index_ == 2;
@@ -60,7 +53,7 @@ void Session::handle_overlay_key(const py::object& key) {
     } else if (overlay_ == "overrides") {
         py::list names = global("CUSTOMIZABLE_SETTING_NAMES");
         const auto count = static_cast<Py_ssize_t>(py::len(names));
-        if (is_escape(key) || is(key, "x")) {
+        if (keys::is_escape(key) || is(key, "x")) {
             overlay_.clear();
             describe_name_ = py::str("");
         } else if (test("is_up_key", key)) {
