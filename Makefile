@@ -1,23 +1,70 @@
 # One-step set-up: every target creates the environment when it is missing.
+# The environment sees none of the base interpreter's packages: everything the
+# build and the tests need is in requirements-dev.txt.
 PYTHON ?= python3
 VENV   := .venv
 PY     := $(VENV)/bin/python
 DEPS   := $(VENV)/.deps-installed
+PIP    := $(PY) -m pip install --quiet --disable-pip-version-check
 
-.PHONY: build test demo bench fuzz format clean screenshots
+# Tests run in parallel (pytest-xdist): most of them wait on terminals and
+# child processes, so a few more workers than cores keeps the cores busy.
+TEST_WORKERS ?= $(shell echo $$(( $$(nproc) + 1 )))
+PYTEST := $(PY) -m pytest -q -n $(TEST_WORKERS) --dist worksteal
 
+# The instrumented build: its own environment and build folder.
+ASAN_VENV := .venv-asan
+ASAN_PY   := $(ASAN_VENV)/bin/python
+ASAN_DEPS := $(ASAN_VENV)/.deps-installed
+
+.PHONY: build test test-fast test-sanitize wheel demo bench fuzz format clean screenshots
+
+# An environment that sees the base interpreter's packages is made again.
 $(DEPS): requirements-dev.txt
-	test -x $(PY) || $(PYTHON) -m venv --system-site-packages $(VENV)
-	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements-dev.txt
+	grep -qs "include-system-site-packages = false" $(VENV)/pyvenv.cfg || { rm -rf $(VENV) && $(PYTHON) -m venv $(VENV); }
+	$(PIP) -r requirements-dev.txt
 	touch $(DEPS)
 
 # Installs the package (both extension modules) into the environment; CMake
 # builds incrementally under build/.
 build: $(DEPS)
-	$(PY) -m pip install --quiet --disable-pip-version-check --no-build-isolation --no-deps .
+	$(PIP) --no-build-isolation --no-deps .
 
 test: build
-	$(PY) -m pytest -q
+	$(PYTEST)
+
+# Everything but the pseudo-terminal sessions, the long random-key sessions,
+# the type checker and the launcher (the tests marked "slow").
+test-fast: build
+	$(PYTEST) -m "not slow"
+
+# A wheel of the package under dist/, to install where torch already is.
+wheel: $(DEPS)
+	$(PY) -m pip wheel --quiet --disable-pip-version-check --no-build-isolation --no-deps --wheel-dir dist .
+
+# The whole suite on extensions built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (build-asan/, .venv-asan/). Child processes of the
+# tests inherit the runtimes; every report, theirs included, is written under
+# build-asan/reports/ and fails the run. The interpreter itself is not
+# instrumented, so leak detection is off.
+SANITIZER_RUNTIMES = $(shell $(CXX) -print-file-name=libasan.so) $(shell $(CXX) -print-file-name=libubsan.so)
+REPORTS := $(CURDIR)/build-asan/reports
+
+$(ASAN_DEPS): requirements-dev.txt
+	test -x $(ASAN_PY) || $(PYTHON) -m venv $(ASAN_VENV)
+	$(ASAN_PY) -m pip install --quiet --disable-pip-version-check -r requirements-dev.txt
+	touch $(ASAN_DEPS)
+
+test-sanitize: export NVX_SANITIZE = address,undefined
+test-sanitize: $(ASAN_DEPS)
+	$(ASAN_PY) -m pip install --quiet --disable-pip-version-check --no-build-isolation --no-deps .
+	rm -rf $(REPORTS) && mkdir -p $(REPORTS)
+	LD_PRELOAD="$(SANITIZER_RUNTIMES)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(REPORTS)/asan \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(REPORTS)/ubsan \
+	$(ASAN_PY) -m pytest -q -n $(TEST_WORKERS) --dist worksteal; status=$$?; \
+	if [ -n "$$(ls $(REPORTS))" ]; then cat $(REPORTS)/*; echo "sanitizer reports above"; exit 1; fi; \
+	exit $$status
 
 # The configurator on the built-in demo model, in this terminal. Files it saves
 # go under demo-run/.
@@ -44,4 +91,4 @@ format: $(DEPS)
 	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
 
 clean:
-	rm -rf build demo-run
+	rm -rf build build-asan dist demo-run

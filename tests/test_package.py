@@ -116,3 +116,30 @@ def test_escape_pattern_text(cn):
     assert cn.ANSI_ESCAPE_RE.pattern == "\\x1b\\[[0-9;]*m"
     assert cn.ANSI_ESCAPE_RE.pattern[:4] == "\\x1b"
     assert cn.strip_ansi("\x1b[38;2;1;2;3ma\x1b[0m\x1b[m\x1b[2J\x1b[?25l") == "a\x1b[2J\x1b[?25l"
+
+
+def test_wheel_holds_both_extensions_and_the_package_only(tmp_path):
+    # Built as `make wheel` does, from the same build folder (so only packaging
+    # runs); the sanitizer runtimes, if preloaded, stay out of the compiler.
+    import pathlib
+    import zipfile
+
+    root = pathlib.Path(__file__).resolve().parent.parent
+    env = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    command = [sys.executable, "-m", "pip", "wheel", "--quiet", "--disable-pip-version-check"]
+    command += ["--no-build-isolation", "--no-deps", "--wheel-dir", str(tmp_path), str(root)]
+    subprocess.run(command, cwd=root, env=env, stdin=subprocess.DEVNULL, capture_output=True, check=True)
+    (wheel,) = tmp_path.glob("neuvora-*.whl")
+    names = zipfile.ZipFile(wheel).namelist()
+    packages = {name.split("/")[0] for name in names}
+    assert packages == {"neuvora", wheel.name.split("-")[0] + "-" + wheel.name.split("-")[1] + ".dist-info"}
+    for module in ("configure_neuvora", "clean_neuvora"):
+        assert any(name.startswith(f"neuvora/{module}.") and name.endswith(EXTENSION_SUFFIXES) for name in names)
+        assert f"neuvora/{module}.pyi" in names
+    for source in (root / "src" / "neuvora").iterdir():
+        if source.is_file():
+            assert f"neuvora/{source.name}" in names
+    assert not [name for name in names if "test" in name.lower() or name.endswith((".cpp", ".hpp"))]
+    metadata = zipfile.ZipFile(wheel).read(next(n for n in names if n.endswith("/METADATA"))).decode()
+    requirements = [line for line in metadata.splitlines() if line.startswith(("Requires-Dist:", "Requires-Python:"))]
+    assert requirements == ["Requires-Python: <3.14,>=3.10", "Requires-Dist: torch>=1.11"]

@@ -6,6 +6,7 @@ prints what was written.
 
 from __future__ import annotations
 
+import argparse
 import json
 import os
 import sys
@@ -81,4 +82,9 @@ def main():
 
 
 if __name__ == "__main__":
+    argparse.ArgumentParser(
+        prog="python -m neuvora.demo",
+        description="Opens the configurator on a small transformer-style network in this terminal; "
+        "after a save, prints what was written (files go to the working directory).",
+    ).parse_args()
     sys.exit(main())
