@@ -7,6 +7,7 @@ import copy
 import io
 import pickle
 import threading
+import time
 
 import pytest
 import torch
@@ -39,14 +40,25 @@ class HalveInputs:
 
 
 class Failing(nn.Module):
-    def __init__(self, message):
+    """Raises ValueError(message); with `after`, only once that event is set (or
+    a few seconds passed), so that it fails later than the ones that set it."""
+
+    def __init__(self, message, after=None, then_set=None):
         super().__init__()
         self.message = message
         self.raised = []
+        self.after = after
+        self.then_set = then_set
+        self.failed_after_the_others = False
 
     def forward(self, x, **kwargs):
+        if self.after is not None:
+            self.failed_after_the_others = self.after.wait(timeout=5)
+            time.sleep(0.05)
         error = ValueError(self.message)
         self.raised.append(error)
+        if self.then_set is not None:
+            self.then_set.set()
         raise error
 
 
@@ -303,11 +315,20 @@ def test_dendrite_processor_results_are_unpacked_like_python(clean, result, erro
     assert str(caught.value) == message
 
 
-@pytest.mark.parametrize("failing", [[0], [2], [1, 3], [3]])
-def test_worker_failure_is_raised_in_the_caller_after_all_joins(clean, threading_on, monkeypatch, failing):
+@pytest.mark.parametrize(
+    "failing, lowest_fails_last",
+    [([0], False), ([2], False), ([1, 3], False), ([3], False), ([1, 3], True), ([0, 2, 3], True)],
+)
+def test_worker_failure_is_raised_in_the_caller_after_all_joins(
+    clean, threading_on, monkeypatch, failing, lowest_fails_last
+):
     layer = make_layer(4)
+    higher_failed = threading.Event() if lowest_fails_last else None
     for index in failing:
-        layer.layer_array[index] = Failing(f"sub-layer {index}")
+        if index == failing[0]:
+            layer.layer_array[index] = Failing(f"sub-layer {index}", after=higher_failed)
+        else:
+            layer.layer_array[index] = Failing(f"sub-layer {index}", then_set=higher_failed)
     log = []
     monkeypatch.setattr(clean, "Thread", lambda **kw: RecordingThread(log, **kw))
     hooked = []
@@ -318,6 +339,7 @@ def test_worker_failure_is_raised_in_the_caller_after_all_joins(clean, threading
         wrapper(torch.ones(2, 5))
     first = layer.layer_array[failing[0]]
     assert caught.value is first.raised[0]  # the worker's own exception, lowest slot first
+    assert first.failed_after_the_others == lowest_fails_last
     assert [event for event, _ in log].count("join") == 4
     assert all(not thread.is_alive() for event, thread in log if event == "made")
     assert hooked == []

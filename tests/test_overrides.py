@@ -3,9 +3,11 @@ and persisting the in-session ones without ever losing a user's file."""
 
 from __future__ import annotations
 
+import errno
 import json
 import os
 import stat
+import traceback
 
 import pytest
 
@@ -373,7 +375,60 @@ def test_crash_while_writing_leaves_the_old_file(cn, saved, tmp_path, monkeypatc
     assert listing(tmp_path) == ["run.json"]
 
 
-@pytest.mark.skipif(os.geteuid() == 0, reason="permission bits do not bind root")
+# A path made read-only for the duration of `body`. For an ordinary user its
+# permission bits do it. Root ignores permission bits, so for root the body runs
+# in a forked child that binds the path read-only onto itself in a private
+# mount namespace (the path then refuses writes with EROFS).
+CLONE_NEWNS, MS_RDONLY, MS_REMOUNT, MS_BIND, MS_REC, MS_PRIVATE = 0x20000, 1, 32, 4096, 16384, 1 << 18
+NO_NAMESPACE = 77
+
+
+def mount_read_only(path):
+    import ctypes
+
+    libc = ctypes.CDLL(None, use_errno=True)
+
+    def check(result):
+        if result != 0:
+            raise OSError(ctypes.get_errno(), "mount namespace")
+
+    target = os.fsencode(path)
+    check(libc.unshare(CLONE_NEWNS))
+    check(libc.mount(b"none", b"/", None, MS_REC | MS_PRIVATE, None))
+    check(libc.mount(target, target, None, MS_BIND, None))
+    check(libc.mount(b"none", target, None, MS_REMOUNT | MS_BIND | MS_RDONLY, None))
+
+
+def with_read_only(path, body):
+    if os.geteuid() != 0:
+        mode = os.stat(path).st_mode
+        os.chmod(path, 0o555 if os.path.isdir(path) else 0o444)
+        try:
+            body(errno.EACCES)
+        finally:
+            os.chmod(path, mode)
+        return
+    pid = os.fork()
+    if pid == 0:
+        status = 1
+        try:
+            try:
+                mount_read_only(path)
+            except OSError:
+                status = NO_NAMESPACE
+                raise
+            body(errno.EROFS)
+            status = 0
+        except BaseException:
+            traceback.print_exc()
+        finally:
+            os._exit(status)
+    _, wait_status = os.waitpid(pid, 0)
+    if os.waitstatus_to_exitcode(wait_status) == NO_NAMESPACE:
+        pytest.skip("root without the right to make a mount namespace")
+    assert os.waitstatus_to_exitcode(wait_status) == 0
+
+
 @pytest.mark.parametrize("existing", [True, False])
 def test_read_only_directory(cn, paths, tmp_path, existing):
     folder = tmp_path / "ro"
@@ -381,24 +436,30 @@ def test_read_only_directory(cn, paths, tmp_path, existing):
     paths["run"] = str(folder / "run.json")
     if existing:
         write(paths["run"], ORIGINAL)
-    os.chmod(folder, 0o555)
-    try:
-        with pytest.raises(PermissionError):
+
+    def body(refusal):
+        with pytest.raises(OSError) as caught:
             cn.persist_module_settings_updates({".a": {"k": 1}})
+        # A file there is refused before anything is written; a new one fails to open.
+        if existing:
+            assert caught.type is PermissionError
+        else:
+            assert caught.value.errno == refusal
         assert listing(folder) == (["run.json"] if existing else [])
         if existing:
             assert read_text(paths["run"]) == ORIGINAL
-    finally:
-        os.chmod(folder, 0o755)
+
+    with_read_only(str(folder), body)
 
 
-@pytest.mark.skipif(os.geteuid() == 0, reason="permission bits do not bind root")
 def test_read_only_file_is_not_replaced(cn, saved, tmp_path):
-    os.chmod(saved, 0o444)
-    with pytest.raises(PermissionError):
-        cn.persist_module_settings_updates({".a": {"k": 1}})
-    assert read_text(saved) == ORIGINAL
-    assert listing(tmp_path) == ["run.json"]
+    def body(refusal):
+        with pytest.raises(PermissionError):
+            cn.persist_module_settings_updates({".a": {"k": 1}})
+        assert read_text(saved) == ORIGINAL
+        assert listing(tmp_path) == ["run.json"]
+
+    with_read_only(saved, body)
 
 
 def test_directory_that_cannot_be_created(cn, paths, tmp_path):

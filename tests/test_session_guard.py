@@ -66,6 +66,14 @@ def streams(monkeypatch, cn):
         ({"LOCAL_RANK": "+3", "SLURM_PROCID": "5"}, 3),
         ({"OMPI_COMM_WORLD_RANK": "-1"}, -1),
         ({"RANK": "1.5", "LOCAL_RANK": "1"}, 0),
+        # Several set at once: the first in the order RANK, LOCAL_RANK, SLURM_PROCID, OMPI_COMM_WORLD_RANK.
+        ({"RANK": "4", "SLURM_PROCID": "2"}, 4),
+        ({"RANK": "4", "OMPI_COMM_WORLD_RANK": "5"}, 4),
+        ({"LOCAL_RANK": "1", "OMPI_COMM_WORLD_RANK": "5"}, 1),
+        ({"SLURM_PROCID": "2", "OMPI_COMM_WORLD_RANK": "5"}, 2),
+        ({"SLURM_PROCID": "x", "OMPI_COMM_WORLD_RANK": "5"}, 0),
+        ({"LOCAL_RANK": "1", "SLURM_PROCID": "2", "OMPI_COMM_WORLD_RANK": "5"}, 1),
+        ({"RANK": "3", "LOCAL_RANK": "1", "SLURM_PROCID": "2", "OMPI_COMM_WORLD_RANK": "5"}, 3),
     ],
 )
 def test_distributed_rank(cn, launcher, env, rank):
