@@ -7,9 +7,9 @@ PY     := $(VENV)/bin/python
 DEPS   := $(VENV)/.deps-installed
 PIP    := $(PY) -m pip install --quiet --disable-pip-version-check
 
-# Tests run in parallel (pytest-xdist): most of them wait on terminals and
-# child processes, so a few more workers than cores keeps the cores busy.
-TEST_WORKERS ?= $(shell echo $$(( $$(nproc) + 1 )))
+# Tests run in parallel (pytest-xdist), one worker per core by default; each
+# worker collects the whole suite, so more workers cost more than they save.
+TEST_WORKERS ?= auto
 PYTEST := $(PY) -m pytest -q -n $(TEST_WORKERS) --dist worksteal
 
 # The instrumented build: its own environment and build folder.
