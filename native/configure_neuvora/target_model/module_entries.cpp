@@ -6,6 +6,7 @@
 
 #include "common/glue.hpp"
 #include "flat_map.hpp"
+#include "lazy_parameters.hpp"
 #include "module_ids.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
@@ -479,9 +480,7 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
     return entries;
 }
 
-}  // namespace
-
-py::object get_module_entries(const py::object& model) {
+py::object build_module_entries(const py::object& model) {
     // A hundred thousand new entry dicts would otherwise set off the cyclic
     // collector many times over (each time re-scanning the model's own objects).
     // Nothing built here can form a cycle on its own; collection resumes after.
@@ -497,6 +496,19 @@ py::object get_module_entries(const py::object& model) {
         values = collect_through_public_calls(model);
     }
     return build_entry_list(values);
+}
+
+}  // namespace
+
+py::object get_module_entries(const py::object& model) {
+    try {
+        return build_module_entries(model);
+    } catch (py::error_already_set& error) {
+        // Counting a lazy module's parameters fails with torch's own message,
+        // which does not say what to do about it.
+        if (error.matches(PyExc_Exception)) explain_uninitialized_parameters(model, error);
+        throw;
+    }
 }
 
 py::object get_parent_module_id(const py::object& module_id) {
