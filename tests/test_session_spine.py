@@ -140,6 +140,24 @@ def test_other_exception_propagates_after_terminal_restored(cn, monkeypatch, fak
     assert GNV.pc.__dict__["_auto_persist_config"] == "old"
 
 
+@pytest.mark.parametrize(
+    "model, named",
+    [
+        (nn.Sequential(nn.Linear(2, 2), nn.Sequential(nn.ReLU(), nn.LazyLinear(3))), "The module .1.1 (LazyLinear)"),
+        (nn.ModuleDict({"enc": nn.LazyConv1d(2, 3)}), "The module .enc (LazyConv1d)"),
+    ],
+)
+def test_lazy_model_is_refused_before_the_screen_opens(cn, monkeypatch, model, named):
+    GNV.pc.__dict__["_auto_persist_config"] = "untouched"
+    session = ScriptedSession(cn, monkeypatch, [])
+    with pytest.raises(ValueError, match="run one forward pass|Run one forward pass") as raised:
+        session.run(model)
+    assert str(raised.value).startswith(named + " has uninitialized (lazy) parameters")
+    assert "materialise the module" in str(raised.value)
+    assert session.events == ["guard"]
+    assert GNV.pc.__dict__["_auto_persist_config"] == "untouched"
+
+
 def test_guard_failure_touches_nothing(cn, monkeypatch, fakes):
     session = ScriptedSession(cn, monkeypatch, [])
 
