@@ -95,10 +95,7 @@ public:
         values_.clear();
         const Names& n = names();
         py::object method = steal(PyObject_GetAttr(module, n.named_parameters));
-        py::dict kwargs;
-        kwargs[n.recurse] = py::bool_(false);
-        py::object pairs = steal(PyObject_Call(method.ptr(), py::tuple().ptr(), kwargs.ptr()));
-        py::object iterator = steal(PyObject_GetIter(pairs.ptr()));
+        py::object iterator = iterate_named_parameters(method.ptr(), false);
         while (PyObject* item = PyIter_Next(iterator.ptr())) {
             py::object pair = steal(item);
             values_.push_back(unpack_pair(pair.ptr()).second);
@@ -195,7 +192,6 @@ ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
     starts[count] = listed.size();
 
     // Parameters -> distinct parameters with their numel(), asked once each.
-    const Names& n = names();
     index_of_ = IdentityMap<int>(listed.size());
     std::vector<int> slot_of(listed.size());
     for (std::size_t k = 0; k < listed.size(); ++k) {
@@ -204,9 +200,7 @@ ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
         auto [slot, fresh] = index_of_.insert(parameter, static_cast<int>(counts_.size()));
         slot_of[k] = *slot;
         if (!fresh) continue;
-        PyObject* stack[] = {parameter};
-        py::object size =
-            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        py::object size = numel_of(parameter);
         ParameterCount parameter_count;
         if (!machine_int(size.ptr(), parameter_count.machine)) parameter_count.boxed = size;
         counts_.push_back(std::move(parameter_count));

@@ -19,11 +19,7 @@ py::object uninitialized_class() {
     static PyObject* const nn_name = intern("nn");
     static PyObject* const parameter_name = intern("parameter");
     static PyObject* const mixin_name = intern("UninitializedTensorMixin");
-    py::object torch = global("torch");
-    if (torch.is_none()) return py::object();
-    py::object nn = attribute_if_present(torch.ptr(), nn_name);
-    py::object module = nn ? attribute_if_present(nn.ptr(), parameter_name) : py::object();
-    py::object mixin = module ? attribute_if_present(module.ptr(), mixin_name) : py::object();
+    py::object mixin = torch_attribute({nn_name, parameter_name, mixin_name});
     return mixin && PyType_Check(mixin.ptr()) ? mixin : py::object();
 }
 
@@ -103,10 +99,7 @@ public:
             auto [path, module] = unpack_pair(pair.ptr());
             py::object own = attribute_if_present(module.ptr(), n.named_parameters);
             if (!own) continue;
-            py::dict kwargs;
-            kwargs[n.recurse] = py::bool_(false);
-            py::object parameters = steal(PyObject_Call(own.ptr(), py::tuple().ptr(), kwargs.ptr()));
-            py::object each = steal(PyObject_GetIter(parameters.ptr()));
+            py::object each = iterate_named_parameters(own.ptr(), false);
             while (PyObject* named = PyIter_Next(each.ptr())) {
                 py::object held = steal(named);
                 if (is_uninitialized(unpack_pair(held.ptr()).second.ptr())) return LazyModule{path, module};

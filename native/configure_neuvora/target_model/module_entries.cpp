@@ -25,18 +25,6 @@ struct EntryValues {
     py::object tree;
 };
 
-// The number of "." in an exact str.
-Py_ssize_t dots_in(PyObject* text) {
-    const int kind = PyUnicode_KIND(text);
-    const void* data = PyUnicode_DATA(text);
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
-    Py_ssize_t dots = 0;
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        dots += PyUnicode_READ(kind, data, i) == '.';
-    }
-    return dots;
-}
-
 // ---------------------------------------------------------------------------
 // Counting through the public calls
 // ---------------------------------------------------------------------------
@@ -45,17 +33,12 @@ Py_ssize_t dots_in(PyObject* text) {
 py::object public_param_count(PyObject* module, bool recurse) {
     const Names& n = names();
     py::object method = steal(PyObject_GetAttr(module, n.named_parameters));
-    py::dict kwargs;
-    kwargs[n.recurse] = recurse ? py::bool_(true) : py::bool_(false);
-    py::object pairs = steal(PyObject_Call(method.ptr(), py::tuple().ptr(), kwargs.ptr()));
-    py::object iterator = steal(PyObject_GetIter(pairs.ptr()));
+    py::object iterator = iterate_named_parameters(method.ptr(), recurse);
     Sum total;
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
         py::object pair = steal(item);
         auto [name, parameter] = unpack_pair(pair.ptr());
-        PyObject* stack[] = {parameter.ptr()};
-        py::object count =
-            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        py::object count = numel_of(parameter.ptr());
         total.add(count.ptr());
     }
     if (PyErr_Occurred()) {
@@ -247,11 +230,8 @@ private:
     }
 
     bool count_parameters() {
-        const Names& n = names();
         for (ParameterRecord& p : parameters_) {
-            PyObject* stack[] = {p.object.ptr()};
-            py::object count =
-                steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+            py::object count = numel_of(p.object.ptr());
             if (!PyLong_CheckExact(count.ptr())) {
                 return false;
             }

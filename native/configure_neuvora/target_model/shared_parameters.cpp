@@ -84,18 +84,13 @@ const UnreachedParameters* EntryTable::unreached_parameters() {
     py::object method = attribute_if_present(model_.ptr(), n.named_parameters);
     const ParameterTable* table = method ? readable_parameters() : nullptr;
     if (table == nullptr) return nullptr;
-    py::dict kwargs;
-    kwargs[n.recurse] = py::bool_(false);
-    py::object pairs = steal(PyObject_Call(method.ptr(), py::tuple().ptr(), kwargs.ptr()));
-    py::object iterator = steal(PyObject_GetIter(pairs.ptr()));
+    py::object iterator = iterate_named_parameters(method.ptr(), false);
     auto found = std::make_unique<UnreachedParameters>();
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
         py::object pair = steal(item);
         auto [name, parameter] = unpack_pair(pair.ptr());
         if (table->holds(parameter.ptr())) continue;  // a row holds it too: its rules reach it
-        PyObject* stack[] = {parameter.ptr()};
-        py::object count =
-            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        py::object count = numel_of(parameter.ptr());
         found->names.push_back(name);
         found->elements.add(count.ptr());
     }

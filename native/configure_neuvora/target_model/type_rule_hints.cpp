@@ -17,10 +17,7 @@ namespace {
 py::object torch_module_class() {
     static PyObject* const nn_name = intern("nn");
     static PyObject* const module_name = intern("Module");
-    py::object torch = global("torch");
-    if (torch.is_none()) return py::object();
-    py::object nn = attribute_if_present(torch.ptr(), nn_name);
-    return nn ? attribute_if_present(nn.ptr(), module_name) : py::object();
+    return torch_attribute({nn_name, module_name});
 }
 
 // Names of the base classes of `type` that say something about it: not the
