@@ -152,12 +152,26 @@ std::string lazy_module_message(const LazyModule& lazy) {
            "through the model, or materialise the module, before choosing dendrification targets.";
 }
 
+// True when `model.children()` yields something.
+bool has_children(const py::object& model) {
+    static PyObject* const children_name = intern("children");
+    py::object method = attribute_if_present(model.ptr(), children_name);
+    if (!method) return false;
+    py::object iterator = steal(PyObject_GetIter(steal(PyObject_CallNoArgs(method.ptr())).ptr()));
+    PyObject* first = PyIter_Next(iterator.ptr());
+    if (first == nullptr && PyErr_Occurred()) throw py::error_already_set();
+    Py_XDECREF(first);
+    return first != nullptr;
+}
+
 }  // namespace
 
 void require_initialized_parameters(const py::object& model) {
-    if (std::optional<LazyModule> lazy = first_lazy_module(model)) {
-        raise(PyExc_ValueError, lazy_module_message(*lazy));
-    }
+    std::optional<LazyModule> lazy = first_lazy_module(model);
+    // A lazy model without submodules has no rows to configure: the session's
+    // own path for empty models takes it.
+    if (lazy && PyUnicode_GET_LENGTH(lazy->path.ptr()) == 0 && !has_children(model)) return;
+    if (lazy) raise(PyExc_ValueError, lazy_module_message(*lazy));
 }
 
 void explain_uninitialized_parameters(const py::object& model, py::error_already_set& cause) {

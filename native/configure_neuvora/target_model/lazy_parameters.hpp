@@ -9,8 +9,9 @@ namespace nvx::target {
 namespace py = pybind11;
 
 // Raises ValueError naming the first module of `model` (in traversal order)
-// that holds an uninitialized parameter; returns when there is none, or when
-// `model` is not something this can walk.
+// that holds an uninitialized parameter; returns when there is none, when only
+// a model without submodules holds one, or when `model` is not something this
+// can walk.
 void require_initialized_parameters(const py::object& model);
 
 // For an error raised while reading `model`: when the model holds an
