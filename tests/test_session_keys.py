@@ -12,7 +12,7 @@ import torch
 from torch import nn
 
 from neuvora import globals_neuvora as GNV
-from scripted import BACKSPACE, DOWN, ENTER, ESC, LEFT, PAGE_DOWN, RIGHT, TAB, UP, ScriptedSession
+from scripted import BACKSPACE, DELETE, DOWN, ENTER, ESC, LEFT, PAGE_DOWN, RIGHT, TAB, UP, ScriptedSession
 
 RUN_CONFIG = "nvx_runs/NVX/run_config.json"
 
@@ -190,3 +190,190 @@ def test_editor_draws_alone_and_escape_drops(cn, monkeypatch):
     frames = session.plain_frames
     assert frames[4].startswith("  Edit dendrite_count") and "Targets" not in frames[4]
     assert GNV.pc.get_dendrite_count() == 4
+
+
+# -- undo and redo, the next module that needs a mode ---------------------------------
+
+REDO = "\x12"  # Ctrl-R
+
+
+def status_of(frame):
+    return frame.splitlines()[-1].strip()
+
+
+def budget_of(frame):
+    return next(line for line in frame.splitlines() if line.startswith("Dendrification budget:"))
+
+
+@pytest.mark.parametrize(
+    "keys, ids_d, ids_t, names_d, status",
+    [
+        (["u"], [], [], [], "nothing to undo"),
+        ([REDO], [], [], [], "nothing to redo"),
+        (["x", "u"], [], [], [], "nothing to undo"),  # clearing nothing is no change
+        (["j", "p", "u"], [], [], [], "undid: dendrify .enc.0"),
+        (["j", "p", "t", "u"], [".enc.0"], [], [], "undid: track .enc.0"),
+        (["j", "p", "t", "u", "u"], [], [], [], "undid: dendrify .enc.0"),
+        (["j", "p", "t", "u", "u", REDO], [".enc.0"], [], [], "redid: dendrify .enc.0"),
+        (["j", "p", "t", "u", "u", REDO, REDO], [], [".enc.0"], [], "redid: track .enc.0"),
+        (["j", "p", "t", "u", "u", REDO, REDO, REDO], [], [".enc.0"], [], "nothing to redo"),
+        (["j", "p", "u", "t", REDO], [], [".enc.0"], [], "nothing to redo"),  # a new change ends redo
+        (["j", "p", "p", "u"], [".enc.0"], [], [], "undid: clear dendrify on .enc.0"),
+        (["j", "p", "x", "u"], [".enc.0"], [], [], "undid: clear dendrify on .enc.0"),
+        (["j", "P", "x", "u"], [], [], ["Linear"], "undid: clear dendrify on every Linear (2 modules)"),
+        (["j", "P", "u", REDO], [], [], ["Linear"], "redid: dendrify every Linear (2 modules)"),
+        (["j", "P", "x", "u", "u"], [], [], [], "undid: dendrify every Linear (2 modules)"),
+        (["j", "p", "P", "x", "x", "u", "u"], [".enc.0"], [], ["Linear"], "undid: clear dendrify on .enc.0"),
+    ],
+)
+def test_undo_and_redo_of_rule_changes(cn, monkeypatch, keys, ids_d, ids_t, names_d, status):
+    session = run(cn, monkeypatch, keys)
+    pc = GNV.pc
+    assert (pc.get_module_ids_to_dendrify(), pc.get_module_ids_to_track()) == (ids_d, ids_t)
+    assert (pc.get_module_names_to_dendrify(), pc.get_module_names_to_track()) == (names_d, [])
+    assert status_of(session.plain_frames[-1]) == status
+
+
+def test_undo_of_a_removed_type_rule_restores_budget_through_the_rule_functions(cn, monkeypatch):
+    calls = []
+    original = cn.set_module_name_mode
+    monkeypatch.setattr(cn, "set_module_name_mode", lambda name, mode: calls.append((name, mode)) or original(name, mode))
+    session = run(cn, monkeypatch, ["j", "P", "P", "u"])
+    frames = session.plain_frames
+    assert budget_of(frames[2]) != budget_of(frames[3])  # the second P took the rule off
+    assert budget_of(frames[4]) == budget_of(frames[2])
+    assert GNV.pc.get_module_names_to_dendrify() == ["Linear"]
+    # Undo made the call a user would make by hand: P once more.
+    assert calls == [("Linear", "dendrified")] * 3
+
+
+def test_undo_history_holds_every_change_of_a_long_session(cn, monkeypatch):
+    changes = 150
+    session = run(cn, monkeypatch, ["j"] + ["p", "t"] * (changes // 2) + ["u"] * (changes + 1))
+    frames = session.plain_frames
+    assert status_of(frames[-2]) == "undid: dendrify .enc.0"
+    assert status_of(frames[-1]) == "nothing to undo"
+    assert GNV.pc.get_module_ids_to_dendrify() == [] and GNV.pc.get_module_ids_to_track() == []
+
+
+def test_next_module_that_needs_a_mode(cn, monkeypatch):
+    session = run(cn, monkeypatch, ["!", "!", "!", "j", "j", "j", "j", "P", "!"])
+    frames = session.plain_frames
+    hint = "! next module that needs a mode   u undo   Ctrl-R redo"
+    assert hint in frames[0]
+    for frame, row, status in [
+        (frames[1], ".enc.0", "1 of 2 modules that need a mode"),
+        (frames[2], ".head", "2 of 2 modules that need a mode"),
+        (frames[3], ".enc.0", "1 of 2 modules that need a mode"),  # wraps around
+    ]:
+        assert row + "  [" in selected_row(frame) and status_of(frame) == status
+    # Every Linear dendrified: nothing is left, the selection stays, the hint goes.
+    assert ".head" in selected_row(frames[-1]) and status_of(frames[-1]) == "no module needs a mode"
+    assert hint not in frames[-1]
+
+
+def test_next_module_that_needs_a_mode_opens_a_collapsed_restructured_module(cn, monkeypatch):
+    # The module's own rule never lists modules inside a restructured one; a
+    # replaced rule that does is honoured, and the row is shown to be selected.
+    monkeypatch.setattr(
+        cn, "unset_module_entries",
+        lambda entries, resolved: [e for e in entries if e["id"] in (".attn.out_proj", ".head")],
+    )
+    session = run(cn, monkeypatch, ["!", "!", "!"])
+    frames = session.plain_frames
+    assert "[\u2192 expand]" in frames[0] and ".attn.out_proj" not in frames[0]
+    assert ".attn.out_proj" in selected_row(frames[1]) and "[\u2190 collapse]" in frames[1]
+    assert status_of(frames[1]) == "1 of 2 modules that need a mode"
+    assert ".head" in selected_row(frames[2]) and ".attn.out_proj" in selected_row(frames[3])
+
+
+# -- overrides: marks, removal, messages inside the overlay -------------------------
+
+GEAR = "\u2699"
+HEAD_OVERRIDES = ["j", "j", "j", "j", "p", ENTER]  # .head dendrified by id, its overrides open
+
+
+def head_row(frame):
+    return next(line for line in frame.splitlines() if ".head  [" in line)
+
+
+def test_override_mark_appears_and_goes_with_the_override(cn, monkeypatch):
+    keys = HEAD_OVERRIDES + [ENTER, "9", ENTER, ESC, ENTER, DELETE, DELETE, ESC]
+    session = run(cn, monkeypatch, keys)
+    frames = session.plain_frames
+    edited, marked, removed, again, unmarked = frames[9], frames[10], frames[12], frames[13], frames[14]
+    assert GEAR not in head_row(frames[5])
+    assert head_row(marked).rstrip().endswith("mode=dendrify " + GEAR + "   params=10")
+    assert "dendrite_count = 49  (overridden here)" in edited
+    assert "dendrite_count = 4  (from run settings)" in removed
+    assert removed.splitlines()[-1] == "  dendrite_count override removed here."
+    assert again.splitlines()[-1] == "  dendrite_count has no override here to remove."
+    assert GEAR not in head_row(unmarked)
+
+
+def test_value_equal_to_run_wide_stays_an_override(cn, monkeypatch):
+    keys = HEAD_OVERRIDES + [ENTER, BACKSPACE, BACKSPACE, "4", ENTER]
+    session = run(cn, monkeypatch, keys)
+    assert "dendrite_count = 4  (overridden here)" in session.plain_frames[-1]
+
+
+def test_type_rule_of_a_class_with_overrides_is_marked(cn, monkeypatch):
+    keys = ["j", "P", "j", "j", "j", "j", ENTER, DOWN, DOWN, DOWN, ENTER, ESC, "y"]
+    session = run(cn, monkeypatch, keys)
+    box_row = next(line for line in session.plain_frames[-1].splitlines() if "Linear \u2192 dendrify" in line)
+    assert box_row.rstrip().endswith("\u2502 " + GEAR)
+    assert GEAR not in head_row(session.plain_frames[-1])  # a class scope marks the rule, not the id
+
+
+def test_removed_overrides_are_absent_from_the_saved_file(cn, monkeypatch):
+    os_path = RUN_CONFIG.rsplit("/", 1)[0]
+    import os
+
+    os.makedirs(os_path)
+    with open(RUN_CONFIG, "w") as handle:
+        json.dump({"kept": [1, 2], "module_settings": {
+            ".head": {"dendrite_count": 7, "use_skip_weights": False},
+            "Linear": {"dendrite_count": 3},
+            ".enc.0": {"dendrite_count": 5},
+        }, "after": "also kept"}, handle)
+    # Remove both values of .head's scope (so the scope goes), then save for this run.
+    keys = HEAD_OVERRIDES + [DELETE, DOWN, DOWN, DOWN, BACKSPACE, ESC, "s", DOWN, ENTER]
+    session = ScriptedSession(cn, monkeypatch, keys)
+    assert session.run(Tiny()) is None
+    assert GEAR in head_row(session.plain_frames[5])  # saved overrides are marked too
+    saved = read_run_config()
+    assert saved["module_settings"] == {"Linear": {"dendrite_count": 3}, ".enc.0": {"dendrite_count": 5}}
+    assert saved["kept"] == [1, 2] and saved["after"] == "also kept"
+    assert list(saved)[:3] == ["kept", "module_settings", "after"]
+
+
+def test_invalid_values_are_reported_inside_the_overrides_overlay(cn, monkeypatch):
+    keys = HEAD_OVERRIDES + [ENTER, BACKSPACE, "a", "b", "c", ENTER, DOWN, ESC]
+    session = run(cn, monkeypatch, keys)
+    frames = session.plain_frames
+    message = "  Invalid value for dendrite_count: invalid literal for int() with base 10: 'abc'"
+    assert "Overrides \u2014 .head" in frames[-3] and frames[-3].splitlines()[-1] == message
+    assert message not in frames[-2]  # until the next key
+    assert status_of(frames[-1]) == message.strip()  # the status line keeps it after the overlay
+
+
+def test_invalid_list_entry_is_reported_in_the_list_editor(cn, monkeypatch):
+    keys = HEAD_OVERRIDES + [DOWN, DOWN, DOWN, DOWN, ENTER, RIGHT, RIGHT, RIGHT, ENTER, "x", ENTER, RIGHT]
+    session = run(cn, monkeypatch, keys)
+    frames = session.plain_frames
+    assert frames[-2].startswith("  Edit candidate_widths")
+    assert frames[-2].splitlines()[-1].startswith("  Invalid list entry: invalid literal for int()")
+    assert "Invalid list entry" not in frames[-1]
+
+
+@pytest.mark.parametrize("home, end", [("\x1b[H", "\x1b[F"), ("\x1bOH", "\x1bOF"), ("\x1b[1~", "\x1b[4~")])
+def test_home_and_end_in_the_number_editor(cn, monkeypatch, home, end):
+    run(cn, monkeypatch, [TAB, ENTER, "j", ENTER, home, "1", end, "2", ENTER])
+    assert GNV.pc.get_dendrite_count() == 142
+
+
+def test_help_lists_the_editing_keys(cn, monkeypatch):
+    session = run(cn, monkeypatch, ["?"])
+    lines = session.plain_frames[-1].splitlines()
+    assert "   u         undo the last rule change (p t P T x)     Ctrl-R  redo it" in lines
+    assert lines[-1] == "  ? or Esc to close"

@@ -112,6 +112,17 @@ Lines quit_lines() {
     };
 }
 
+Lines editing_help_lines() {
+    return {
+        U"",
+        dim(U"  Editing"),
+        U"   u         undo the last rule change (p t P T x)     Ctrl-R  redo it",
+        U"   !         jump to the next module that needs a mode",
+        U"   Del / ⌫   in Overrides: remove this scope's value of a setting",
+        U"   Home/End  in a number editor: cursor to the start / end",
+    };
+}
+
 std::u32string type_rule_arrow(const std::u32string& verb) {
     return U"→ " + verb;
 }

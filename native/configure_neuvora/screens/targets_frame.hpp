@@ -26,11 +26,13 @@ py::list targets_header_lines(std::size_t need, std::size_t type_rules);
 py::list targets_footer_lines(const py::object& budget_line);
 
 // The body of `render_targets_lines(entries, visible, selected, resolved,
-// expanded_replaced)` for the rows at `visible` (table positions), one line at a time.
+// expanded_replaced)` for the rows at `visible` (table positions), one line at a
+// time; rows whose id is in `override_marked` (a set) carry the override mark.
 class TargetsBody {
 public:
     TargetsBody(const target::EntryTable& table, const target::Resolution& resolution,
-                std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced);
+                std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced,
+                py::object override_marked);
     ~TargetsBody();
     TargetsBody(const TargetsBody&) = delete;
     TargetsBody& operator=(const TargetsBody&) = delete;
@@ -50,6 +52,7 @@ private:
     std::vector<int> visible_;
     Py_ssize_t selected_;
     py::object expanded_replaced_;
+    py::object override_marked_;
     long long lines_;
     std::vector<long long> first_line_;  // first body line of each row (empty: one line per row)
     std::unordered_map<std::size_t, std::vector<std::u32string>> rendered_;

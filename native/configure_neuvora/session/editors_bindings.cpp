@@ -7,6 +7,7 @@
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
+#include "configure_neuvora/terminal/key_input.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 #include "editors.hpp"
 
@@ -50,11 +51,13 @@ bool is_backspace(const py::object& key) {
 }
 
 // Which of the shared text-editing keys `key` is, tested in the editors' order.
-enum class TextKey { kNone, kLeft, kRight, kBackspace, kDelete, kEnter, kTyped };
+enum class TextKey { kNone, kLeft, kRight, kHome, kEnd, kBackspace, kDelete, kEnter, kTyped };
 
 TextKey classify_after_escape(const py::object& key) {
     if (key_is(key, "is_left_key")) return TextKey::kLeft;
     if (key_is(key, "is_right_key")) return TextKey::kRight;
+    if (is_str(key) && keys::is_home(to_u32(key))) return TextKey::kHome;
+    if (is_str(key) && keys::is_end(to_u32(key))) return TextKey::kEnd;
     if (is_backspace(key)) return TextKey::kBackspace;
     if (key_is(key, "is_delete_key")) return TextKey::kDelete;
     if (key_is(key, "is_enter_key")) return TextKey::kEnter;
@@ -75,6 +78,12 @@ void edit_text(const py::object& state, TextKey kind, const py::object& key) {
         case TextKey::kRight:
             after = editors::move_right(before);
             break;
+        case TextKey::kHome:
+            after = editors::move_home(before);
+            break;
+        case TextKey::kEnd:
+            after = editors::move_end(before);
+            break;
         case TextKey::kBackspace:
             if (before.cursor <= 0) return;
             after = editors::erase_before(before);
@@ -89,7 +98,9 @@ void edit_text(const py::object& state, TextKey kind, const py::object& key) {
         default:
             return;
     }
-    if (kind != TextKey::kLeft && kind != TextKey::kRight) {
+    const bool moves_only =
+        kind == TextKey::kLeft || kind == TextKey::kRight || kind == TextKey::kHome || kind == TextKey::kEnd;
+    if (!moves_only) {
         set_item(state, "input_buffer", from_u32(after.buffer));
     }
     set_item(state, "cursor_index", py::int_(after.cursor));

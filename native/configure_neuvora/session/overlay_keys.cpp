@@ -6,6 +6,8 @@
 namespace nvx::configure {
 namespace {
 
+const char* const kBackspace = "\x7f";
+
 bool is_escape(const py::object& key) {
     return keys::is(key, "\x1b");
 }
@@ -74,6 +76,8 @@ void Session::handle_overlay_key(const py::object& key) {
             describe_name_ = equals(describe_name_, name) ? py::str("") : py::str(name);
         } else if (test("is_enter_key", key) && count > 0) {
             edit_override(names[ov_selected_index_]);
+        } else if ((is(key, kBackspace) || test("is_delete_key", key)) && count > 0) {
+            remove_override(names[ov_selected_index_]);
         } else if (keys::lower_is(key, "s")) {
             overlay_ = "save";
             save_selected_index_ = 0;
@@ -109,6 +113,7 @@ void Session::edit_override(const py::object& name) {
         scalar_editor_state_ = call_global("_new_scalar_editor", name, current, "scope_key"_a = scope_key);
     } else {
         status_message_ = to_str(name) + py::str(" cannot be edited here.");
+        notice_ = status_message_;
     }
 }
 

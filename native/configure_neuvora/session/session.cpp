@@ -4,9 +4,12 @@
 
 #include "common/glue.hpp"
 #include "configure_neuvora/engine_use.hpp"
+#include "configure_neuvora/screens/overlays.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
+#include "configure_neuvora/terminal/resize_signal.hpp"
 #include "configure_neuvora/terminal/screen_compose.hpp"
+#include "configure_neuvora/terminal/styling.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -48,6 +51,8 @@ void Session::run() {
 }
 
 void Session::pass() {
+    // This pass draws at the size the terminal has now.
+    resize::take_noted();
     call_global("normalize_selection_conflicts");
     resolved_ = py::object();
     resolved_natively_ = engine_may_stand_in();
@@ -62,9 +67,14 @@ void Session::pass() {
                                   std::pair{&list_editor_state_, "_handle_list_editor"}}) {
         if (state->is_none()) continue;
         call_global("_render_editor_frame", *state);
-        py::object key = next_key();
-        py::tuple outcome = call_global(handler, *state, key, module_settings_overrides_);
+        // A refused entry is reported under the editor, where the user is.
+        if (truthy(notice_))
+            global("print")(call_global("wrap_screen_text_for_terminal", message_line(notice_)));
+        const std::optional<py::object> key = next_key();
+        if (!key) return;
+        py::tuple outcome = call_global(handler, *state, *key, module_settings_overrides_);
         status_message_ = py::str(outcome[1]);
+        notice_ = status_message_;
         if (truthy(outcome[0])) *state = py::none();
         return;
     }
@@ -72,14 +82,25 @@ void Session::pass() {
     print_text(py::str(kClearScreen), "");
     py::str screen_text = render_frame();
     global("print")(call_global("wrap_screen_text_for_terminal", screen_text));
-    dispatch(next_key());
+    if (const std::optional<py::object> key = next_key()) dispatch(*key);
 }
 
-py::object Session::next_key() {
+std::optional<py::object> Session::next_key() {
     // A terminal that went away reads as empty input forever; end the session
     // instead of spinning on it.
     constexpr int kEmptyReadsBeforeEof = 16;
-    py::object key = call_global("read_single_key");
+    // Resized while this frame was drawn: draw it again for the new size.
+    if (resize::take_noted()) return std::nullopt;
+    py::object key;
+    try {
+        resize::KeyWait wait;
+        wait.check_now();
+        key = call_global("read_single_key");
+    } catch (py::error_already_set& error) {
+        if (!resize::interrupted(error)) throw;
+        return std::nullopt;
+    }
+    notice_ = py::str("");
     empty_reads_ = is_str(key) && py::len(key) == 0 ? empty_reads_ + 1 : 0;
     if (empty_reads_ >= kEmptyReadsBeforeEof) {
         raise(PyExc_EOFError, "no more key input: the terminal closed");
@@ -87,17 +108,32 @@ py::object Session::next_key() {
     return key;
 }
 
-py::object Session::with_type_rules(const py::object& header) const {
-    py::list blank;
-    blank.append(py::str(""));
-    return header + blank + call_global("render_type_rules_overlay", entries_) + blank;
+py::object Session::with_editing_help(const py::object& help) {
+    // Before the blank line and the close hint that end the key reference.
+    py::list lines(help);
+    const auto count = static_cast<Py_ssize_t>(py::len(lines));
+    const Py_ssize_t at = count >= 2 ? count - 2 : count;
+    py::list added;
+    for (const std::u32string& line : overlays::editing_help_lines()) added.append(from_u32(line));
+    return py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
+}
+
+py::object Session::message_line(const py::object& message) {
+    const py::str shown = from_u32(display::escape_controls(to_u32(to_str(message))));
+    return call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT"));
 }
 
 py::object Session::with_status(const py::object& footer) const {
     if (!truthy(status_message_)) return footer;
-    const py::str shown = from_u32(display::escape_controls(to_u32(status_message_)));
     py::list line;
-    line.append(call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT")));
+    line.append(message_line(status_message_));
+    return footer + line;
+}
+
+py::object Session::with_unset_hints(const py::object& footer, std::size_t need) {
+    if (need == 0) return footer;
+    py::list line;
+    line.append(from_u32(style::dim(U"! next module that needs a mode   u undo   Ctrl-R redo")));
     return footer + line;
 }
 
@@ -105,7 +141,7 @@ py::str Session::render_frame() {
     auto overlay_frame = [](const py::object& lines) {
         return py::str(call_global("render_static_overlay", lines));
     };
-    if (overlay_ == "help") return overlay_frame(call_global("render_help_overlay"));
+    if (overlay_ == "help") return overlay_frame(with_editing_help(call_global("render_help_overlay")));
     if (overlay_ == "legend") return overlay_frame(call_global("render_legend_overlay"));
     if (overlay_ == "quit") return overlay_frame(call_global("render_quit_overlay"));
     if (overlay_ == "save") {
@@ -113,9 +149,14 @@ py::str Session::render_frame() {
                                          call_global("_config_target_path")));
     }
     if (overlay_ == "overrides") {
-        return overlay_frame(call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
-                                         module_settings_overrides_, existing_module_settings_,
-                                         describe_name_));
+        py::object lines = call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
+                                       module_settings_overrides_, existing_module_settings_, describe_name_);
+        if (truthy(notice_)) {
+            py::list line;
+            line.append(message_line(notice_));
+            lines = lines + line;
+        }
+        return overlay_frame(lines);
     }
 
     py::tuple parts;
@@ -135,6 +176,10 @@ py::str Session::render_frame() {
         parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
                             expanded_replaced_);
         window_start = &target_window_start_;
+        parts = py::make_tuple(
+            parts[0], with_override_marks(parts[1], vis, scopes_with_overrides()),
+            with_unset_hints(parts[2], py::len(call_global("unset_module_entries", entries_, resolved()))),
+            parts[3]);
     }
     py::object header = parts[0];
     py::object body = parts[1];
@@ -201,10 +246,13 @@ bool Session::render_targets_natively(py::str& screen_text) {
     const std::size_t need = entry_table->unset_count(resolution_);
     const std::size_t type_rules = entry_table->type_rule_count();
     py::object header = targets_header_lines(need, type_rules);
-    TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
+    TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
+                     scopes_with_overrides());
     const layout::Focus focus = body.focus();
-    py::object footer = targets_footer_lines(entry_table->budget_line(
-        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
+    py::object footer = with_unset_hints(targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
+                                             return resolution_.eff[i] == target::Mode::Dendrified;
+                                         })),
+                                         need);
 
     if (overlay_ == "typerules") header = with_type_rules(header);
     footer = with_status(footer);

@@ -8,10 +8,14 @@
 
 #include <pybind11/pybind11.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "configure_neuvora/target_model/entry_table.hpp"
+#include "rule_history.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;
@@ -38,8 +42,9 @@ private:
     // One pass: normalise, resolve, draw, read one key, dispatch it.
     void pass();
     py::str render_frame();
-    // read_single_key, ending the session on a run of empty reads.
-    py::object next_key();
+    // read_single_key, ending the session on a run of empty reads; none when
+    // the terminal was resized instead (the frame is drawn again, no key counts).
+    std::optional<py::object> next_key();
     void dispatch(const py::object& key);
     bool handle_global_key(const py::object& key);
 
@@ -49,6 +54,22 @@ private:
     void handle_run_key(const py::object& key);
     // Enter in the overrides overlay: toggle, cycle or open an editor for one setting.
     void edit_override(const py::object& name);
+
+    // p/t/P/T/x: runs the rule function for `entry` and records what it
+    // changed for undo; returns the function's result.
+    py::object change_rule(RuleChange::Action action, const py::object& entry, const py::object& mode);
+    // The user's action of a change, through the module's rule function.
+    py::object perform(const RuleChange& change);
+    // u and Ctrl-R.
+    void undo_rule_change();
+    void redo_rule_change();
+    // The live count of the modules a type rule on `type_name` reaches.
+    std::int64_t live_type_count(const py::object& type_name);
+
+    // `!`: selects the next module that needs a mode.
+    void select_next_unset();
+    // Table positions of the modules that need a mode, in tree order.
+    std::vector<int> unset_positions();
 
     // Entries currently shown on the Targets screen.
     py::list visible_targets();
@@ -60,10 +81,25 @@ private:
     // Ends the loop after a save; training can start.
     void finish() { done_ = true; }
 
-    // `header` with the type-rules block inside it, between two empty lines.
-    py::object with_type_rules(const py::object& header) const;
+    // `header` with the type-rules block inside it, between two empty lines; the
+    // rules of classes that hold overrides carry the override mark.
+    py::object with_type_rules(const py::object& header);
     // `footer` with the status message under it, when there is one.
     py::object with_status(const py::object& footer) const;
+    // `footer` with the keys that help finish the targets while `need` modules need a mode.
+    static py::object with_unset_hints(const py::object& footer, std::size_t need);
+    // The key reference with the editing keys added.
+    static py::object with_editing_help(const py::object& help);
+    // A message as a line of the frame (the status line's look).
+    static py::object message_line(const py::object& message);
+
+    // Scope keys (module ids and class names) that hold overrides, saved or
+    // made in this session, as a set.
+    py::object scopes_with_overrides();
+    // The Targets body with the override mark on the rows of `marked` ids.
+    py::object with_override_marks(py::object body, const py::list& visible, const py::object& marked);
+    // Delete or Backspace in the overrides overlay: this scope's value of one setting goes.
+    void remove_override(const py::object& name);
 
     // This pass's `resolve_entry_modes(entries)` map, built at first use when the
     // engine resolved the pass.
@@ -88,6 +124,9 @@ private:
     std::string active_screen_ = "targets";
     std::string overlay_;  // "" when no overlay is open
     py::str status_message_;
+    // A message shown inside the open overlay or editor until the next key
+    // (there is no status line there).
+    py::str notice_;
     Py_ssize_t target_selected_index_ = 0;
     py::object target_window_start_ = py::int_(0);
     py::dict expanded_replaced_;
@@ -102,6 +141,7 @@ private:
     Py_ssize_t save_selected_index_ = 0;
     py::object scalar_editor_state_ = py::none();
     py::object list_editor_state_ = py::none();
+    RuleHistory history_;
 };
 
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.

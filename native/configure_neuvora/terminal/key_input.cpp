@@ -69,6 +69,13 @@ bool is_select(const std::u32string& key) {
     return key == U" " || is_enter(key);
 }
 
+bool is_home(const std::u32string& key) {
+    return key == U"\x1b[H" || key == U"\x1bOH" || key == U"\x1b[1~" || key == U"\x1b[7~";
+}
+bool is_end(const std::u32string& key) {
+    return key == U"\x1b[F" || key == U"\x1bOF" || key == U"\x1b[4~" || key == U"\x1b[8~";
+}
+
 bool ends_escape_sequence(std::uint8_t byte) {
     if (byte == '~') return true;
     if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z')) return true;

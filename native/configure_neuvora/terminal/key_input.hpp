@@ -19,6 +19,10 @@ bool is_delete(const std::u32string& key);
 bool is_enter(const std::u32string& key);
 bool is_tab(const std::u32string& key);
 bool is_select(const std::u32string& key);
+// Home and End in the encodings terminals send: ESC [ H / F, ESC O H / F,
+// ESC [ 1 ~ / 4 ~ and ESC [ 7 ~ / 8 ~.
+bool is_home(const std::u32string& key);
+bool is_end(const std::u32string& key);
 
 // True when the byte, read as a Latin-1 character, is a letter or "~": the
 // bytes that end an escape sequence.
