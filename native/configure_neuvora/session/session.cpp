@@ -130,10 +130,9 @@ py::object Session::with_status(const py::object& footer) const {
     return footer + line;
 }
 
-py::object Session::with_unset_hints(const py::object& footer, std::size_t need) {
-    if (need == 0) return footer;
+py::object Session::with_editing_hints(const py::object& footer) {
     py::list line;
-    line.append(from_u32(style::dim(U"! next module that needs a mode   u undo   Ctrl-R redo")));
+    line.append(from_u32(style::dim(U"u undo   Ctrl-R redo   ! next module that needs a mode")));
     return footer + line;
 }
 
@@ -178,8 +177,7 @@ py::str Session::render_frame() {
         window_start = &target_window_start_;
         parts = py::make_tuple(
             parts[0], with_override_marks(parts[1], vis, scopes_with_overrides()),
-            with_unset_hints(parts[2], py::len(call_global("unset_module_entries", entries_, resolved()))),
-            parts[3]);
+            with_editing_hints(parts[2]), parts[3]);
     }
     py::object header = parts[0];
     py::object body = parts[1];
@@ -249,10 +247,8 @@ bool Session::render_targets_natively(py::str& screen_text) {
     TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
                      scopes_with_overrides());
     const layout::Focus focus = body.focus();
-    py::object footer = with_unset_hints(targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
-                                             return resolution_.eff[i] == target::Mode::Dendrified;
-                                         })),
-                                         need);
+    py::object footer = with_editing_hints(targets_footer_lines(entry_table->budget_line(
+        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; })));
 
     if (overlay_ == "typerules") header = with_type_rules(header);
     footer = with_status(footer);

@@ -86,8 +86,8 @@ private:
     py::object with_type_rules(const py::object& header);
     // `footer` with the status message under it, when there is one.
     py::object with_status(const py::object& footer) const;
-    // `footer` with the keys that help finish the targets while `need` modules need a mode.
-    static py::object with_unset_hints(const py::object& footer, std::size_t need);
+    // `footer` with the editing keys of the Targets screen under the key hints.
+    static py::object with_editing_hints(const py::object& footer);
     // The key reference with the editing keys added.
     static py::object with_editing_help(const py::object& help);
     // A message as a line of the frame (the status line's look).
