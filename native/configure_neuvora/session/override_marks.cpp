@@ -2,6 +2,7 @@
 // type rules that hold overrides, and removing one setting from a scope in the
 // overrides overlay.
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/screens/targets_screen.hpp"
 #include "session.hpp"
 
@@ -34,7 +35,7 @@ py::object Session::scopes_with_overrides() {
 
 py::object Session::with_override_marks(py::object body, const py::list& visible, const py::object& marked) {
     if (!truthy(marked)) return body;
-    py::list lines(body);
+    py::list lines = list_copy(body);
     // Where each row starts: a restructured module takes two lines, every other row one.
     std::vector<Py_ssize_t> first_line;
     Py_ssize_t next = 0;
@@ -69,7 +70,7 @@ py::object Session::with_override_marks(py::object body, const py::list& visible
 py::object Session::with_type_rules(const py::object& header) {
     py::list blank;
     blank.append(py::str(""));
-    py::list box(call_global("render_type_rules_overlay", entries_));
+    py::list box = list_copy(call_global("render_type_rules_overlay", entries_));
     // Class scopes with overrides mark their rule's row (after the box's edge).
     py::object marked = scopes_with_overrides();
     bool any_class = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/screens/overlays.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
@@ -110,12 +111,18 @@ std::optional<py::object> Session::next_key() {
 
 py::object Session::with_editing_help(const py::object& help) {
     // Before the blank line and the close hint that end the key reference.
-    py::list lines(help);
+    py::list lines = list_copy(help);
     const auto count = static_cast<Py_ssize_t>(py::len(lines));
     const Py_ssize_t at = count >= 2 ? count - 2 : count;
     py::list added;
     for (const std::u32string& line : overlays::editing_help_lines()) added.append(from_u32(line));
-    return py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
+    py::object extended =
+        py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
+    // The overlay does not scroll: a terminal too short for the longer
+    // reference keeps the reference whole and its first rows in view.
+    py::object size = call_global("terminal_size");
+    const py::object rows = call_global("get_visual_line_count", extended, size.attr("columns"));
+    return rows < size.attr("lines") ? extended : py::object(lines);
 }
 
 py::object Session::message_line(const py::object& message) {
@@ -130,10 +137,19 @@ py::object Session::with_status(const py::object& footer) const {
     return footer + line;
 }
 
-py::object Session::with_editing_hints(const py::object& footer) {
-    py::list line;
-    line.append(from_u32(style::dim(U"u undo   Ctrl-R redo   ! next module that needs a mode")));
-    return footer + line;
+py::object Session::with_editing_hints(const py::object& header, const py::object& footer) const {
+    // Right above the key hints, which stay the footer's last line.
+    py::list lines = list_copy(footer);
+    const auto count = static_cast<Py_ssize_t>(py::len(lines));
+    lines.insert(count > 0 ? count - 1 : 0,
+                 from_u32(style::dim(U"u undo   Ctrl-R redo   ! next module that needs a mode")));
+    // The tree gives way to no hint: a short terminal keeps its body rows instead.
+    constexpr long long kBodyRowsKept = 3;
+    py::object size = call_global("terminal_size");
+    const auto rows = py::cast<long long>(
+        call_global("get_visual_line_count", header + with_status(lines), size.attr("columns")));
+    if (rows + kBodyRowsKept > py::cast<long long>(size.attr("lines"))) return footer;
+    return std::move(lines);
 }
 
 py::str Session::render_frame() {
@@ -175,15 +191,17 @@ py::str Session::render_frame() {
         parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
                             expanded_replaced_);
         window_start = &target_window_start_;
-        parts = py::make_tuple(
-            parts[0], with_override_marks(parts[1], vis, scopes_with_overrides()),
-            with_editing_hints(parts[2]), parts[3]);
+        parts = py::make_tuple(parts[0], with_override_marks(parts[1], vis, scopes_with_overrides()),
+                               parts[2], parts[3]);
     }
     py::object header = parts[0];
     py::object body = parts[1];
     py::object footer = parts[2];
     py::object focus = parts[3];
-    if (active_screen_ == "targets" && overlay_ == "typerules") header = with_type_rules(header);
+    if (active_screen_ == "targets") {
+        if (overlay_ == "typerules") header = with_type_rules(header);
+        footer = with_editing_hints(header, footer);
+    }
     footer = with_status(footer);
     py::tuple composed = call_global("compose_scrolling_screen", header, body, footer, *window_start, focus);
     *window_start = composed[1];
@@ -247,11 +265,11 @@ bool Session::render_targets_natively(py::str& screen_text) {
     TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
                      scopes_with_overrides());
     const layout::Focus focus = body.focus();
-    py::object footer = with_editing_hints(targets_footer_lines(entry_table->budget_line(
-        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; })));
+    py::object footer = targets_footer_lines(entry_table->budget_line(
+        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
 
     if (overlay_ == "typerules") header = with_type_rules(header);
-    footer = with_status(footer);
+    footer = with_status(with_editing_hints(header, footer));
     auto all_text = [](const py::object& lines) {
         if (!PyList_CheckExact(lines.ptr())) return false;
         for (const py::handle line : lines) {

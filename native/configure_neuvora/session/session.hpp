@@ -86,8 +86,9 @@ private:
     py::object with_type_rules(const py::object& header);
     // `footer` with the status message under it, when there is one.
     py::object with_status(const py::object& footer) const;
-    // `footer` with the editing keys of the Targets screen under the key hints.
-    static py::object with_editing_hints(const py::object& footer);
+    // `footer` with the editing keys of the Targets screen above the key hints,
+    // where the terminal has room for them besides a few rows of the tree.
+    py::object with_editing_hints(const py::object& header, const py::object& footer) const;
     // The key reference with the editing keys added.
     static py::object with_editing_help(const py::object& help);
     // A message as a line of the frame (the status line's look).
