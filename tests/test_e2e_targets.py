@@ -17,7 +17,9 @@ from e2e_support import (
     RIGHT,
     TAB_BAR,
     TARGET_KEYS_HINT,
+    assert_terminal_restored,
     flat,
+    reports,
     session,
     target_rows,
 )
@@ -228,3 +230,39 @@ def test_targets_in_a_small_terminal_shows_header_and_pointer(tmp_path):
             lines = frame_after(s, "j")
             assert lines[0].startswith("[ Targets"), s.describe()
             assert any(line.startswith("> ") for line in lines), s.describe()
+
+
+def redrawn_after_resize(s, rows, columns):
+    """Resizes the terminal while the session waits and returns the frame drawn for it, no key sent."""
+    s.resize(rows, columns)
+    s.wait_for_key_read()
+    s.settle(0.3)  # the window size and the signal may each bring a frame
+    s.wait_for_key_read(need_output=False)
+    lines = s.screen_lines()
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines
+
+
+def test_resize_while_waiting_redraws_at_the_new_size(tmp_path):
+    with session(tmp_path, rows=24, columns=80) as s:
+        s.expect_text(TARGET_KEYS_HINT)
+        s.send_key("j")  # select .blocks
+        s.wait_for_key_read()
+
+        lines = redrawn_after_resize(s, 34, 120)
+        # Wide enough now for the tab bar and the budget line on one row each.
+        assert lines[0] == TAB_BAR + "            [Tab] switch panel    ? help", s.describe()
+        assert any(line.startswith("Dendrification budget:") and line.endswith("(+0.0% / cycle)") for line in lines)
+        assert 24 < len(lines) <= 34 and lines[-1].startswith(TARGET_KEYS_HINT) and lines[-1].endswith("s start")
+        assert selected_id(s) == ".blocks" and needing_mode(s) == 15  # no key was taken
+
+        # Smaller than before: the header is at the top again, the footer at the bottom.
+        lines = redrawn_after_resize(s, 18, 100)
+        assert lines[0].startswith(TAB_BAR) and lines[-1].endswith("s start"), s.describe()
+        assert selected_id(s) == ".blocks"
+
+        s.send_keys("q", "y")
+        assert s.expect_exit() == 0
+        assert reports(s)["outcome"] == "exit 0"
+        assert_terminal_restored(s)
