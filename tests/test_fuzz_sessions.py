@@ -3,7 +3,9 @@
 Each case runs sessions on one model in one terminal until its key budget is
 spent. Keys are drawn from every kind the key reader can return (letters,
 digits, control bytes, escape sequences complete and cut, Latin-1 bytes) mixed
-with the keys that open each overlay and editor. Before each key is handed over,
+with the keys that open each overlay and editor, and the terminal of one case is
+resized while the session waits (it must draw the same screen again, as if no
+key came). Before each key is handed over,
 what the previous key left behind is checked: the frame it drew (known screen,
 footer hint, one selected row, fits the terminal, no raw control characters),
 the rule lists of ``GNV.pc`` (normalised, on targetable modules only) and, when
@@ -30,6 +32,7 @@ import json
 import os
 import random
 import re
+import signal
 import time
 import types
 
@@ -47,8 +50,11 @@ SEED = random.SystemRandom().randrange(10**9) if _SEED_TEXT == "random" else int
 # How often a key that would end the session (quit's "y", choosing a start
 # option of the save overlay) is let through; otherwise another key is sent.
 END_RATE = 0.08
-# How often the terminal of the "resizing" case changes size before a key.
+# How often the terminal of the "resizing" case changes size before a key, and
+# how often such a change reaches the waiting session as a signal (it then draws
+# again without a key) rather than showing only with the next key.
 RESIZE_RATE = 0.08
+RESIZE_SIGNAL_RATE = 0.5
 
 INVERTED = "\x1b[7m"
 TAB_BAR = "[ Targets │ Run settings ]"
@@ -89,13 +95,15 @@ LATIN1 = [chr(c) for c in range(128, 256)]
 EDITING = ["\r", "\n", "\x1b", "\x7f", "\x08", "\x1b[3~", "\x1b[C", "\x1b[D", " ", "\t"]
 MOVES = ["j", "k", "\x1b[A", "\x1b[B", "\x1b[5~", "\x1b[6~", "\x1b[C", "\x1b[D", "\x1bOA", "\x1bOB"]
 OPENERS = ["?", "h", "y", "q", "s", "S", "\r", "\t", "\x1b", "x"]
+# Undo, redo and the next module that needs a mode.
+EDITING_TARGETS = ["u", "u", "\x12", "!", "!"]
 
 # Keys that do something on each screen, drawn more often there.
 BY_KIND = {
-    "targets": MOVES * 2 + list("pPtTxxyh?q") + ["\r", "\t", "\x1b[C", "\x1b[D"],
+    "targets": MOVES * 2 + list("pPtTxxyh?q") + ["\r", "\t", "\x1b[C", "\x1b[D"] + EDITING_TARGETS,
     "typerules": MOVES + list("pPtTxyys?q") + ["\x1b", "\r", "\t"],
     "run": MOVES * 2 + ["\r"] * 6 + list("hh?q") + ["\t", "\x1b"],
-    "overrides": MOVES + ["\r"] * 4 + list("hxs?q") + ["\x1b", "\t"],
+    "overrides": MOVES + ["\r"] * 4 + list("hxs?q") + ["\x1b", "\t", "\x7f", "\x1b[3~"],
     "help": ["?", "\x1b", "q", "j"],
     "legend": ["h", "\x1b", "?", "j"],
     "quit": ["n", "N", "\x1b", "y", "q", "j"],
@@ -342,6 +350,7 @@ class FuzzSession(ScriptedSession):
         self.frame_lines = []
         self.failing_frame = None
         self.on_divider = False
+        self.before_resize = None  # (screen kind, rule lists) when a resize signal was sent
 
     def run(self, model):
         with contextlib.redirect_stdout(self.buffer):
@@ -366,6 +375,10 @@ class FuzzSession(ScriptedSession):
             if self.kind == "run":
                 self.on_divider = not pointer_rows(self.frame_lines)
         check_rule_lists(self.cn, fuzz.allowed_ids, fuzz.allowed_names)
+        if self.before_resize is not None:
+            # A resize is not a key: the same screen is drawn again, nothing changed.
+            assert (self.kind, rule_lists()) == self.before_resize, "a resize acted like a key"
+            self.before_resize = None
 
     def _next_key(self):
         fuzz = self.fuzz
@@ -377,6 +390,12 @@ class FuzzSession(ScriptedSession):
         if len(fuzz.sizes) > 1 and rng.random() < RESIZE_RATE:
             fuzz.size = os.terminal_size(rng.choice(fuzz.sizes))
             fuzz.keys.append(("resize", *fuzz.size))
+            if rng.random() < RESIZE_SIGNAL_RATE:
+                # The terminal tells the session, which is waiting right here for a key.
+                self.before_resize = (self.kind, rule_lists())
+                fuzz.resize_signals += 1
+                os.kill(os.getpid(), signal.SIGWINCH)
+                raise AssertionError("the resize signal did not end the wait for a key")
         key = draw_key(rng, self.kind)
         if self.ends_session(key) and rng.random() > END_RATE:
             key = rng.choice(["j", "k", "\x1b[A", "\x1b[B", "x"] if self.kind == "save" else ["n", "\x1b"])
@@ -406,6 +425,7 @@ class Fuzz:
         self.spent = 0
         self.sessions = 0
         self.saves = 0
+        self.resize_signals = 0
         self.seen = {}
         self.session = None
         entries = cn.get_module_entries(self.model)
@@ -482,7 +502,8 @@ def test_random_key_sessions_keep_every_invariant(cn, monkeypatch, label, termin
     elapsed = time.perf_counter() - started
     print(
         f"\nfuzz {label} {terminal}: {fuzz.spent} keys, {fuzz.sessions} sessions ({fuzz.saves} saved, "
-        f"{len(asked)} asked for a file), {elapsed:.2f} s, {fuzz.spent / elapsed:.0f} keys/s, seed {SEED}\n"
+        f"{len(asked)} asked for a file, {fuzz.resize_signals} resize signals), {elapsed:.2f} s, "
+        f"{fuzz.spent / elapsed:.0f} keys/s, seed {SEED}\n"
         f"  frames: {dict(sorted(fuzz.seen.items()))}"
     )
     if KEYS >= DEFAULT_KEYS:
