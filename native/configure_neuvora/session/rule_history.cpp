@@ -10,20 +10,25 @@ void RuleHistory::record(RuleChange change) {
     if (done_.size() > kCapacity) done_.pop_front();
 }
 
+namespace {
+
+// Moves the latest change of `from` onto `to` and returns it.
+template <typename From, typename To>
+std::optional<RuleChange> move_latest(From& from, To& to) {
+    if (from.empty()) return std::nullopt;
+    to.push_back(std::move(from.back()));
+    from.pop_back();
+    return to.back();
+}
+
+}  // namespace
+
 std::optional<RuleChange> RuleHistory::undo() {
-    if (done_.empty()) return std::nullopt;
-    RuleChange change = std::move(done_.back());
-    done_.pop_back();
-    undone_.push_back(change);
-    return change;
+    return move_latest(done_, undone_);
 }
 
 std::optional<RuleChange> RuleHistory::redo() {
-    if (undone_.empty()) return std::nullopt;
-    RuleChange change = std::move(undone_.back());
-    undone_.pop_back();
-    done_.push_back(change);
-    return change;
+    return move_latest(undone_, done_);
 }
 
 }  // namespace nvx::configure

@@ -37,23 +37,14 @@ py::object handler() {
 }  // namespace
 
 void ResizeSignal::install() {
-    py::module_ threading = py::module_::import("threading");
-    if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return;
-    py::module_ signal = py::module_::import("signal");
-    if (!py::hasattr(signal, "SIGWINCH")) return;
-    py::object number = signal.attr("SIGWINCH");
-    previous_ = signal.attr("getsignal")(number);
-    signal.attr("signal")(number, handler());
-    number_ = number;
+    saved_ = install_handler("SIGWINCH", handler(), /*keep_ignored=*/false);
     g_noted = false;
 }
 
 void ResizeSignal::restore() {
-    if (!number_) return;
-    py::module_ signal = py::module_::import("signal");
-    // A handler installed from C code reads back as None; the default is the honest stand-in.
-    signal.attr("signal")(number_, previous_.is_none() ? signal.attr("SIG_DFL") : previous_);
-    number_ = py::object();
+    if (!saved_) return;
+    restore_handler(*saved_);
+    saved_.reset();
     g_noted = false;
 }
 

@@ -7,6 +7,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <optional>
+
+#include "signal_handlers.hpp"
+
 namespace nvx::configure {
 namespace py = pybind11;
 
@@ -19,8 +23,7 @@ public:
     void restore();
 
 private:
-    py::object number_;    // null while not installed
-    py::object previous_;  // the caller's handler
+    std::optional<SavedHandler> saved_;  // while installed
 };
 
 namespace resize {
