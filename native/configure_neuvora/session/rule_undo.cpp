@@ -72,16 +72,15 @@ py::object Session::change_rule(RuleChange::Action action, const py::object& ent
                       mode};
     py::object result = perform(change);
 
-    py::object after;
-    if (!equals(id_mode(id), id_before)) {
+    py::object after = id_mode(id);
+    if (!equals(after, id_before)) {
         change.key = id;
         change.before = id_before;
-        after = id_mode(id);
-    } else if (action != RuleChange::Action::SetIdMode && !equals(type_mode(type_name), type_before)) {
+    } else if (action != RuleChange::Action::SetIdMode &&
+               !equals(after = type_mode(type_name), type_before)) {
         change.by_type = true;
         change.key = type_name;
         change.before = type_before;
-        after = type_mode(type_name);
         if (!after.is_none()) count = live_type_count(type_name);
     } else {
         return result;  // nothing changed, nothing to undo

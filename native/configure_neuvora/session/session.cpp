@@ -143,7 +143,7 @@ py::object Session::with_editing_hints(const py::object& header, const py::objec
     const auto count = static_cast<Py_ssize_t>(py::len(lines));
     lines.insert(count > 0 ? count - 1 : 0,
                  from_u32(style::dim(U"u undo   Ctrl-R redo   ! next module that needs a mode")));
-    // The tree gives way to no hint: a short terminal keeps its body rows instead.
+    // A short terminal keeps rows of the tree rather than this line.
     constexpr long long kBodyRowsKept = 3;
     py::object size = call_global("terminal_size");
     const auto rows = py::cast<long long>(
