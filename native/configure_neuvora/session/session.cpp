@@ -21,6 +21,13 @@ Py_ssize_t length_of(const py::handle& sequence) {
     return static_cast<Py_ssize_t>(py::len(sequence));
 }
 
+// When each line of the Targets header gives way: the blank lines first, then
+// the mode legend, the rule under it, and the count of modules needing a mode.
+const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 4, 3};
+// The Run settings hint (or description) and the status message under it go
+// only when the body would get no row.
+constexpr int kRunHintRank = layout::kGivesWayLast + 1;
+
 }  // namespace
 
 Py_ssize_t move_index(Py_ssize_t index, Py_ssize_t delta, Py_ssize_t length) {
@@ -102,52 +109,76 @@ py::object Session::with_status(const py::object& footer) const {
 }
 
 py::str Session::render_frame() {
-    auto overlay_frame = [](const py::object& lines) {
-        return py::str(call_global("render_static_overlay", lines));
-    };
-    if (overlay_ == "help") return overlay_frame(call_global("render_help_overlay"));
-    if (overlay_ == "legend") return overlay_frame(call_global("render_legend_overlay"));
-    if (overlay_ == "quit") return overlay_frame(call_global("render_quit_overlay"));
+    if (overlay_ != drawn_overlay_) {
+        // A newly opened overlay starts at its top.
+        page_first_row_ = save_window_start_ = overrides_window_start_ = type_rules_first_ = 0;
+        drawn_overlay_ = overlay_;
+    }
+    const TerminalSize size = terminal_now();
+    if (layout::too_small(size.columns, size.lines)) {
+        return from_u32(layout::too_small_frame(size.columns, size.lines));
+    }
+    if (overlay_ == "help") return fit_overlay(call_global("render_help_overlay"), page_first_row_, nullptr);
+    if (overlay_ == "legend")
+        return fit_overlay(call_global("render_legend_overlay"), page_first_row_, nullptr);
+    if (overlay_ == "quit") return fit_overlay(call_global("render_quit_overlay"), page_first_row_, nullptr);
     if (overlay_ == "save") {
-        return overlay_frame(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
-                                         call_global("_config_target_path")));
+        return fit_overlay(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
+                                       call_global("_config_target_path")),
+                           save_window_start_, U"  \u25b8 ");
     }
     if (overlay_ == "overrides") {
-        return overlay_frame(call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
-                                         module_settings_overrides_, existing_module_settings_,
-                                         describe_name_));
+        return fit_overlay(call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
+                                       module_settings_overrides_, existing_module_settings_, describe_name_),
+                           overrides_window_start_, U"> ");
     }
 
-    py::tuple parts;
-    py::object* window_start = nullptr;
+    const py::object no_type_rules = py::none();
+    auto list_body = [](const py::object& lines) {
+        ScreenBody body;
+        body.list = lines;
+        body.count = static_cast<long long>(py::len(lines));
+        auto cache = std::make_shared<std::vector<std::optional<std::u32string>>>(
+            static_cast<std::size_t>(body.count));
+        body.line = [lines, cache](long long index) -> const std::u32string& {
+            auto& line = (*cache)[static_cast<std::size_t>(index)];
+            if (!line) line = to_u32(lines[py::int_(index)]);
+            return *line;
+        };
+        return body;
+    };
     if (active_screen_ != "targets") {
         py::object items = call_global("build_run_items", expanded_buckets_);
         const Py_ssize_t count = length_of(items);
         if (run_selected_index_ >= count) run_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_run_settings_lines", items, run_selected_index_, describe_name_);
-        window_start = &run_window_start_;
-    } else {
-        py::str screen_text;
-        if (render_targets_natively(screen_text)) return screen_text;
-        py::list vis = visible_targets();
-        const Py_ssize_t count = length_of(vis);
-        if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
-                            expanded_replaced_);
-        window_start = &target_window_start_;
+        py::tuple parts =
+            call_global("render_run_settings_lines", items, run_selected_index_, describe_name_);
+        ScreenBody body = list_body(parts[1]);
+        std::vector<int> footer_ranks = {5, kRunHintRank};
+        py::object footer = with_status(parts[2]);
+        if (truthy(status_message_)) footer_ranks.push_back(kRunHintRank + 1);
+        return compose_fitted(parts[0], no_type_rules, body, footer, {0, 1, 2, 3}, footer_ranks, parts[3],
+                              run_window_start_, false);
     }
-    py::object header = parts[0];
-    py::object body = parts[1];
-    py::object footer = parts[2];
-    py::object focus = parts[3];
-    if (active_screen_ == "targets" && overlay_ == "typerules") header = with_type_rules(header);
-    footer = with_status(footer);
-    py::tuple composed = call_global("compose_scrolling_screen", header, body, footer, *window_start, focus);
-    *window_start = composed[1];
-    return py::str(composed[0]);
+
+    py::str screen_text;
+    if (render_targets_natively(screen_text)) return screen_text;
+    py::list vis = visible_targets();
+    const Py_ssize_t count = length_of(vis);
+    if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
+    py::tuple parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
+                                  expanded_replaced_);
+    ScreenBody body = list_body(parts[1]);
+    std::vector<int> footer_ranks;
+    py::object footer = targets_footer(parts[2], footer_ranks);
+    py::object type_rules =
+        overlay_ == "typerules" ? call_global("render_type_rules_overlay", entries_) : no_type_rules;
+    return compose_fitted(parts[0], type_rules, body, footer, kTargetsHeaderRanks, footer_ranks, parts[3],
+                          target_window_start_, false);
 }
 
 void Session::dispatch(const py::object& key) {
+    if (handle_search_key(key)) return;
     if (!overlay_.empty()) {
         handle_overlay_key(key);
         return;
@@ -201,36 +232,21 @@ bool Session::render_targets_natively(py::str& screen_text) {
     const std::size_t need = entry_table->unset_count(resolution_);
     const std::size_t type_rules = entry_table->type_rule_count();
     py::object header = targets_header_lines(need, type_rules);
-    TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
-    const layout::Focus focus = body.focus();
-    py::object footer = targets_footer_lines(entry_table->budget_line(
-        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
+    TargetsBody rows(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
+    const layout::Focus focus = rows.focus();
+    std::vector<int> footer_ranks;
+    py::object footer = targets_footer(targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
+                                           return resolution_.eff[i] == target::Mode::Dendrified;
+                                       })),
+                                       footer_ranks);
+    py::object block =
+        overlay_ == "typerules" ? call_global("render_type_rules_overlay", entries_) : py::object(py::none());
 
-    if (overlay_ == "typerules") header = with_type_rules(header);
-    footer = with_status(footer);
-    auto all_text = [](const py::object& lines) {
-        if (!PyList_CheckExact(lines.ptr())) return false;
-        for (const py::handle line : lines) {
-            if (!PyUnicode_CheckExact(line.ptr())) return false;
-        }
-        return true;
-    };
-    if (all_text(header) && all_text(footer)) {
-        auto [text, start] = compose_lazy_screen(
-            header, body.line_count(),
-            [&](long long index) -> const std::u32string& { return body.line(index); }, footer,
-            py::cast<long long>(target_window_start_), focus);
-        target_window_start_ = py::int_(start);
-        screen_text = text;
-        return true;
-    }
-    // Lines of other kinds: the whole body and the module's composition.
-    py::list lines;
-    for (long long i = 0; i < body.line_count(); ++i) lines.append(from_u32(body.line(i)));
-    py::tuple composed = call_global("compose_scrolling_screen", header, lines, footer, target_window_start_,
-                                     py::make_tuple(focus.start, focus.end));
-    target_window_start_ = composed[1];
-    screen_text = py::str(composed[0]);
+    ScreenBody body;
+    body.count = rows.line_count();
+    body.line = [&rows](long long index) -> const std::u32string& { return rows.line(index); };
+    screen_text = compose_fitted(header, block, body, footer, kTargetsHeaderRanks, footer_ranks,
+                                 py::make_tuple(focus.start, focus.end), target_window_start_, true);
     return true;
 }
 

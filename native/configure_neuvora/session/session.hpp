@@ -9,9 +9,14 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "configure_neuvora/target_model/entry_table.hpp"
+#include "configure_neuvora/target_model/module_search.hpp"
+#include "configure_neuvora/terminal/frame_fit.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;
@@ -74,6 +79,55 @@ private:
     // the module's functions (one of them has been replaced).
     bool render_targets_natively(py::str& screen_text);
 
+    // Frames that fit the terminal (frame_fitting.cpp).
+    struct TerminalSize {
+        long long columns;
+        long long lines;
+    };
+    TerminalSize terminal_now() const;
+    // A static, save or overrides overlay: as drawn when it fits, else a
+    // window from `window_start`, following the line that starts with
+    // `pointer` (visible text) when there is one.
+    py::str fit_overlay(const py::object& lines, long long& window_start, const char32_t* pointer);
+    // A screen body, drawn on demand: the engine's rows or a list of lines.
+    struct ScreenBody {
+        long long count = 0;
+        layout::BodyText line;
+        py::object list;  // the lines as a list, built only when asked
+    };
+    // The screen as the module composes it when it fits; otherwise its header
+    // and footer give way. `type_rules` is the type-rules block shown inside
+    // the header (None when closed); the ranks say when each header and footer
+    // line gives way.
+    py::str compose_fitted(const py::object& header, const py::object& type_rules, ScreenBody& body,
+                           const py::object& footer, const std::vector<int>& header_ranks,
+                           const std::vector<int>& footer_ranks, const py::object& focus,
+                           py::object& window_start, bool lazy);
+    // The type-rules block cut to `room` rows, from the first rule shown.
+    std::vector<layout::ScreenLine> cut_type_rules(const py::list& block, long long room, long long columns);
+    // The Targets footer with the session's lines: the keys beyond the
+    // screen's own hint, the status message and the search prompt.
+    py::object targets_footer(const py::object& footer, std::vector<int>& ranks) const;
+
+    // Home and End on each screen and overlay, and scrolling a tall page.
+    bool scroll_page(const py::object& key, long long& first_row) const;
+
+    // Search on the Targets screen (search_keys.cpp).
+    void open_search();
+    // Keys typed while the prompt is open; false when it is closed.
+    bool handle_search_key(const py::object& key);
+    void update_search();
+    void close_search(bool keep_selection);
+    // n / N: the next or previous module matching the last search.
+    void search_again(int direction);
+    // The prompt line, while the prompt is open.
+    std::u32string search_prompt_line() const;
+    target::ModuleSearch& module_search();
+    // Selects the entry at table position `position`, opening the restructured
+    // module it sits in; opened modules are remembered while the prompt is open.
+    void select_position(int position);
+    int selected_position();
+
     py::object model_;
     bool on_alternate_screen_ = false;
     bool quit_requested_ = false;
@@ -102,6 +156,26 @@ private:
     Py_ssize_t save_selected_index_ = 0;
     py::object scalar_editor_state_ = py::none();
     py::object list_editor_state_ = py::none();
+
+    // First row shown of a help, legend or quit page taller than the terminal,
+    // and of the save and overrides overlays; first rule of a cut type-rules block.
+    std::string drawn_overlay_;  // the overlay of the last frame drawn
+    long long page_first_row_ = 0;
+    long long save_window_start_ = 0;
+    long long overrides_window_start_ = 0;
+    long long type_rules_first_ = 0;
+
+    struct Search {
+        bool open = false;
+        std::u32string text;
+        int origin = -1;  // table position of the row the search started from
+        // Restructured modules the search opened, with their earlier value (null: none).
+        std::vector<std::pair<py::object, py::object>> opened;
+        std::u32string note;
+    };
+    Search search_;
+    std::u32string last_search_;  // the text n and N look for
+    std::unique_ptr<target::ModuleSearch> module_search_;
 };
 
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.

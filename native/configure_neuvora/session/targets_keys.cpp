@@ -57,6 +57,14 @@ void Session::handle_targets_key(const py::object& key) {
             describe_name_ = py::str("");
             overlay_ = "overrides";
         }
+    } else if (is(key, "/")) {
+        open_search();
+    } else if (is(key, "n") || is(key, "N")) {
+        search_again(is(key, "n") ? 1 : -1);
+    } else if (nvx::keys::is_home(keys::text_of(key))) {
+        target_selected_index_ = 0;
+    } else if (nvx::keys::is_end(keys::text_of(key))) {
+        target_selected_index_ = count - 1;
     }
 }
 
