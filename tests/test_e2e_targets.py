@@ -220,7 +220,6 @@ def test_targets_in_a_small_terminal_keeps_the_footer(tmp_path):
         assert any(".head" in line for line in lines), s.describe()
 
 
-@pytest.mark.xfail(strict=True, reason="a 40x12 terminal is smaller than the header and footer of the Targets screen")
 def test_targets_in_a_small_terminal_shows_header_and_pointer(tmp_path):
     with session(tmp_path, code=DEMO, rows=12, columns=40) as s:
         s.expect_text("move   s start")

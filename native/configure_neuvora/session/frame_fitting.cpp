@@ -27,6 +27,9 @@ constexpr int kHintRank = layout::kGivesWayLast + 1;
 constexpr int kStatusRank = layout::kGivesWayLast + 2;
 const std::vector<int> kTargetsFooterRanks = {5, kBudgetRank, 1, kHintRank};
 constexpr int kNewKeysRank = 6;
+// The type-rules block, once cut to one rule, goes before the lines the body
+// cannot do without.
+constexpr int kTypeRulesRank = layout::kGivesWayLast - 1;
 
 bool all_text(const py::object& lines) {
     if (!PyList_CheckExact(lines.ptr())) return false;
@@ -142,14 +145,18 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
     std::vector<layout::ScreenLine> head = ranked(head_lines, header_ranks);
     const std::vector<layout::ScreenLine> foot = ranked(foot_lines, footer_ranks);
     if (!type_rules.is_none()) {
-        const py::list block = type_rules;
+        // The box is cut to the width rather than wrapped.
+        std::vector<std::u32string> block;
+        for (const auto& line : u32_lines(type_rules))
+            block.push_back(layout::clip_to_width(line, size.columns));
         const layout::ScreenLine blank{U"", 1};
-        const auto block_size = static_cast<long long>(py::len(block));
+        const auto block_size = static_cast<long long>(block.size());
         // Rows of the rules, and of the box's frame, its close hint and the blank lines around it.
         long long rule_rows = 0;
         long long fixed = 2;
         for (long long i = 0; i < block_size; ++i) {
-            const long long line_rows = layout::fitted_line_rows(to_u32(block[i]), size.columns);
+            const long long line_rows =
+                layout::fitted_line_rows(block[static_cast<std::size_t>(i)], size.columns);
             (i == 0 || i >= block_size - 2 ? fixed : rule_rows) += line_rows;
         }
         const long long room =
@@ -157,7 +164,7 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
         head.push_back(blank);
         if (room >= rule_rows || block_size < 4) {
             type_rules_first_ = 0;
-            for (const auto& line : u32_lines(block)) head.push_back({line, 0});
+            for (const auto& line : block) head.push_back({line, kTypeRulesRank});
             // A block that fits with the screen's own composition keeps it.
             if (layout::frame_rows(to_u32(composed), size.columns) <= rows &&
                 layout::body_budget(size.lines, reserved) >= wanted) {
@@ -175,9 +182,8 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
     return from_u32(fitted.text);
 }
 
-std::vector<layout::ScreenLine> Session::cut_type_rules(const py::list& block, long long room,
-                                                        long long columns) {
-    const std::vector<std::u32string> lines = u32_lines(block);
+std::vector<layout::ScreenLine> Session::cut_type_rules(const std::vector<std::u32string>& lines,
+                                                        long long room, long long columns) {
     const auto rules = static_cast<long long>(lines.size()) - 3;  // between the top and the bottom of the box
     const auto rule_rows = [&](long long rule) {
         return layout::fitted_line_rows(lines[static_cast<std::size_t>(rule + 1)], columns);
@@ -201,11 +207,12 @@ std::vector<layout::ScreenLine> Session::cut_type_rules(const py::list& block, l
                                 std::u32string(static_cast<std::size_t>(pad), U' ') + style::dim(U"\u2502");
 
     std::vector<layout::ScreenLine> out;
-    out.push_back({lines.front(), 0});
-    for (long long rule = first; rule < end; ++rule)
-        out.push_back({lines[static_cast<std::size_t>(rule + 1)], 0});
-    out.push_back({more, 0});
-    for (std::size_t i = lines.size() - 2; i < lines.size(); ++i) out.push_back({lines[i], 0});
+    out.push_back({lines.front(), kTypeRulesRank});
+    for (long long rule = first; rule < end; ++rule) {
+        out.push_back({lines[static_cast<std::size_t>(rule + 1)], kTypeRulesRank});
+    }
+    if (hidden > 0) out.push_back({layout::clip_to_width(more, columns), kTypeRulesRank});
+    for (std::size_t i = lines.size() - 2; i < lines.size(); ++i) out.push_back({lines[i], kTypeRulesRank});
     return out;
 }
 

@@ -104,7 +104,8 @@ private:
                            const std::vector<int>& footer_ranks, const py::object& focus,
                            py::object& window_start, bool lazy);
     // The type-rules block cut to `room` rows, from the first rule shown.
-    std::vector<layout::ScreenLine> cut_type_rules(const py::list& block, long long room, long long columns);
+    std::vector<layout::ScreenLine> cut_type_rules(const std::vector<std::u32string>& block, long long room,
+                                                   long long columns);
     // The Targets footer with the session's lines: the keys beyond the
     // screen's own hint, the status message and the search prompt.
     py::object targets_footer(const py::object& footer, std::vector<int>& ranks) const;

@@ -83,9 +83,9 @@ private:
 
 // Adds the body window's rows; the first line is cut to the budget when it
 // alone is taller.
-void add_window(Rows& out, const Window& window, long long count, long long budget,
+void add_window(Rows& out, const Window& window, long long count, long long budget, bool marks,
                 const std::function<std::vector<std::u32string>(long long)>& rows_of_line) {
-    if (window.start > 0) out.add(more_above());
+    if (marks && window.start > 0) out.add(more_above());
     for (long long i = window.start; i < window.end; ++i) {
         std::vector<std::u32string> rows = rows_of_line(i);
         if (i == window.start && static_cast<long long>(rows.size()) > budget) {
@@ -93,7 +93,7 @@ void add_window(Rows& out, const Window& window, long long count, long long budg
         }
         out.add_all(rows);
     }
-    if (window.end < count) out.add(more_below());
+    if (marks && window.end < count) out.add(more_below());
 }
 
 }  // namespace
@@ -148,6 +148,11 @@ std::vector<std::u32string> split_lines(const std::u32string& text) {
     }
 }
 
+std::u32string clip_to_width(const std::u32string& line, long long columns) {
+    if (static_cast<long long>(style::visible_width(line)) <= columns) return line;
+    return clip_visible(line, columns);
+}
+
 long long fitted_line_rows(const std::u32string& line, long long columns) {
     return static_cast<long long>(fitted_rows(line, columns).size());
 }
@@ -171,7 +176,7 @@ FittedFrame fit_window(const std::vector<std::u32string>& lines, long long windo
         return heights[static_cast<std::size_t>(index < 0 ? index + count : index)];
     });
     Rows out(rows);
-    add_window(out, window, count, budget,
+    add_window(out, window, count, budget, true,
                [&](long long i) { return terminal_rows(lines[static_cast<std::size_t>(i)], columns); });
     return out.frame(window.start);
 }
@@ -203,11 +208,14 @@ FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_cou
     }
     std::vector<bool> kept(lines.size(), true);
     long long budget = 1;
+    bool marks_shown = true;
     for (int rank = 1;; ++rank) {
         long long reserved = 0;
         for (std::size_t i = 0; i < lines.size(); ++i) reserved += kept[i] ? heights[i] : 0;
         const long long space = rows - reserved;
-        const long long marks = body_total > space ? 2 : 0;
+        // The scroll marks go when they would leave the body no row.
+        marks_shown = space >= 3;
+        const long long marks = marks_shown && body_total > space ? 2 : 0;
         budget = std::max(1LL, space - marks);
         const long long enough = rank < kGivesWayLast ? body_wanted : std::min(1LL, body_wanted);
         if (space - marks >= enough || rank > last_rank) break;
@@ -222,7 +230,7 @@ FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_cou
     for (std::size_t i = 0; i < header_count; ++i) {
         if (kept[i]) out.add_all(fitted_rows(lines[i]->text, columns));
     }
-    add_window(out, window, body_count, budget,
+    add_window(out, window, body_count, budget, marks_shown,
                [&](long long i) { return terminal_rows(body_line(i), columns); });
     for (std::size_t i = header_count; i < lines.size(); ++i) {
         if (kept[i]) out.add_all(fitted_rows(lines[i]->text, columns));

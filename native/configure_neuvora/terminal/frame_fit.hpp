@@ -69,6 +69,9 @@ FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_cou
                        const std::optional<Focus>& focus, long long columns, long long rows,
                        long long wanted_body_rows);
 
+// The line cut to its first `columns` visible characters, style codes kept.
+std::u32string clip_to_width(const std::u32string& line, long long columns);
+
 // Terminal rows of a header or footer line in a fitted screen (rules cut to the width).
 long long fitted_line_rows(const std::u32string& line, long long columns);
 
