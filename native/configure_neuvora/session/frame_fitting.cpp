@@ -27,9 +27,8 @@ constexpr int kHintRank = layout::kGivesWayLast + 1;
 constexpr int kStatusRank = layout::kGivesWayLast + 2;
 const std::vector<int> kTargetsFooterRanks = {5, kBudgetRank, 1, kHintRank};
 constexpr int kNewKeysRank = 6;
-// The type-rules block, once cut to one rule, goes before the lines the body
-// cannot do without.
-constexpr int kTypeRulesRank = layout::kGivesWayLast - 1;
+// The type-rules block the user asked for, once cut to one rule, goes last.
+constexpr int kTypeRulesRank = layout::kGivesWayLast + 3;
 
 bool all_text(const py::object& lines) {
     if (!PyList_CheckExact(lines.ptr())) return false;
