@@ -43,15 +43,17 @@ target::ModuleSearch& Session::module_search() {
     return *module_search_;
 }
 
-int Session::selected_position() {
-    const std::vector<int> positions = table().visible(expanded_replaced_);
-    if (positions.empty()) return -1;
-    const auto index =
-        std::clamp<Py_ssize_t>(target_selected_index_, 0, static_cast<Py_ssize_t>(positions.size()) - 1);
-    return positions[static_cast<std::size_t>(index)];
+int Session::selected_position(const std::vector<int>& visible) const {
+    if (visible.empty()) return -1;
+    const auto last = static_cast<Py_ssize_t>(visible.size()) - 1;
+    return visible[static_cast<std::size_t>(std::clamp<Py_ssize_t>(target_selected_index_, 0, last))];
 }
 
-void Session::select_position(int position) {
+int Session::selected_position() {
+    return selected_position(table().visible(expanded_replaced_));
+}
+
+void Session::select_position(int position, std::vector<int> visible) {
     target::EntryTable& entry_table = table();
     const auto at = static_cast<std::size_t>(position);
     if (entry_table.truth(at, target::Field::InReplaced)) {
@@ -63,11 +65,15 @@ void Session::select_position(int position) {
         if (!earlier || !truthy(earlier)) {
             if (search_.open) search_.opened.emplace_back(root, earlier);
             expanded_replaced_[root] = py::bool_(true);
+            visible = entry_table.visible(expanded_replaced_);
         }
     }
-    const std::vector<int> positions = entry_table.visible(expanded_replaced_);
-    const auto found = std::lower_bound(positions.begin(), positions.end(), position);
-    target_selected_index_ = found - positions.begin();
+    const auto found = std::lower_bound(visible.begin(), visible.end(), position);
+    target_selected_index_ = found - visible.begin();
+}
+
+void Session::select_position(int position) {
+    select_position(position, table().visible(expanded_replaced_));
 }
 
 void Session::open_search() {
@@ -77,17 +83,21 @@ void Session::open_search() {
     search_.note = U"type part of a module id or class name";
 }
 
+void Session::undo_search_openings() {
+    for (auto it = search_.opened.rbegin(); it != search_.opened.rend(); ++it) {
+        if (it->second) {
+            expanded_replaced_[it->first] = it->second;
+        } else if (PyDict_DelItem(expanded_replaced_.ptr(), it->first.ptr()) != 0) {
+            throw py::error_already_set();
+        }
+    }
+    search_.opened.clear();
+}
+
 void Session::close_search(bool keep_selection) {
     if (!keep_selection) {
         // Back to where the search started, with what it opened closed again.
-        for (auto it = search_.opened.rbegin(); it != search_.opened.rend(); ++it) {
-            if (it->second) {
-                expanded_replaced_[it->first] = it->second;
-            } else if (PyDict_DelItem(expanded_replaced_.ptr(), it->first.ptr()) != 0) {
-                throw py::error_already_set();
-            }
-        }
-        search_.opened.clear();
+        undo_search_openings();
         if (search_.origin >= 0) select_position(search_.origin);
     } else if (!search_.text.empty()) {
         last_search_ = search_.text;
@@ -100,25 +110,21 @@ void Session::close_search(bool keep_selection) {
 }
 
 void Session::update_search() {
-    // Each text is searched from the start: what an earlier text opened is closed.
-    const std::u32string text = search_.text;
+    // Each text is searched from where the search started: what an earlier
+    // text opened is closed first.
+    undo_search_openings();
+    std::vector<int> visible = table().visible(expanded_replaced_);
     const int origin = search_.origin;
-    close_search(false);
-    search_.open = true;
-    search_.text = text;
-    search_.origin = origin;
-    if (text.empty()) {
-        search_.note = U"type part of a module id or class name";
-        return;
-    }
-    const std::vector<int>& matches = module_search().matches(text);
-    if (matches.empty()) {
-        search_.note = no_match(text);
+    const std::vector<int>& matches = module_search().matches(search_.text);
+    if (search_.text.empty() || matches.empty()) {
+        search_.note =
+            search_.text.empty() ? U"type part of a module id or class name" : no_match(search_.text);
+        if (origin >= 0) select_position(origin, std::move(visible));
         return;
     }
     const auto from = std::lower_bound(matches.begin(), matches.end(), origin);
     const int position = from == matches.end() ? matches.front() : *from;
-    select_position(position);
+    select_position(position, std::move(visible));
     search_.note = match_count(matches, position);
 }
 
@@ -149,7 +155,8 @@ void Session::search_again(int direction) {
         status_message_ = from_u32(no_match(last_search_));
         return;
     }
-    const int current = selected_position();
+    std::vector<int> visible = table().visible(expanded_replaced_);
+    const int current = selected_position(visible);
     int position;
     if (direction > 0) {
         const auto next = std::upper_bound(matches.begin(), matches.end(), current);
@@ -158,7 +165,7 @@ void Session::search_again(int direction) {
         const auto here = std::lower_bound(matches.begin(), matches.end(), current);
         position = here == matches.begin() ? matches.back() : *(here - 1);
     }
-    select_position(position);
+    select_position(position, std::move(visible));
     status_message_ = from_u32(match_count(matches, position) + U" for " + quoted(last_search_));
 }
 

@@ -118,6 +118,8 @@ private:
     // Keys typed while the prompt is open; false when it is closed.
     bool handle_search_key(const py::object& key);
     void update_search();
+    // Closes again the restructured modules the open search opened.
+    void undo_search_openings();
     void close_search(bool keep_selection);
     // n / N: the next or previous module matching the last search.
     void search_again(int direction);
@@ -126,7 +128,11 @@ private:
     target::ModuleSearch& module_search();
     // Selects the entry at table position `position`, opening the restructured
     // module it sits in; opened modules are remembered while the prompt is open.
+    // `visible`: the positions of the rows shown now.
+    void select_position(int position, std::vector<int> visible);
     void select_position(int position);
+    // Table position of the selected row; -1 when no row is shown.
+    int selected_position(const std::vector<int>& visible) const;
     int selected_position();
 
     py::object model_;

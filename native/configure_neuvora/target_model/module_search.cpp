@@ -58,14 +58,15 @@ const std::vector<int>& ModuleSearch::matches(const std::u32string& text) {
         // One pass over all names: each hit names its entry, and the scan goes
         // on at the next entry.
         const char* const base = haystack_.data();
+        std::size_t entry = 0;
         std::size_t offset = 0;
         while (offset < haystack_.size()) {
             const void* hit = memmem(base + offset, haystack_.size() - offset, needle.data(), needle.size());
             if (hit == nullptr) break;
-            const auto at = static_cast<std::uint32_t>(static_cast<const char*>(hit) - base);
-            const auto next = std::upper_bound(starts_.begin(), starts_.end(), at);
-            found.push_back(static_cast<int>(next - starts_.begin()) - 1);
-            offset = *next;
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+            while (starts_[entry + 1] <= at) ++entry;
+            found.push_back(static_cast<int>(entry));
+            offset = starts_[++entry];
         }
     }
     narrowing_.emplace_back(needle, std::move(found));
