@@ -19,6 +19,14 @@ constexpr long long kWantedBodyRows = 3;
 constexpr long long kPageStep = 10;
 constexpr long long kPastTheEnd = 1LL << 40;
 
+// When each line of the Targets header gives way: the blank lines first, then
+// the mode legend, the rule under it, and the count of modules needing a mode.
+const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 4, 3};
+// The Run settings header likewise; its hint (or description) and the status
+// message under it only when the body would get no row.
+const std::vector<int> kRunHeaderRanks = {0, 1, 2, 3};
+const std::vector<int> kRunFooterRanks = {5, layout::kGivesWayLast + 1, layout::kGivesWayLast + 2};
+
 // When the Targets footer lines give way: the blank line, the rule, the keys
 // beyond the screen's own hint; the budget line, the hint and the status
 // message only when the body would get no row.
@@ -77,6 +85,36 @@ long long rows_of(const std::vector<layout::ScreenLine>& lines, long long column
 Session::TerminalSize Session::terminal_now() const {
     py::object size = call_global("terminal_size");
     return {py::cast<long long>(size.attr("columns")), py::cast<long long>(size.attr("lines"))};
+}
+
+Session::ScreenBody Session::ScreenBody::of_lines(const py::object& lines) {
+    ScreenBody body;
+    body.list = lines;
+    body.count = static_cast<long long>(py::len(lines));
+    auto cache =
+        std::make_shared<std::vector<std::optional<std::u32string>>>(static_cast<std::size_t>(body.count));
+    body.line = [lines, cache](long long index) -> const std::u32string& {
+        auto& line = (*cache)[static_cast<std::size_t>(index)];
+        if (!line) line = to_u32(lines[py::int_(index)]);
+        return *line;
+    };
+    return body;
+}
+
+py::str Session::compose_targets_screen(const py::object& header, ScreenBody& body, const py::object& footer,
+                                        const py::object& focus, bool lazy) {
+    std::vector<int> footer_ranks;
+    py::object shown_footer = targets_footer(footer, footer_ranks);
+    py::object type_rules =
+        overlay_ == "typerules" ? call_global("render_type_rules_overlay", entries_) : py::object(py::none());
+    return compose_fitted(header, type_rules, body, shown_footer, kTargetsHeaderRanks, footer_ranks, focus,
+                          target_window_start_, lazy);
+}
+
+py::str Session::compose_run_screen(const py::tuple& parts) {
+    ScreenBody body = ScreenBody::of_lines(parts[1]);
+    return compose_fitted(parts[0], py::none(), body, with_status(parts[2]), kRunHeaderRanks, kRunFooterRanks,
+                          parts[3], run_window_start_, false);
 }
 
 py::str Session::fit_overlay(const py::object& lines, long long& window_start, const char32_t* pointer) {

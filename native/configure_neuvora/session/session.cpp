@@ -6,7 +6,6 @@
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/screen_compose.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -20,13 +19,6 @@ py::object config() {
 Py_ssize_t length_of(const py::handle& sequence) {
     return static_cast<Py_ssize_t>(py::len(sequence));
 }
-
-// When each line of the Targets header gives way: the blank lines first, then
-// the mode legend, the rule under it, and the count of modules needing a mode.
-const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 4, 3};
-// The Run settings hint (or description) and the status message under it go
-// only when the body would get no row.
-constexpr int kRunHintRank = layout::kGivesWayLast + 1;
 
 }  // namespace
 
@@ -133,32 +125,12 @@ py::str Session::render_frame() {
                            overrides_window_start_, U"> ");
     }
 
-    const py::object no_type_rules = py::none();
-    auto list_body = [](const py::object& lines) {
-        ScreenBody body;
-        body.list = lines;
-        body.count = static_cast<long long>(py::len(lines));
-        auto cache = std::make_shared<std::vector<std::optional<std::u32string>>>(
-            static_cast<std::size_t>(body.count));
-        body.line = [lines, cache](long long index) -> const std::u32string& {
-            auto& line = (*cache)[static_cast<std::size_t>(index)];
-            if (!line) line = to_u32(lines[py::int_(index)]);
-            return *line;
-        };
-        return body;
-    };
     if (active_screen_ != "targets") {
         py::object items = call_global("build_run_items", expanded_buckets_);
         const Py_ssize_t count = length_of(items);
         if (run_selected_index_ >= count) run_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        py::tuple parts =
-            call_global("render_run_settings_lines", items, run_selected_index_, describe_name_);
-        ScreenBody body = list_body(parts[1]);
-        std::vector<int> footer_ranks = {5, kRunHintRank};
-        py::object footer = with_status(parts[2]);
-        if (truthy(status_message_)) footer_ranks.push_back(kRunHintRank + 1);
-        return compose_fitted(parts[0], no_type_rules, body, footer, {0, 1, 2, 3}, footer_ranks, parts[3],
-                              run_window_start_, false);
+        return compose_run_screen(
+            call_global("render_run_settings_lines", items, run_selected_index_, describe_name_));
     }
 
     py::str screen_text;
@@ -168,13 +140,8 @@ py::str Session::render_frame() {
     if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
     py::tuple parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
                                   expanded_replaced_);
-    ScreenBody body = list_body(parts[1]);
-    std::vector<int> footer_ranks;
-    py::object footer = targets_footer(parts[2], footer_ranks);
-    py::object type_rules =
-        overlay_ == "typerules" ? call_global("render_type_rules_overlay", entries_) : no_type_rules;
-    return compose_fitted(parts[0], type_rules, body, footer, kTargetsHeaderRanks, footer_ranks, parts[3],
-                          target_window_start_, false);
+    ScreenBody body = ScreenBody::of_lines(parts[1]);
+    return compose_targets_screen(parts[0], body, parts[2], parts[3], false);
 }
 
 void Session::dispatch(const py::object& key) {
@@ -234,19 +201,13 @@ bool Session::render_targets_natively(py::str& screen_text) {
     py::object header = targets_header_lines(need, type_rules);
     TargetsBody rows(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
     const layout::Focus focus = rows.focus();
-    std::vector<int> footer_ranks;
-    py::object footer = targets_footer(targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
-                                           return resolution_.eff[i] == target::Mode::Dendrified;
-                                       })),
-                                       footer_ranks);
-    py::object block =
-        overlay_ == "typerules" ? call_global("render_type_rules_overlay", entries_) : py::object(py::none());
+    py::object footer = targets_footer_lines(entry_table->budget_line(
+        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
 
     ScreenBody body;
     body.count = rows.line_count();
     body.line = [&rows](long long index) -> const std::u32string& { return rows.line(index); };
-    screen_text = compose_fitted(header, block, body, footer, kTargetsHeaderRanks, footer_ranks,
-                                 py::make_tuple(focus.start, focus.end), target_window_start_, true);
+    screen_text = compose_targets_screen(header, body, footer, py::make_tuple(focus.start, focus.end), true);
     return true;
 }
 

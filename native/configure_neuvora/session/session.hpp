@@ -94,7 +94,16 @@ private:
         long long count = 0;
         layout::BodyText line;
         py::object list;  // the lines as a list, built only when asked
+
+        static ScreenBody of_lines(const py::object& lines);
     };
+    // The Targets screen from its renderer's header, footer and focus, with the
+    // session's lines, the type-rules block when open, fitted; `lazy`: the
+    // body is the engine's (composed natively while lines are plain text).
+    py::str compose_targets_screen(const py::object& header, ScreenBody& body, const py::object& footer,
+                                   const py::object& focus, bool lazy);
+    // The Run settings screen from `render_run_settings_lines`, with the status line, fitted.
+    py::str compose_run_screen(const py::tuple& parts);
     // The screen as the module composes it when it fits; otherwise its header
     // and footer give way. `type_rules` is the type-rules block shown inside
     // the header (None when closed); the ranks say when each header and footer
