@@ -3,9 +3,10 @@
 Each case runs sessions on one model in one terminal until its key budget is
 spent. Keys are drawn from every kind the key reader can return (letters,
 digits, control bytes, escape sequences complete and cut, Latin-1 bytes) mixed
-with the keys that open each overlay and editor. Before each key is handed over,
-what the previous key left behind is checked: the frame it drew (known screen,
-footer hint, one selected row, fits the terminal, no raw control characters),
+with the keys that open each overlay and editor, search text, Home and End.
+Before each key is handed over, what the previous key left behind is checked:
+the frame it drew (known screen, footer hint, one selected row, no wider and no
+taller than the terminal, no raw control characters),
 the rule lists of ``GNV.pc`` (normalised, on targetable modules only) and, when
 a session ends, how it ended. A session that ends (a save, "q" then "y", Ctrl-C
 at the end of the budget) is followed by a fresh one on the same configuration.

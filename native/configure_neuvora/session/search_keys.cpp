@@ -56,6 +56,8 @@ int Session::selected_position() {
 void Session::select_position(int position, std::vector<int> visible) {
     target::EntryTable& entry_table = table();
     const auto at = static_cast<std::size_t>(position);
+    // A table built again for a changed entry list may have lost the row.
+    if (position < 0 || at >= entry_table.size()) return;
     if (entry_table.truth(at, target::Field::InReplaced)) {
         const py::object root = entry_table.field(at, target::Field::ReplacedRoot);
         PyObject* value = PyDict_GetItemWithError(expanded_replaced_.ptr(), root.ptr());  // borrowed
