@@ -518,12 +518,12 @@ def render_run_settings_lines(items, selected_index, describe_name):
 
 
 # -- one pass ----------------------------------------------------------------------
-EDITING_HINTS = "u undo   Ctrl-R redo   ! next module that needs a mode"
+EDITING_HINTS = "/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset"
 
 
 def with_editing_hints(header, footer):
-    """The session's line of editing keys above the key hints, where the terminal
-    keeps three rows of the tree besides it."""
+    """The session's line of the keys beyond the screen's own hint, above it, where
+    the terminal keeps three rows of the tree besides it."""
     extended = footer[:-1] + [dim(EDITING_HINTS)] + footer[-1:]
     size = shutil.get_terminal_size(fallback=(120, 40))
     if get_visual_line_count(header + extended, size.columns) + 3 > size.lines:

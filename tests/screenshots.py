@@ -29,7 +29,7 @@ ENTER, ESC, TAB, RIGHT, PAGE_UP = "\r", "\x1b", "\t", "\x1b[C", "\x1b[5~"
 DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main())"
 
 # Screen names in README order.
-SCREENS = ("targets", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit")
+SCREENS = ("targets", "search", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit")
 
 BLOCK = re.compile(r"(<!-- screen:(?P<name>[\w-]+) -->\n)(?P<body>.*?)(<!-- /screen -->)", re.DOTALL)
 
@@ -55,7 +55,8 @@ def capture(timeout: float = 60.0) -> dict:
             # .embed by id, every Linear dendrified and every LayerNorm tracked by type.
             _frame(s, "p", *["j"] * 3, "T", *["j"] * 4, "P", PAGE_UP)
             shots["targets"] = _frame(s)
-            shots["typerules"] = _frame(s, "y")
+            shots["search"] = _frame(s, "/", *"2.mlp.d")
+            shots["typerules"] = _frame(s, ESC, "y")
             shots["legend"] = _frame(s, "y", "h")
             shots["help"] = _frame(s, "h", "?")
             shots["run"] = _frame(s, "?", TAB, RIGHT, "j", "j", "h")

@@ -10,7 +10,9 @@ import pytest
 
 from e2e_support import (
     DEMO,
+    END,
     ENTER,
+    HOME,
     LEFT,
     PAGE_DOWN,
     PAGE_UP,
@@ -222,7 +224,6 @@ def test_targets_in_a_small_terminal_keeps_the_footer(tmp_path):
         assert any(".head" in line for line in lines), s.describe()
 
 
-@pytest.mark.xfail(strict=True, reason="a 40x12 terminal is smaller than the header and footer of the Targets screen")
 def test_targets_in_a_small_terminal_shows_header_and_pointer(tmp_path):
     with session(tmp_path, code=DEMO, rows=12, columns=40) as s:
         s.expect_text("move   s start")
@@ -266,3 +267,27 @@ def test_resize_while_waiting_redraws_at_the_new_size(tmp_path):
         assert s.expect_exit() == 0
         assert reports(s)["outcome"] == "exit 0"
         assert_terminal_restored(s)
+
+
+def test_search_finds_a_module_and_a_rule_is_set_on_it(tmp_path):
+    """At 80x24: "/" and a piece of an id select the module (every key typed,
+    "p" included, is text); Enter keeps it; "p" then dendrifies it."""
+    with session(tmp_path, code=DEMO, rows=24, columns=80) as s:
+        s.expect_text("move   s start")
+        s.wait_for_key_read()
+        lines = frame_after(s, "/")
+        assert lines[-1] == "  /    type part of a module id or class name", s.describe()
+        for key in "2.MLP.d":
+            lines = frame_after(s, key)
+        assert lines[-1] == "  /2.MLP.d    match 1 of 1", s.describe()
+        assert selected_id(s) == ".blocks.2.mlp.down" and needing_mode(s) == 15
+        lines = frame_after(s, ENTER)
+        assert lines[-1] == "  match 1 of 1 for '2.MLP.d'" and lines[-2] == "move   s start", s.describe()
+        lines = frame_after(s, "p")
+        row = target_rows(lines)[".blocks.2.mlp.down"]
+        assert row == (True, "*██", "> * ██ .blocks.2.mlp.down [Linear] mode=dendrify params=16.4K"), s.describe()
+        assert needing_mode(s) == 14
+        frame_after(s, HOME)
+        assert selected_id(s) == ".embed"
+        frame_after(s, END)
+        assert selected_id(s) == ".head"

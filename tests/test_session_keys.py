@@ -6,6 +6,9 @@ from __future__ import annotations
 
 import builtins
 import json
+import os
+import re
+import types
 
 import pytest
 import torch
@@ -259,7 +262,7 @@ def test_undo_history_holds_every_change_of_a_long_session(cn, monkeypatch):
 def test_next_module_that_needs_a_mode(cn, monkeypatch):
     session = run(cn, monkeypatch, ["!", "!", "!", "j", "j", "j", "j", "P", "!"])
     frames = session.plain_frames
-    assert "u undo   Ctrl-R redo   ! next module that needs a mode" in frames[0]
+    assert "u undo   Ctrl-R redo   ! next unset" in frames[0]
     for frame, row, status in [
         (frames[1], ".enc.0", "1 of 2 modules that need a mode"),
         (frames[2], ".head", "2 of 2 modules that need a mode"),
@@ -375,3 +378,151 @@ def test_help_lists_the_editing_keys(cn, monkeypatch):
     lines = session.plain_frames[-1].splitlines()
     assert "   u         undo the last rule change (p t P T x)     Ctrl-R  redo it" in lines
     assert lines[-1] == "  ? or Esc to close"
+
+
+# -- keys beyond the original screens: Home/End, search, n/N -----------------------------
+
+HOME_END = [("\x1b[H", "\x1b[F"), ("\x1bOH", "\x1bOF"), ("\x1b[1~", "\x1b[4~"), ("\x1b[7~", "\x1b[8~")]
+HOME, END = HOME_END[0]
+
+
+def selected_id(frame):
+    return re.search(r"(\.[\w.]+)  \[", selected_row(frame)).group(1)
+
+
+def prompt(frame):
+    return frame.splitlines()[-1].strip()
+
+
+@pytest.mark.parametrize("home, end", HOME_END)
+def test_home_and_end_jump_to_the_first_and_last_row(cn, monkeypatch, home, end):
+    frames = run(cn, monkeypatch, [end, home, TAB, end, home]).plain_frames
+    assert ".head" in selected_row(frames[1]) and ".enc " in selected_row(frames[2])
+    buckets = [item["bucket"] for item in cn.build_run_items({})]
+    assert selected_row(frames[4]).startswith("> \u25b8 " + buckets[-1])
+    assert selected_row(frames[5]).startswith("> \u25b8 " + buckets[0])
+
+
+def test_home_and_end_in_an_expanded_bucket_and_in_the_overlays(cn, monkeypatch):
+    names = list(cn.CUSTOMIZABLE_SETTING_NAMES)
+    keys = [TAB, ENTER, "j", "h", END, TAB, END, "p", ENTER, END, HOME, ESC, "s", END, HOME]
+    frames = run(cn, monkeypatch, keys).plain_frames
+    last_bucket = cn.build_run_items({})[-1]["bucket"]
+    assert "dendrite_count \u2014" in frames[4]
+    assert selected_row(frames[5]).startswith("> \u25b8 " + last_bucket)
+    assert "dendrite_count \u2014" not in frames[5]  # End hides a description, like the moves
+    assert selected_row(frames[10]).startswith("> " + names[-1] + " = ")
+    assert selected_row(frames[11]).startswith("> " + names[0] + " = ")
+    pointer = [line for line in frames[14].splitlines() if "\u25b8 " in line]
+    assert pointer == ["  \u25b8 Start anyway \u2014 I know these 1 have no mode"]
+    assert [line for line in frames[15].splitlines() if "\u25b8 " in line] == ["  \u25b8 Keep editing"]
+
+
+@pytest.mark.parametrize(
+    "keys, selected, note",
+    [
+        (["/", *".head"], ".head", "match 1 of 1"),  # by id
+        (["/", *"relu"], ".enc.1", "match 1 of 1"),  # by class name
+        (["/", *"LINEAR"], ".enc.0", "match 1 of 3"),  # case is ignored; from the start row on
+        ([END, "/", *"lin"], ".head", "match 3 of 3"),  # the start row itself counts
+        ([END, "/", *"enc"], ".enc ", "match 1 of 3"),  # wraps around to the top
+        (["j", "j", "/", *"zzz"], ".enc.1", "no module matches 'zzz'"),
+        (["j", "/"], ".enc.0", "type part of a module id or class name"),
+        (["/", "z", BACKSPACE, "\x08", *".hx", BACKSPACE], ".head", "match 1 of 1"),
+        (["/", *"q?sS/pj"], ".enc ", "no module matches 'q?sS/pj'"),  # every printable key is text
+    ],
+)
+def test_search_selects_the_first_match_from_where_it_started(cn, monkeypatch, keys, selected, note):
+    session = run(cn, monkeypatch, keys)
+    frame = session.plain_frames[-1]
+    assert selected in selected_row(frame)
+    assert prompt(frame).endswith("   " + note) and prompt(frame).startswith("/")
+    assert "Keys" not in frame and "Quit without" not in frame
+    pc = GNV.pc
+    assert pc.get_module_ids_to_dendrify() == [] and pc.get_module_names_to_dendrify() == []
+
+
+def test_search_opens_a_restructured_module_and_escape_closes_it_again(cn, monkeypatch):
+    frames = run(cn, monkeypatch, ["j", "/", *"out", ESC, "/", *"out", ENTER, "j"]).plain_frames
+    assert ".attn.out_proj" in selected_row(frames[5]) and "[\u2190 collapse]" in frames[5]
+    assert ".enc.0" in selected_row(frames[6]) and "(id stale)" not in frames[6]
+    assert "[\u2192 expand]" in frames[6] and not prompt(frames[6]).startswith("/")
+    assert ".attn.out_proj" in selected_row(frames[-2]) and prompt(frames[-2]) == "match 1 of 1 for 'out'"
+    assert ".head" in selected_row(frames[-1]) and "(id stale)" in frames[-1]  # Enter kept it open
+
+
+def test_n_and_shift_n_step_through_the_matches_wrapping(cn, monkeypatch):
+    keys = ["n", "/", *"linear", ENTER, "n", "n", "n", "N", "N"]
+    frames = run(cn, monkeypatch, keys).plain_frames
+    assert prompt(frames[1]) == "No search yet: press / and type part of a module id or class name."
+    steps = [(selected_id(f), prompt(f)) for f in frames[-5:]]
+    assert steps == [
+        (".attn.out_proj", "match 2 of 3 for 'linear'"),
+        (".head", "match 3 of 3 for 'linear'"),
+        (".enc.0", "match 1 of 3 for 'linear'"),
+        (".head", "match 3 of 3 for 'linear'"),
+        (".attn.out_proj", "match 2 of 3 for 'linear'"),
+    ]
+
+
+# -- every frame fits the terminal -------------------------------------------------------------
+
+
+def rows_of(frame):
+    return frame.rstrip("\n").split("\n")
+
+
+@pytest.mark.parametrize("opener, first, close", [("?", "Keys", "? or Esc to close"), ("h", "Targets legend", "h or Esc to close")])
+def test_tall_pages_open_at_their_top_and_scroll(cn, monkeypatch, opener, first, close):
+    keys = [opener, "j", "\x1b[6~", END, UP, HOME, END, ESC]
+    frames = run(cn, monkeypatch, keys, columns=80, lines=24).plain_frames
+    pages = [rows_of(frame) for frame in frames[1:-1]]
+    assert all(len(page) < 24 for page in pages)
+    assert pages[0][1].strip() == first and pages[0][-1].strip() == "vvvv more below vvvv"
+    assert pages[1][0].strip() == "^^^^ more above ^^^^" and pages[1][1:] != pages[0][:-1]
+    assert pages[3][-1].strip() == close and pages[4][-1].strip() == "vvvv more below vvvv"
+    assert pages[5] == pages[0] and pages[6] == pages[3]
+    assert frames[-1] == frames[0]  # closing keys unchanged; the screen below kept its place
+    tall = run(cn, monkeypatch, [opener, END], columns=80, lines=60).plain_frames
+    assert "more below" not in tall[1] and tall[2] == tall[1] and rows_of(tall[1])[-1].strip() == close
+
+
+def test_save_overlay_follows_its_selection_on_a_short_terminal(cn, monkeypatch):
+    frames = run(cn, monkeypatch, ["s", DOWN, UP], columns=60, lines=10).plain_frames
+    for frame in frames[1:]:
+        assert len(rows_of(frame)) < 10 and sum("\u25b8 " in line for line in rows_of(frame)) == 1
+    assert "\u25b8 Start anyway" in frames[2] and "\u25b8 Keep editing" in frames[3]
+
+
+def test_type_rules_give_way_to_the_tree_and_scroll(cn, monkeypatch):
+    GNV.pc.set_module_names_to_track(["ReLU", "Sequential", "Linear", "MultiheadAttention"])
+    frames = run(cn, monkeypatch, ["y", "j", END, HOME, "y", "j"], columns=80, lines=16).plain_frames
+    # Open, Down, End, Home: one rule shown at a time, the others counted.
+    boxes = [[line.strip("\u2502 ") for line in rows_of(f) if line.startswith("  \u2502 ")] for f in frames[1:5]]
+    assert [rows[0].split(" \u2192")[0] for rows in boxes] == ["Linear", "MultiheadAttention", "Sequential", "Linear"]
+    assert all(rows[1:] == ["+3 more (\u2191\u2193 scroll)"] for rows in boxes)
+    for frame in frames:
+        assert len(rows_of(frame)) < 16 and len([row for row in rows_of(frame) if row.startswith("> ")]) == 1
+    assert ".enc.0" in selected_row(frames[-1])  # closed again, the tree moves
+
+
+@pytest.mark.parametrize("columns, lines", [(29, 20), (80, 7), (24, 5)])
+def test_a_terminal_too_small_says_what_it_needs_and_keys_still_work(cn, monkeypatch, columns, lines):
+    sizes = [(columns, lines)]
+    session = ScriptedSession(cn, monkeypatch, ["j", "j", "p"], interrupt_when_done=True)
+    monkeypatch.setattr(cn, "shutil", types.SimpleNamespace(get_terminal_size=lambda fallback=None: os.terminal_size(sizes[0])))
+    reads = cn.read_single_key
+
+    def read_and_grow():
+        if session.keys == ["j", "p"]:
+            sizes[0] = (80, 24)
+        return reads()
+
+    monkeypatch.setattr(cn, "read_single_key", read_and_grow)
+    with pytest.raises(SystemExit):
+        session.run(Tiny())
+    frames = session.plain_frames
+    assert " ".join(frames[0].split()) == f"terminal too small: {columns}x{lines}, needs at least 30x8"
+    assert all(len(rows_of(frame)) <= max(1, lines - 1) for frame in frames[:2])
+    assert ".enc.1" in selected_row(frames[2])  # the keys moved while it was too small
+    assert GNV.pc.get_module_ids_to_dendrify() == [".enc.1"]

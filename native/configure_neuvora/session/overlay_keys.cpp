@@ -1,5 +1,7 @@
 // Keys of the overlays. An open overlay takes every key; keys it does not use
 // are ignored and never reach the screens.
+#include <algorithm>
+
 #include "key_tests.hpp"
 #include "session.hpp"
 
@@ -19,15 +21,26 @@ void Session::handle_overlay_key(const py::object& key) {
     using keys::is;
     using keys::test;
 
+    // Keys an overlay does not use scroll a page taller than the terminal.
     if (overlay_ == "help") {
-        if (is(key, "?") || is_escape(key)) overlay_.clear();
+        if (is(key, "?") || is_escape(key)) {
+            overlay_.clear();
+        } else {
+            scroll_page(key, page_first_row_);
+        }
     } else if (overlay_ == "legend") {
-        if (is(key, "h") || is_escape(key)) overlay_.clear();
+        if (is(key, "h") || is_escape(key)) {
+            overlay_.clear();
+        } else {
+            scroll_page(key, page_first_row_);
+        }
     } else if (overlay_ == "quit") {
         if (is(key, "y") || is(key, "Y")) {
             request_quit();
         } else if (is(key, "n") || is(key, "N") || is_escape(key)) {
             overlay_.clear();
+        } else {
+            scroll_page(key, page_first_row_);
         }
     } else if (overlay_ == "typerules") {
         if (is(key, "y") || is(key, "Y") || is_escape(key)) {
@@ -35,6 +48,8 @@ void Session::handle_overlay_key(const py::object& key) {
         } else if (keys::lower_is(key, "s")) {
             overlay_ = "save";
             save_selected_index_ = 0;
+        } else {
+            scroll_page(key, type_rules_first_);
         }
     } else if (overlay_ == "save") {
         const bool some_unset = truthy(call_global("unset_module_entries", entries_, resolved()));
@@ -45,6 +60,10 @@ void Session::handle_overlay_key(const py::object& key) {
             save_selected_index_ = keys::moved(save_selected_index_, 1, options);
         } else if (is_escape(key) || is(key, "x")) {
             overlay_.clear();
+        } else if (nvx::keys::is_home(keys::text_of(key))) {
+            save_selected_index_ = 0;
+        } else if (nvx::keys::is_end(keys::text_of(key))) {
+            save_selected_index_ = options - 1;
         } else if (test("is_enter_key", key)) {
             const bool keep_editing = some_unset ? save_selected_index_ == 0 : save_selected_index_ == 2;
             if (keep_editing) {
@@ -70,6 +89,10 @@ void Session::handle_overlay_key(const py::object& key) {
             describe_name_ = py::str("");
         } else if (test("is_down_key", key)) {
             ov_selected_index_ = keys::moved(ov_selected_index_, 1, count);
+            describe_name_ = py::str("");
+        } else if (nvx::keys::is_home(keys::text_of(key)) || nvx::keys::is_end(keys::text_of(key))) {
+            ov_selected_index_ =
+                nvx::keys::is_home(keys::text_of(key)) ? 0 : std::max<Py_ssize_t>(0, count - 1);
             describe_name_ = py::str("");
         } else if (is(key, "h") && count > 0) {
             py::object name = names[ov_selected_index_];

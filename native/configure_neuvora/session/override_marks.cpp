@@ -67,23 +67,24 @@ py::object Session::with_override_marks(py::object body, const py::list& visible
     return std::move(lines);
 }
 
-py::object Session::with_type_rules(const py::object& header) {
-    py::list blank;
-    blank.append(py::str(""));
+py::object Session::type_rules_box() {
     py::list box = list_copy(call_global("render_type_rules_overlay", entries_));
     // Class scopes with overrides mark their rule's row (after the box's edge).
     py::object marked = scopes_with_overrides();
     bool any_class = false;
     for (const py::handle key : marked) any_class = any_class || !is_module_id(key);
-    if (any_class) {
-        py::list rules(call_global("type_rule_entries", entries_));
-        if (py::len(box) == py::len(rules) + 3) {
-            for (std::size_t i = 0; i < py::len(rules); ++i) {
-                if (marked.contains(py::tuple(rules[i])[0]))
-                    box[i + 1] = py::object(box[i + 1]) + override_mark();
-            }
-        }
+    if (!any_class) return std::move(box);
+    py::list rules(call_global("type_rule_entries", entries_));
+    if (py::len(box) != py::len(rules) + 3) return std::move(box);
+    for (std::size_t i = 0; i < py::len(rules); ++i) {
+        if (marked.contains(py::tuple(rules[i])[0])) box[i + 1] = py::object(box[i + 1]) + override_mark();
     }
+    return std::move(box);
+}
+
+py::object Session::with_type_rules(const py::object& header, const py::object& box) {
+    py::list blank;
+    blank.append(py::str(""));
     return header + blank + box + blank;
 }
 

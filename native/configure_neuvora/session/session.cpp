@@ -9,8 +9,8 @@
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
-#include "configure_neuvora/terminal/screen_compose.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
+#include "editor_frame.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -68,9 +68,15 @@ void Session::pass() {
                                   std::pair{&list_editor_state_, "_handle_list_editor"}}) {
         if (state->is_none()) continue;
         call_global("_render_editor_frame", *state);
-        // A refused entry is reported under the editor, where the user is.
-        if (truthy(notice_))
-            global("print")(call_global("wrap_screen_text_for_terminal", message_line(notice_)));
+        // A refused entry is reported under the editor, where the user is, when the terminal has the room.
+        if (truthy(notice_)) {
+            const TerminalSize size = terminal_now();
+            const py::object line = message_line(notice_);
+            if (editor_frame_rows(*state) + layout::frame_rows(to_u32(line), size.columns) <=
+                layout::frame_rows_available(size.lines)) {
+                global("print")(call_global("wrap_screen_text_for_terminal", line));
+            }
+        }
         const std::optional<py::object> key = next_key();
         if (!key) return;
         py::tuple outcome = call_global(handler, *state, *key, module_settings_overrides_);
@@ -116,13 +122,7 @@ py::object Session::with_editing_help(const py::object& help) {
     const Py_ssize_t at = count >= 2 ? count - 2 : count;
     py::list added;
     for (const std::u32string& line : overlays::editing_help_lines()) added.append(from_u32(line));
-    py::object extended =
-        py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
-    // The overlay does not scroll: a terminal too short for the longer
-    // reference keeps the reference whole and its first rows in view.
-    py::object size = call_global("terminal_size");
-    const py::object rows = call_global("get_visual_line_count", extended, size.attr("columns"));
-    return rows < size.attr("lines") ? extended : py::object(lines);
+    return py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
 }
 
 py::object Session::message_line(const py::object& message) {
@@ -137,31 +137,26 @@ py::object Session::with_status(const py::object& footer) const {
     return footer + line;
 }
 
-py::object Session::with_editing_hints(const py::object& header, const py::object& footer) const {
-    // Right above the key hints, which stay the footer's last line.
-    py::list lines = list_copy(footer);
-    const auto count = static_cast<Py_ssize_t>(py::len(lines));
-    lines.insert(count > 0 ? count - 1 : 0,
-                 from_u32(style::dim(U"u undo   Ctrl-R redo   ! next module that needs a mode")));
-    // A short terminal keeps rows of the tree rather than this line.
-    constexpr long long kBodyRowsKept = 3;
-    py::object size = call_global("terminal_size");
-    const auto rows = py::cast<long long>(
-        call_global("get_visual_line_count", header + with_status(lines), size.attr("columns")));
-    if (rows + kBodyRowsKept > py::cast<long long>(size.attr("lines"))) return footer;
-    return std::move(lines);
-}
-
 py::str Session::render_frame() {
-    auto overlay_frame = [](const py::object& lines) {
-        return py::str(call_global("render_static_overlay", lines));
-    };
-    if (overlay_ == "help") return overlay_frame(with_editing_help(call_global("render_help_overlay")));
-    if (overlay_ == "legend") return overlay_frame(call_global("render_legend_overlay"));
-    if (overlay_ == "quit") return overlay_frame(call_global("render_quit_overlay"));
+    if (overlay_ != drawn_overlay_) {
+        // A newly opened overlay starts at its top.
+        page_first_row_ = save_window_start_ = overrides_window_start_ = type_rules_first_ = 0;
+        drawn_overlay_ = overlay_;
+    }
+    const TerminalSize size = terminal_now();
+    if (layout::too_small(size.columns, size.lines)) {
+        return from_u32(layout::too_small_frame(size.columns, size.lines));
+    }
+    if (overlay_ == "help") {
+        return fit_overlay(with_editing_help(call_global("render_help_overlay")), page_first_row_, nullptr);
+    }
+    if (overlay_ == "legend")
+        return fit_overlay(call_global("render_legend_overlay"), page_first_row_, nullptr);
+    if (overlay_ == "quit") return fit_overlay(call_global("render_quit_overlay"), page_first_row_, nullptr);
     if (overlay_ == "save") {
-        return overlay_frame(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
-                                         call_global("_config_target_path")));
+        return fit_overlay(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
+                                       call_global("_config_target_path")),
+                           save_window_start_, U"  \u25b8 ");
     }
     if (overlay_ == "overrides") {
         py::object lines = call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
@@ -171,44 +166,30 @@ py::str Session::render_frame() {
             line.append(message_line(notice_));
             lines = lines + line;
         }
-        return overlay_frame(lines);
+        return fit_overlay(lines, overrides_window_start_, U"> ");
     }
 
-    py::tuple parts;
-    py::object* window_start = nullptr;
     if (active_screen_ != "targets") {
         py::object items = call_global("build_run_items", expanded_buckets_);
         const Py_ssize_t count = length_of(items);
         if (run_selected_index_ >= count) run_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_run_settings_lines", items, run_selected_index_, describe_name_);
-        window_start = &run_window_start_;
-    } else {
-        py::str screen_text;
-        if (render_targets_natively(screen_text)) return screen_text;
-        py::list vis = visible_targets();
-        const Py_ssize_t count = length_of(vis);
-        if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
-                            expanded_replaced_);
-        window_start = &target_window_start_;
-        parts = py::make_tuple(parts[0], with_override_marks(parts[1], vis, scopes_with_overrides()),
-                               parts[2], parts[3]);
+        return compose_run_screen(
+            call_global("render_run_settings_lines", items, run_selected_index_, describe_name_));
     }
-    py::object header = parts[0];
-    py::object body = parts[1];
-    py::object footer = parts[2];
-    py::object focus = parts[3];
-    if (active_screen_ == "targets") {
-        if (overlay_ == "typerules") header = with_type_rules(header);
-        footer = with_editing_hints(header, footer);
-    }
-    footer = with_status(footer);
-    py::tuple composed = call_global("compose_scrolling_screen", header, body, footer, *window_start, focus);
-    *window_start = composed[1];
-    return py::str(composed[0]);
+
+    py::str screen_text;
+    if (render_targets_natively(screen_text)) return screen_text;
+    py::list vis = visible_targets();
+    const Py_ssize_t count = length_of(vis);
+    if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
+    py::tuple parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
+                                  expanded_replaced_);
+    ScreenBody body = ScreenBody::of_lines(with_override_marks(parts[1], vis, scopes_with_overrides()));
+    return compose_targets_screen(parts[0], body, parts[2], parts[3], false);
 }
 
 void Session::dispatch(const py::object& key) {
+    if (handle_search_key(key)) return;
     if (!overlay_.empty()) {
         handle_overlay_key(key);
         return;
@@ -262,37 +243,16 @@ bool Session::render_targets_natively(py::str& screen_text) {
     const std::size_t need = entry_table->unset_count(resolution_);
     const std::size_t type_rules = entry_table->type_rule_count();
     py::object header = targets_header_lines(need, type_rules);
-    TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
+    TargetsBody rows(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
                      scopes_with_overrides());
-    const layout::Focus focus = body.focus();
+    const layout::Focus focus = rows.focus();
     py::object footer = targets_footer_lines(entry_table->budget_line(
         [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
 
-    if (overlay_ == "typerules") header = with_type_rules(header);
-    footer = with_status(with_editing_hints(header, footer));
-    auto all_text = [](const py::object& lines) {
-        if (!PyList_CheckExact(lines.ptr())) return false;
-        for (const py::handle line : lines) {
-            if (!PyUnicode_CheckExact(line.ptr())) return false;
-        }
-        return true;
-    };
-    if (all_text(header) && all_text(footer)) {
-        auto [text, start] = compose_lazy_screen(
-            header, body.line_count(),
-            [&](long long index) -> const std::u32string& { return body.line(index); }, footer,
-            py::cast<long long>(target_window_start_), focus);
-        target_window_start_ = py::int_(start);
-        screen_text = text;
-        return true;
-    }
-    // Lines of other kinds: the whole body and the module's composition.
-    py::list lines;
-    for (long long i = 0; i < body.line_count(); ++i) lines.append(from_u32(body.line(i)));
-    py::tuple composed = call_global("compose_scrolling_screen", header, lines, footer, target_window_start_,
-                                     py::make_tuple(focus.start, focus.end));
-    target_window_start_ = composed[1];
-    screen_text = py::str(composed[0]);
+    ScreenBody body;
+    body.count = rows.line_count();
+    body.line = [&rows](long long index) -> const std::u32string& { return rows.line(index); };
+    screen_text = compose_targets_screen(header, body, footer, py::make_tuple(focus.start, focus.end), true);
     return true;
 }
 

@@ -12,9 +12,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "configure_neuvora/target_model/entry_table.hpp"
+#include "configure_neuvora/target_model/module_search.hpp"
+#include "configure_neuvora/terminal/frame_fit.hpp"
 #include "rule_history.hpp"
 
 namespace nvx::configure {
@@ -81,14 +84,12 @@ private:
     // Ends the loop after a save; training can start.
     void finish() { done_ = true; }
 
-    // `header` with the type-rules block inside it, between two empty lines; the
-    // rules of classes that hold overrides carry the override mark.
-    py::object with_type_rules(const py::object& header);
+    // `header` with the type-rules block `box` inside it, between two empty lines.
+    static py::object with_type_rules(const py::object& header, const py::object& box);
+    // The type-rules block, the rules of classes that hold overrides marked.
+    py::object type_rules_box();
     // `footer` with the status message under it, when there is one.
     py::object with_status(const py::object& footer) const;
-    // `footer` with the editing keys of the Targets screen above the key hints,
-    // where the terminal has room for them besides a few rows of the tree.
-    py::object with_editing_hints(const py::object& header, const py::object& footer) const;
     // The key reference with the editing keys added.
     static py::object with_editing_help(const py::object& help);
     // A message as a line of the frame (the status line's look).
@@ -110,6 +111,71 @@ private:
     // The Targets screen drawn by the engine; false when this pass goes through
     // the module's functions (one of them has been replaced).
     bool render_targets_natively(py::str& screen_text);
+
+    // Frames that fit the terminal (frame_fitting.cpp).
+    struct TerminalSize {
+        long long columns;
+        long long lines;
+    };
+    TerminalSize terminal_now() const;
+    // A static, save or overrides overlay: as drawn when it fits, else a
+    // window from `window_start`, following the line that starts with
+    // `pointer` (visible text) when there is one.
+    py::str fit_overlay(const py::object& lines, long long& window_start, const char32_t* pointer);
+    // A screen body, drawn on demand: the engine's rows or a list of lines.
+    struct ScreenBody {
+        long long count = 0;
+        layout::BodyText line;
+        py::object list;  // the lines as a list, built only when asked
+
+        static ScreenBody of_lines(const py::object& lines);
+    };
+    // The Targets screen from its renderer's header, footer and focus, with the
+    // session's lines, the type-rules block when open, fitted; `lazy`: the
+    // body is the engine's (composed natively while lines are plain text).
+    py::str compose_targets_screen(const py::object& header, ScreenBody& body, const py::object& footer,
+                                   const py::object& focus, bool lazy);
+    // The Run settings screen from `render_run_settings_lines`, with the status line, fitted.
+    py::str compose_run_screen(const py::tuple& parts);
+    // The screen as the module composes it when it fits; otherwise its header
+    // and footer give way. `type_rules` is the type-rules block shown inside
+    // the header (None when closed); the ranks say when each header and footer
+    // line gives way.
+    py::str compose_fitted(const py::object& header, const py::object& type_rules, ScreenBody& body,
+                           const py::object& footer, const std::vector<int>& header_ranks,
+                           const std::vector<int>& footer_ranks, const py::object& focus,
+                           py::object& window_start, bool lazy);
+    // The type-rules block cut to `room` rows, from the first rule shown.
+    std::vector<layout::ScreenLine> cut_type_rules(const std::vector<std::u32string>& block, long long room,
+                                                   long long columns);
+    // The Targets footer with the session's lines: the keys beyond the
+    // screen's own hint, the status message and the search prompt.
+    py::object targets_footer(const py::object& footer, std::vector<int>& ranks) const;
+
+    // Home and End on each screen and overlay, and scrolling a tall page.
+    bool scroll_page(const py::object& key, long long& first_row) const;
+
+    // Search on the Targets screen (search_keys.cpp).
+    void open_search();
+    // Keys typed while the prompt is open; false when it is closed.
+    bool handle_search_key(const py::object& key);
+    void update_search();
+    // Closes again the restructured modules the open search opened.
+    void undo_search_openings();
+    void close_search(bool keep_selection);
+    // n / N: the next or previous module matching the last search.
+    void search_again(int direction);
+    // The prompt line, while the prompt is open.
+    std::u32string search_prompt_line() const;
+    target::ModuleSearch& module_search();
+    // Selects the entry at table position `position`, opening the restructured
+    // module it sits in; opened modules are remembered while the prompt is open.
+    // `visible`: the positions of the rows shown now.
+    void select_position(int position, std::vector<int> visible);
+    void select_position(int position);
+    // Table position of the selected row; -1 when no row is shown.
+    int selected_position(const std::vector<int>& visible) const;
+    int selected_position();
 
     py::object model_;
     bool on_alternate_screen_ = false;
@@ -143,6 +209,26 @@ private:
     py::object scalar_editor_state_ = py::none();
     py::object list_editor_state_ = py::none();
     RuleHistory history_;
+
+    // First row shown of a help, legend or quit page taller than the terminal,
+    // and of the save and overrides overlays; first rule of a cut type-rules block.
+    std::string drawn_overlay_;  // the overlay of the last frame drawn
+    long long page_first_row_ = 0;
+    long long save_window_start_ = 0;
+    long long overrides_window_start_ = 0;
+    long long type_rules_first_ = 0;
+
+    struct Search {
+        bool open = false;
+        std::u32string text;
+        int origin = -1;  // table position of the row the search started from
+        // Restructured modules the search opened, with their earlier value (null: none).
+        std::vector<std::pair<py::object, py::object>> opened;
+        std::u32string note;
+    };
+    Search search_;
+    std::u32string last_search_;  // the text n and N look for
+    std::unique_ptr<target::ModuleSearch> module_search_;
 };
 
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.

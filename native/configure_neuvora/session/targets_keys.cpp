@@ -71,6 +71,14 @@ void Session::handle_targets_key(const py::object& key) {
         redo_rule_change();
     } else if (is(key, "!")) {
         select_next_unset();
+    } else if (is(key, "/")) {
+        open_search();
+    } else if (is(key, "n") || is(key, "N")) {
+        search_again(is(key, "n") ? 1 : -1);
+    } else if (nvx::keys::is_home(keys::text_of(key))) {
+        target_selected_index_ = 0;
+    } else if (nvx::keys::is_end(keys::text_of(key))) {
+        target_selected_index_ = count - 1;
     }
 }
 

@@ -288,6 +288,11 @@ const py::object& EntryTable::field(std::size_t index, Field which) const {
     return value;
 }
 
+py::handle EntryTable::field_if_present(std::size_t index, Field which) const {
+    if (!loaded(which)) load(which);
+    return rows_[index][which];
+}
+
 bool EntryTable::truth(std::size_t index, Field which) const {
     if (!loaded(which)) load(which);
     const Hot& hot = hot_[index];

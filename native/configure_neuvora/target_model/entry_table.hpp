@@ -87,6 +87,8 @@ public:
 
     // `entry[field]` as read at build time; raises KeyError(field) when missing.
     const py::object& field(std::size_t index, Field which) const;
+    // The same, or a null handle when the entry has no such key.
+    py::handle field_if_present(std::size_t index, Field which) const;
     bool truth(std::size_t index, Field which) const;
     bool owns_parameters(std::size_t index) const;  // "direct_param_count" > 0
 
