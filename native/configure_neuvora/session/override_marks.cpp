@@ -4,6 +4,7 @@
 #include "common/glue.hpp"
 #include "common/interp.hpp"
 #include "configure_neuvora/screens/targets_screen.hpp"
+#include "configure_neuvora/terminal/styling.hpp"
 #include "session.hpp"
 
 namespace nvx::configure {
@@ -57,9 +58,10 @@ py::object Session::with_override_marks(py::object body, const py::list& visible
         if (count > py::int_(0)) {
             params = call_global("dim", py::str("   params=") + call_global("format_human_count", count));
         }
-        if (truthy(params) && truthy(line.attr("endswith")(params))) {
-            const auto cut = static_cast<Py_ssize_t>(py::len(line) - py::len(params));
-            lines[at] = py::object(line[py::slice(0, cut, 1)]) + override_mark() + params;
+        const auto cut = truthy(params) ? py::cast<Py_ssize_t>(line.attr("rfind")(params)) : -1;
+        if (cut >= 0) {
+            lines[at] = py::object(line[py::slice(0, cut, 1)]) + override_mark() +
+                        py::object(line[py::slice(cut, static_cast<Py_ssize_t>(py::len(line)), 1)]);
         } else {
             lines[at] = line + override_mark();
         }
@@ -72,15 +74,16 @@ py::object Session::with_type_rules(const py::object& header) {
     blank.append(py::str(""));
     py::list box = list_copy(call_global("render_type_rules_overlay", entries_));
     // Class scopes with overrides mark their rule's row (after the box's edge).
-    py::object marked = scopes_with_overrides();
-    bool any_class = false;
-    for (const py::handle key : marked) any_class = any_class || !is_module_id(key);
-    if (any_class) {
-        py::list rules(call_global("type_rule_entries", entries_));
-        if (py::len(box) == py::len(rules) + 3) {
-            for (std::size_t i = 0; i < py::len(rules); ++i) {
-                if (marked.contains(py::tuple(rules[i])[0]))
-                    box[i + 1] = py::object(box[i + 1]) + override_mark();
+    std::vector<std::u32string> rule_starts;
+    for (const py::handle key : scopes_with_overrides()) {
+        if (!is_module_id(key)) rule_starts.push_back(U"  \u2502 " + to_u32(to_str(key)) + U" \u2192 ");
+    }
+    for (std::size_t i = 0; i < py::len(box) && !rule_starts.empty(); ++i) {
+        const std::u32string plain = style::strip_ansi(to_u32(to_str(box[i])));
+        for (const std::u32string& start : rule_starts) {
+            if (plain.compare(0, start.size(), start) == 0) {
+                box[i] = py::object(box[i]) + override_mark();
+                break;
             }
         }
     }
