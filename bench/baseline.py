@@ -528,6 +528,8 @@ def targets_pass(entries, expanded_replaced, selected_index, window_start):
         if not entry["in_replaced"] or expanded_replaced.get(entry["replaced_root"], False)
     ]
     header, body, footer, focus = render_targets_lines(entries, visible, selected_index, resolved, expanded_replaced)
+    # The session shows its keys beyond the screen's own hint just above it.
+    footer.insert(len(footer) - 1, dim("/ find a module   n/N next\u00b7previous match   Home/End first\u00b7last"))
     screen_text, window_start = compose_scrolling_screen(header, body, footer, window_start, focus)
     return wrap_screen_text_for_terminal(screen_text), window_start
 
