@@ -208,6 +208,66 @@ def build_budget_line(entries, resolved):
     )
 
 
+# -- shared tensors -----------------------------------------------------------------
+def shared_parameter_holders(entries):
+    """Per parameter held by two or more entries, the holders' indices in order
+    (parameters in the order first met), and per entry its own distinct
+    parameters; None when some entry's module cannot be read."""
+    try:
+        own = []
+        for entry in entries:
+            seen, params = set(), []
+            for _, param in entry["module"].named_parameters(recurse=False):
+                if id(param) not in seen:
+                    seen.add(id(param))
+                    params.append(param)
+            own.append(params)
+    except Exception:
+        return None
+    holders = {}
+    for index, params in enumerate(own):
+        for param in params:
+            holders.setdefault(id(param), []).append(index)
+    return [h for h in holders.values() if len(h) > 1], own, holders
+
+
+def shared_owner(sharing, index):
+    """The earlier entry holding every own parameter of entry `index`, or None."""
+    if sharing is None or not sharing[0]:
+        return None
+    _, own, holders = sharing
+    params = own[index]
+    if params and all(holders[id(p)][0] < index for p in params):
+        return holders[id(params[0])][0]
+    return None
+
+
+def conflict_verb(mode):
+    return {"dendrified": "dendrify", "tracked": "track"}.get(mode, "none")
+
+
+def shared_conflicts(entries, resolved, sharing):
+    """(row, owner, row verb, owner verb, tensors) per pair of rows holding the
+    same tensors with different modes, in tree order; and the tensors in conflict."""
+    if sharing is None:
+        return [], 0
+    pairs, tensors = {}, 0
+    for held in sharing[0]:
+        modes = [conflict_verb(resolved[entries[i]["id"]]["eff"]) for i in held]
+        disagree = [(i, m) for i, m in zip(held[1:], modes[1:]) if i != held[0] and m != modes[0]]
+        tensors += bool(disagree)
+        for row, mode in disagree:
+            key = (row, held[0])
+            count = pairs.get(key, (mode, modes[0], 0))[2]
+            pairs[key] = (mode, modes[0], count + 1)
+    return [(r, o, rm, om, n) for (r, o), (rm, om, n) in sorted(pairs.items())], tensors
+
+
+def shared_weights_text(entries, row, owner, row_verb, owner_verb, tensors):
+    shares = " shares a weight with " if tensors == 1 else " shares " + str(tensors) + " weights with "
+    return entries[row]["id"] + shares + entries[owner]["id"] + ": " + row_verb + " vs " + owner_verb
+
+
 # -- Targets screen ---------------------------------------------------------------
 def render_tab_bar(active_screen):
     targets, run = "Targets", "Run settings"
@@ -245,6 +305,9 @@ def make_target_marker(entry, record):
 
 
 def render_targets_lines(entries, visible_entries, selected_index, resolved, expanded_replaced):
+    sharing = shared_parameter_holders(entries)
+    position = {id(entry): index for index, entry in reversed(list(enumerate(entries)))}
+
     def entry_lines(entry, selected):
         cursor = color_text("> ", "E8EEEC") if selected else "  "
         indent = "  " * entry["depth"]
@@ -271,6 +334,9 @@ def render_targets_lines(entries, visible_entries, selected_index, resolved, exp
             if record["overridden"] is not None:
                 tail += dim("  \u2014 your " + mode_verb(record["overridden"]["mode"]) + " here is ignored")
         params = dim("   params=" + format_human_count(own)) if own > 0 else ""
+        owner = shared_owner(sharing, position[id(entry)]) if id(entry) in position else None
+        if own > 0 and owner is not None:
+            params += dim(" shared with " + entries[owner]["id"])
         lead = cursor + display + " " + indent + module_id + "  " + dim("[" + type_name + "]")
         gap = max(46 - (len(module_id) + len(type_name) + len(indent) + len(plain) + 7), 2)
         return [lead + " " * gap + tail + params]
@@ -297,10 +363,18 @@ def render_targets_lines(entries, visible_entries, selected_index, resolved, exp
         if index == selected_index:
             focus = (len(body), len(body) + len(rows))
         body.extend(rows)
+    budget = build_budget_line(entries, resolved)
+    pairs, tensors = shared_conflicts(entries, resolved, sharing)
+    notes = []
+    if pairs:
+        first = shared_weights_text(entries, *pairs[0])
+        noun = " shared tensor in conflict)" if tensors == 1 else " shared tensors in conflict)"
+        notes.append(color_text("\u26a0 " + first + " (" + str(tensors) + noun, COLOR_ATTENTION))
     footer = [
         HR,
-        dim(build_budget_line(entries, resolved)),
+        dim(budget),
         "",
+        *notes,
         dim("p/t dendrify\u00b7track this module   P/T whole type   x clear   h legend   \u2191\u2193/jk move   s start"),
     ]
     return header, body, footer, focus
@@ -528,8 +602,8 @@ def targets_pass(entries, expanded_replaced, selected_index, window_start):
         if not entry["in_replaced"] or expanded_replaced.get(entry["replaced_root"], False)
     ]
     header, body, footer, focus = render_targets_lines(entries, visible, selected_index, resolved, expanded_replaced)
-    # The session shows its keys beyond the screen's own hint just above it.
-    footer.insert(len(footer) - 1, dim("/ find a module   n/N next\u00b7previous match   Home/End first\u00b7last"))
+    # The session shows its keys beyond the screen's own hint under the footer's rule.
+    footer.insert(1, dim("/ find a module   n/N next\u00b7previous match   Home/End first\u00b7last"))
     screen_text, window_start = compose_scrolling_screen(header, body, footer, window_start, focus)
     return wrap_screen_text_for_terminal(screen_text), window_start
 

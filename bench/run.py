@@ -63,28 +63,34 @@ class MoEBlock(nn.Module):
 class MoEModel(nn.Module):
     """Roughly `modules` submodules: blocks of experts, one attention (replaced root)."""
 
-    def __init__(self, modules, width=8, experts=16):
+    def __init__(self, modules, width=8, experts=16, tied=False):
         super().__init__()
         per_block = 3 + 1 + experts * 4
         blocks = max(1, round((modules - 5) / per_block))
         self.embed = nn.Embedding(100, width)
         self.attn = nn.MultiheadAttention(width, 2, batch_first=True)
         self.blocks = nn.ModuleList([MoEBlock(width, experts) for _ in range(blocks)])
-        self.head = nn.Linear(width, 10)
+        if tied:  # the output head shares the embedding's weight, as in GPT-2
+            self.head = nn.Linear(width, 100, bias=False)
+            self.head.weight = self.embed.weight
+        else:
+            self.head = nn.Linear(width, 10)
 
 
-def build_model(modules):
+def build_model(modules, tied=False):
     with torch.device("meta"):
-        return MoEModel(modules)
+        return MoEModel(modules, tied=tied)
 
 
-def install_rules(entries):
-    """About 1.4% of modules get id rules, plus two type rules."""
+def install_rules(entries, tied=False):
+    """About 1.4% of modules get id rules, plus two type rules; with tied
+    weights the head is dendrified while the embedding it shares with is
+    tracked, so the frame carries the shared-tensor warning."""
     pc = GNV.pc
     ids = [e["id"] for e in entries if e["type_name"] == "Linear" and not e["in_replaced"]]
     step = max(1, len(entries) // max(1, int(len(entries) * 0.014)))
     chosen = ids[::step]
-    pc.set_module_ids_to_dendrify(chosen[::2])
+    pc.set_module_ids_to_dendrify(chosen[::2] + ([".head"] if tied else []))
     pc.set_module_ids_to_track(chosen[1::2])
     pc.set_module_names_to_dendrify(["LayerNorm"])
     pc.set_module_names_to_track(["Embedding"])
@@ -227,6 +233,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", type=int, nargs="+", default=[1000, 10000, 100000])
     parser.add_argument("--repeats", type=int, default=21)
+    parser.add_argument("--tied-sizes", type=int, nargs="*", default=[100000],
+                        help="sizes also measured with tied weights in conflict")
     parser.add_argument("--skip-wrapper", action="store_true")
     # The wrapper benchmark's own default (15 rounds) alone takes about four
     # minutes here; seven rounds keep the whole suite within five.
@@ -250,6 +258,13 @@ def main():
         print(row(f"Targets pass, {label}", *bench_targets(model, entries, repeats)))
         print(row(f"Run settings pass (expanded), {label}", *bench_run_settings(model, entries, repeats)))
         print(row(f"Targets pass, public functions, {label}", *bench_public_pass(entries, repeats)))
+        if size in args.tied_sizes:
+            GNV.pc = GNV.NVXConfig()
+            model = build_model(size, tied=True)
+            entries = cn.get_module_entries(model)
+            install_rules(entries, tied=True)
+            print(row(f"Targets pass, tied weights, {label}", *bench_targets(model, entries, repeats)))
+            print(row(f"Targets pass, public, tied weights, {label}", *bench_public_pass(entries, repeats)))
         sys.stdout.flush()
 
     wrapper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bench_wrapper.py")

@@ -26,10 +26,12 @@ from ptyharness import PtySession  # noqa: E402
 
 ROWS, COLUMNS = 30, 100
 ENTER, ESC, TAB, RIGHT, PAGE_UP = "\r", "\x1b", "\t", "\x1b[C", "\x1b[5~"
-DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main())"
+DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main([]))"
+TIED_DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main(['--tied']))"
 
 # Screen names in README order.
-SCREENS = ("targets", "search", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit")
+SCREENS = ("targets", "search", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit",
+           "tied-targets", "tied-save")
 
 BLOCK = re.compile(r"(<!-- screen:(?P<name>[\w-]+) -->\n)(?P<body>.*?)(<!-- /screen -->)", re.DOTALL)
 
@@ -67,6 +69,17 @@ def capture(timeout: float = 60.0) -> dict:
             s.send_key("y")
             if s.expect_exit() != 0:
                 raise RuntimeError("the demo did not end with status 0\n" + s.describe())
+        with PtySession(TIED_DEMO, rows=ROWS, columns=COLUMNS, cwd=cwd, timeout=timeout) as s:
+            s.expect_text("p/t dendrify")
+            # Every Embedding tracked and every Linear dendrified by type: the tied head disagrees.
+            _frame(s, "T", *["j"] * 3, "P", PAGE_UP)
+            shots["tied-targets"] = _frame(s)
+            shots["tied-save"] = _frame(s, "s")
+            s.send_key(ESC)
+            _frame(s, "q")
+            s.send_key("y")
+            if s.expect_exit() != 0:
+                raise RuntimeError("the tied demo did not end with status 0\n" + s.describe())
     return shots
 
 

@@ -158,6 +158,13 @@ def demo_model():
     return build_demo_model()
 
 
+def tied_model():
+    """Head and embedding share one weight; the model holds a parameter itself."""
+    from neuvora.demo import build_tied_demo_model
+
+    return build_tied_demo_model()
+
+
 def tiny_model():
     return nn.Sequential(nn.Linear(3, 2))
 
@@ -196,6 +203,7 @@ def wide_deep_model():
 
 MODELS = {
     "demo": demo_model,
+    "tied": tied_model,
     "tiny": tiny_model,
     "nested": nested_model,
     "replaced": replaced_model,

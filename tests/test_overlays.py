@@ -107,7 +107,8 @@ def test_legend_overlay_lines(ov):
     lines = ov.render_legend_overlay()
     assert ov.render_legend_overlay.__doc__ == "Describe the Targets-screen markers and colours."
     block = "██"
-    assert len(lines) == 25
+    # One line beyond the marker rows for the shared-weight warning of the footer.
+    assert len(lines) == 26
     assert lines[1] == "  " + fg("Targets legend", TITLE)
     assert lines[4] == "   " + fg(block, "00A5A5") + "        " + fg("dendrify", "00A5A5") + " — dendrites are added here during training"
     assert lines[5] == "   " + fg(block, "8A95A0") + "        " + fg("track", "8A95A0") + " — no dendrites, the parameters are just counted"
@@ -115,15 +116,16 @@ def test_legend_overlay_lines(ov):
     assert lines[9] == "     " + fg(block, "00A5A5") + "     set by type name — every module of this class"
     assert lines[10] == "   ↳ " + fg(block, "00A5A5") + "     inherited from an ancestor; applies to the whole subtree"
     assert lines[11] == "   ! " + fg(block, "FD4D00") + "     has parameters but no mode — needs attention"
-    assert lines[12:15] == [
+    assert lines[12] == "   " + fg("⚠", "FD4D00") + "         rows share a weight but not a mode (footer and save list them)"
+    assert lines[13:16] == [
         "   ↯         will be restructured for NVX before training;",
         "             target the modules inside it by type (P/T), not by id",
         "   (none)    structural container with no parameters of its own",
     ]
-    assert lines[16] == dim("  Which mode wins  (highest priority first)")
-    assert lines[19] == "      while the ancestor's mode is in effect"
-    assert lines[22] == "   So: inherited  >  by id  >  by type."
-    assert lines[23:] == ["", fg("  h or Esc to close", "D9A441")]
+    assert lines[17] == dim("  Which mode wins  (highest priority first)")
+    assert lines[20] == "      while the ancestor's mode is in effect"
+    assert lines[23] == "   So: inherited  >  by id  >  by type."
+    assert lines[24:] == ["", fg("  h or Esc to close", "D9A441")]
     assert ov.render_help_overlay.__doc__ is None and ov.render_quit_overlay.__doc__ is None
 
 

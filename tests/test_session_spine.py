@@ -96,12 +96,12 @@ def fakes(cn, monkeypatch, log):
     return state
 
 
-def test_empty_model_prints_confirms_and_returns(cn, monkeypatch, fakes, log):
+@pytest.mark.parametrize("model", [nn.Identity(), nn.LazyLinear(3)], ids=["plain", "lazy, no submodules"])
+def test_empty_model_prints_confirms_and_returns(cn, monkeypatch, fakes, log, model):
     fakes["entries"] = []
     prompts = []
     monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or "")
     session = ScriptedSession(cn, monkeypatch, [])
-    model = nn.Identity()
     assert session.run(model) is None
     assert prompts == ["Press Enter to confirm dendrification targets..."]
     assert session.output == str(model) + "\n"
@@ -138,6 +138,34 @@ def test_other_exception_propagates_after_terminal_restored(cn, monkeypatch, fak
     assert session.events == ["guard", "enter", "exit"]
     assert "cancelled" not in session.output
     assert GNV.pc.__dict__["_auto_persist_config"] == "old"
+
+
+class LazyRoot(nn.Module):
+    """Holds an uninitialized parameter itself, beside a submodule."""
+
+    def __init__(self):
+        super().__init__()
+        self.scale = nn.UninitializedParameter()
+        self.proj = nn.Linear(2, 2)
+
+
+@pytest.mark.parametrize(
+    "model, named",
+    [
+        (nn.Sequential(nn.Linear(2, 2), nn.Sequential(nn.ReLU(), nn.LazyLinear(3))), "The module .1.1 (LazyLinear)"),
+        (nn.ModuleDict({"enc": nn.LazyConv1d(2, 3)}), "The module .enc (LazyConv1d)"),
+        (LazyRoot(), "The model itself (LazyRoot)"),
+    ],
+)
+def test_lazy_model_is_refused_before_the_screen_opens(cn, monkeypatch, model, named):
+    GNV.pc.__dict__["_auto_persist_config"] = "untouched"
+    session = ScriptedSession(cn, monkeypatch, [])
+    with pytest.raises(ValueError, match="run one forward pass|Run one forward pass") as raised:
+        session.run(model)
+    assert str(raised.value).startswith(named + " has uninitialized (lazy) parameters")
+    assert "materialise the module" in str(raised.value)
+    assert session.events == ["guard"]
+    assert GNV.pc.__dict__["_auto_persist_config"] == "untouched"
 
 
 def test_guard_failure_touches_nothing(cn, monkeypatch, fakes):

@@ -113,6 +113,46 @@ def test_model_without_submodules_gives_no_entries(cn):
     assert cn.get_module_entries(nn.Linear(2, 2)) == []
 
 
+class Reads(nn.Module):
+    """Its own walk is not torch's: entries are read through the public calls."""
+
+    def __init__(self, inner):
+        super().__init__()
+        self.inner = inner
+
+    def named_modules(self, *args, **kwargs):
+        yield from super().named_modules(*args, **kwargs)
+
+    def forward(self, x):
+        return self.inner(x)
+
+
+@pytest.mark.parametrize("wrap", [lambda m: m, Reads], ids=["torch walk", "public walk"])
+def test_lazy_modules_raise_a_value_error_that_says_what_to_do(cn, wrap):
+    model = wrap(nn.Sequential(nn.Linear(2, 2), nn.Sequential(nn.LazyLinear(3), nn.LazyLinear(4))))
+    with pytest.raises(ValueError) as raised:
+        cn.get_module_entries(model)
+    first = ".inner.1.0" if wrap is Reads else ".1.0"
+    assert str(raised.value) == (
+        f"The module {first} (LazyLinear) has uninitialized (lazy) parameters, so its parameters cannot be "
+        "counted. Run one forward pass through the model, or materialise the module, before choosing "
+        "dendrification targets."
+    )
+    assert isinstance(raised.value.__cause__, ValueError)
+    assert "uninitialized parameter" in str(raised.value.__cause__)
+    model(torch.zeros(1, 2))  # the forward pass materialises both
+    assert [e["direct_param_count"] for e in cn.get_module_entries(model)][-2:] == [9, 16]
+
+
+def test_other_errors_while_counting_are_not_reworded(cn):
+    class Broken(nn.Linear):
+        def named_parameters(self, *args, **kwargs):
+            raise OSError("disk gone")
+
+    with pytest.raises(OSError, match="disk gone"):
+        cn.get_module_entries(nn.Sequential(Broken(2, 2)))
+
+
 def test_entry_keys_values_and_preorder(cn):
     model = nn.Sequential(nn.Linear(3, 4), nn.Sequential(nn.ReLU(), nn.Linear(4, 2)))
     entries = cn.get_module_entries(model)

@@ -312,3 +312,225 @@ def test_keyword_arguments_and_no_docstrings(cn, model):
     assert isinstance(result, tuple) and len(result) == 4
     for name in ("render_tab_bar", "mode_verb", "make_block", "make_target_marker", "render_targets_lines"):
         assert getattr(cn, name).__doc__ is None
+
+
+# -- real architectures: shared tensors, the model's own parameters, near misses -----
+
+import torch  # noqa: E402
+from torch import nn  # noqa: E402
+from torch.nn.utils import parametrizations  # noqa: E402
+
+from scripted import DOWN, PAGE_DOWN, UP, ScriptedSession  # noqa: E402
+
+
+class Mlp(nn.Module):
+    def __init__(self, width=4):
+        super().__init__()
+        self.fc = nn.Linear(width, width)
+
+
+class TiedLM(nn.Module):
+    """GPT-2's tie: lm_head.weight is transformer.wte.weight."""
+
+    def __init__(self):
+        super().__init__()
+        self.transformer = nn.Module()
+        self.transformer.wte = nn.Embedding(10, 4)
+        self.transformer.h = nn.ModuleList([Mlp()])
+        self.lm_head = nn.Linear(4, 10, bias=False)
+        self.lm_head.weight = self.transformer.wte.weight
+
+
+class T5Like(nn.Module):
+    """T5's tie: one tensor on four rows (the embedding listed under three paths, and the head)."""
+
+    def __init__(self):
+        super().__init__()
+        self.shared = nn.Embedding(10, 4)
+        self.encoder = nn.Module()
+        self.encoder.embed_tokens = self.shared
+        self.decoder = nn.Module()
+        self.decoder.embed_tokens = self.shared
+        self.lm_head = nn.Linear(4, 10, bias=False)
+        self.lm_head.weight = self.shared.weight
+
+
+class Aliased(nn.Module):
+    """One submodule object under two paths."""
+
+    def __init__(self):
+        super().__init__()
+        self.encoder = Mlp()
+        self.decoder = self.encoder
+
+
+class Scaled(nn.Module):
+    """CLIP's logit_scale: parameters held by the model object itself."""
+
+    def __init__(self, extra=0):
+        super().__init__()
+        self.visual = nn.Linear(4, 4)
+        self.text = nn.Linear(4, 4)
+        self.logit_scale = nn.Parameter(torch.ones([]))
+        for k in range(extra):
+            self.register_parameter(f"p{k}", nn.Parameter(torch.zeros(500)))
+        self.tied = self.visual.weight  # held by a row too: its rules reach it
+
+
+def session_frames(cn, monkeypatch, model, keys, setup=None):
+    from neuvora import globals_neuvora as GNV
+
+    if setup:
+        setup(GNV.pc)
+    session = ScriptedSession(cn, monkeypatch, keys, interrupt_when_done=True)
+    with pytest.raises(SystemExit):
+        session.run(model)
+    return session.plain_frames
+
+
+def warning_lines(frame):
+    return [line for line in frame.splitlines() if line.startswith("\u26a0 ")]
+
+
+@pytest.mark.parametrize(
+    "model, keys, warnings",
+    [
+        (
+            TiedLM,
+            [PAGE_DOWN, "p", UP, UP, UP, UP, "t", "p"],
+            [None, None,
+             *[".lm_head shares a weight with .transformer.wte: dendrify vs none (1 shared tensor in conflict)"] * 5,
+             ".lm_head shares a weight with .transformer.wte: dendrify vs track (1 shared tensor in conflict)",
+             None],
+        ),
+        (
+            Aliased,
+            ["p", DOWN, DOWN, "t", "p"],
+            [None, *[".decoder.fc shares 2 weights with .encoder.fc: none vs dendrify (2 shared tensors in conflict)"] * 3,
+             ".decoder.fc shares 2 weights with .encoder.fc: track vs dendrify (2 shared tensors in conflict)", None],
+        ),
+    ],
+    ids=["gpt2 tie", "alias"],
+)
+def test_shared_tensor_warning_follows_the_rules(cn, monkeypatch, model, keys, warnings):
+    frames = session_frames(cn, monkeypatch, model(), keys)
+    assert len(frames) == len(warnings)
+    for frame, warning in zip(frames, warnings):
+        shown = warning_lines(frame)
+        assert shown == ([] if warning is None else ["\u26a0 " + warning])
+        if warning:  # above the key hint, under the budget line and its blank line
+            lines = frame.splitlines()
+            at = lines.index(shown[0])
+            assert lines[at - 1] == "" and lines[at - 2].startswith("Dendrification budget")
+            assert lines[at + 1].startswith("p/t dendrify")
+
+
+def test_one_tensor_on_four_rows(cn, monkeypatch):
+    # Embedding tracked by type, then every Linear dendrified by type.
+    frames = session_frames(cn, monkeypatch, T5Like(), ["T", PAGE_DOWN, "P", "s"])
+    # Each row keeps its own count; the three later ones say whose tensor it is.
+    tails = [line.split("params=")[1] for line in frames[0].splitlines() if "params=" in line]
+    assert tails == ["40", "40 shared with .shared", "40 shared with .shared", "40 shared with .shared"]
+    assert "4 modules still need a mode" in frames[0] and warning_lines(frames[0]) == []
+    for frame in frames[1:3]:  # the embedding rows tracked, the head without a mode
+        assert warning_lines(frame) == [
+            "\u26a0 .lm_head shares a weight with .shared: none vs track (1 shared tensor in conflict)"
+        ]
+    assert warning_lines(frames[3]) == [
+        "\u26a0 .lm_head shares a weight with .shared: dendrify vs track (1 shared tensor in conflict)"
+    ]
+    save = frames[4].splitlines()
+    at = save.index("  \u26a0  1 shared tensor gets more than one mode")
+    assert save[at + 1 : at + 5] == [
+        "",
+        "      .lm_head shares a weight with .shared: dendrify vs track",
+        "",
+        "  These rows hold one tensor between them: give them the same mode.",
+    ]
+    assert "Start training with this configuration:" in frames[4]
+
+
+def test_save_overlay_lists_every_conflict_beside_the_unset_modules(cn, monkeypatch):
+    # .encoder tracked, .decoder dendrified: both .fc rows disagree; .lm_head and h.0.fc of the tie have no mode.
+    class Both(nn.Module):
+        def __init__(self):
+            super().__init__()
+            self.tie = TiedLM()
+            self.alias = Aliased()
+
+    def rules(pc):
+        pc.set_module_ids_to_track([".alias.encoder", ".tie.transformer.wte"])
+        pc.set_module_ids_to_dendrify([".alias.decoder"])
+
+    frames = session_frames(cn, monkeypatch, Both(), ["s"], setup=rules)
+    save = frames[1].splitlines()
+    at = save.index("  \u26a0  3 shared tensors get more than one mode")
+    assert save[at + 2 : at + 4] == [
+        "      .tie.lm_head shares a weight with .tie.transformer.wte: none vs track",
+        "      .alias.decoder.fc shares 2 weights with .alias.encoder.fc: dendrify vs track",
+    ]
+    assert save.index(
+        "  \u26a0  2 modules have parameters but no mode") > at  # the unset list follows the conflicts
+    assert "Start anyway \u2014 I know these 2 have no mode" in frames[1]
+
+
+@pytest.mark.parametrize(
+    "extra, line",
+    [
+        (0, "the model itself holds 1 parameter (logit_scale) that no rule reaches"),
+        (3, "the model itself holds 1.5K parameters (logit_scale, p0, p1, \u2026) that no rule reaches"),
+    ],
+)
+def test_parameters_held_by_the_model_itself(cn, monkeypatch, extra, line):
+    frames = session_frames(cn, monkeypatch, Scaled(extra), ["t", DOWN, "t"])
+    for frame in frames:
+        lines = frame.splitlines()
+        assert line in lines
+        assert lines[lines.index(line) + 1].startswith("p/t dendrify")
+    assert "2 modules still need a mode" in frames[0] and "1 module still needs a mode" in frames[1]
+    # Every row has a mode, yet the check mark would be untrue.
+    assert "every parameter is dendrified or tracked" not in frames[3]
+    assert frames[3].splitlines()[4] == " " * 58 + "[y] type rules (0)"
+    assert "model 40" in frames[3]  # the budget keeps counting the rows only
+
+
+def test_models_without_these_cases_keep_their_check_mark(cn, monkeypatch):
+    frames = session_frames(cn, monkeypatch, nn.Sequential(nn.Linear(2, 2)), ["t"])
+    assert "\u2713 every parameter is dendrified or tracked" in frames[1]
+    assert not any("model itself" in f or "shared with" in f or warning_lines(f) for f in frames)
+
+
+class Attention(nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.attn = nn.MultiheadAttention(4, 2)  # out_proj is a NonDynamicallyQuantizableLinear
+        self.proj = nn.Linear(4, 4)
+        self.conv = nn.Conv1d(2, 2, 3)
+        self.normed = parametrizations.weight_norm(nn.Conv1d(2, 2, 3))  # a ParametrizedConv1d
+
+
+@pytest.mark.parametrize(
+    "dendrify, hints",
+    [
+        (["Linear"], {"Linear \u2192 dendrify  (1)": "also in this model: NonDynamicallyQuantizableLinear (1), a Linear subclass"}),
+        (["Conv1d"], {"Conv1d \u2192 dendrify  (1)": "also in this model: ParametrizedConv1d (1), a Conv1d subclass"}),
+        (["_ConvNd"], {"_ConvNd \u2192 dendrify  (0)": "no module in this model has this class"}),
+        (["Conv2d", "MultiheadAttention"], {"Conv2d \u2192 dendrify  (0)": "no module in this model has this class",
+                                            "MultiheadAttention \u2192 dendrify  (1)": None}),
+    ],
+)
+def test_type_rules_that_nearly_match(cn, monkeypatch, dendrify, hints):
+    frames = session_frames(cn, monkeypatch, Attention(), ["y"], setup=lambda pc: pc.set_module_names_to_dendrify(dendrify))
+    rows = [line.strip().strip("\u2502").strip() for line in frames[1].splitlines() if line.startswith("  \u2502")]
+    for rule, hint in hints.items():
+        at = rows.index(rule)
+        following = rows[at + 1] if at + 1 < len(rows) else None
+        if hint is None:
+            assert following is None or "\u2192" in following
+        else:
+            assert following == hint
+    box = [line for line in frames[1].splitlines() if line.startswith("  \u2502") or line.startswith("  \u250c")]
+    assert len({len(line) for line in box}) == 1  # the right edge lines up with the hints in
+    # _ConvNd is a base class of both convolutions: named by several.
+    if dendrify == ["_ConvNd"]:
+        assert rows[2] == "also in this model: Conv1d (1), ParametrizedConv1d (1), _ConvNd subclasses"

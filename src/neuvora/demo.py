@@ -1,7 +1,10 @@
-"""A small transformer-style network to try the configurator on.
+"""Small networks to try the configurator on.
 
-``python -m neuvora.demo`` opens the configurator on it and, after a save,
-prints what was written.
+``python -m neuvora.demo`` opens the configurator on a transformer-style
+classifier and, after a save, prints what was written. ``python -m neuvora.demo
+--tied`` does the same on a language model whose output head shares its weight
+with the token embedding (as GPT-2's does) and that keeps one parameter on the
+model object itself (as CLIP's ``logit_scale``).
 """
 
 from __future__ import annotations
@@ -54,9 +57,31 @@ class DemoTransformer(nn.Module):
         return self.head(self.norm(x).mean(dim=1))
 
 
+class TiedLanguageModel(nn.Module):
+    def __init__(self, vocab=1000, width=64, hidden=256, depth=1):
+        super().__init__()
+        self.wte = nn.Embedding(vocab, width)
+        self.h = nn.ModuleList([FeedForward(width, hidden) for _ in range(depth)])
+        self.ln_f = nn.LayerNorm(width)
+        self.lm_head = nn.Linear(width, vocab, bias=False)
+        self.lm_head.weight = self.wte.weight  # one tensor, two rows
+        self.logit_scale = nn.Parameter(torch.ones([]))  # held by the model itself
+
+    def forward(self, tokens):
+        x = self.wte(tokens)
+        for block in self.h:
+            x = x + block(x)
+        return self.lm_head(self.ln_f(x)) * self.logit_scale
+
+
 def build_demo_model():
     torch.manual_seed(0)
     return DemoTransformer()
+
+
+def build_tied_demo_model():
+    torch.manual_seed(0)
+    return TiedLanguageModel()
 
 
 def _show_saved(paths):
@@ -67,11 +92,12 @@ def _show_saved(paths):
                 print(json.dumps(json.load(handle), indent=2))
 
 
-def main():
+def main(argv=None):
     from neuvora import dendrify_model
     from neuvora import globals_neuvora as GNV
 
-    model = build_demo_model()
+    args = sys.argv[1:] if argv is None else argv
+    model = build_tied_demo_model() if "--tied" in args else build_demo_model()
     dendrify_model(model)
     pc = GNV.pc
     print("Saved. Targets by id:", pc.get_module_ids_to_dendrify(), "tracked:", pc.get_module_ids_to_track())

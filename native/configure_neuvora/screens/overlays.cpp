@@ -85,6 +85,8 @@ Lines legend_lines() {
         U"     " + dendrify_block + U"     set by type name — every module of this class",
         U"   ↳ " + dendrify_block + U"     inherited from an ancestor; applies to the whole subtree",
         U"   ! " + attention_block + U"     has parameters but no mode — needs attention",
+        U"   " + color_text(U"⚠", style::kColorAttention) +
+            U"         rows share a weight but not a mode (footer and save list them)",
         U"   ↯         will be restructured for NVX before training;",
         U"             target the modules inside it by type (P/T), not by id",
         U"   (none)    structural container with no parameters of its own",
@@ -123,6 +125,24 @@ TypeRuleRow type_rule_row(const std::u32string& type_name, const std::u32string&
                           const std::u32string& colored_arrow, const std::u32string& count) {
     return {type_name + U" → " + verb + U"  (" + count + U")",
             type_name + U" " + colored_arrow + dim(U"  (" + count + U")")};
+}
+
+TypeRuleRow type_rule_hint(const std::u32string& text) {
+    const std::u32string indented = U"  " + text;
+    return {indented, dim(indented)};
+}
+
+std::u32string near_miss_text(const std::vector<std::pair<std::u32string, std::size_t>>& classes, bool more,
+                              const std::u32string& rule) {
+    std::u32string out = U"also in this model: ";
+    for (const auto& [name, count] : classes) out += name + U" (" + decimal(count) + U"), ";
+    if (more) out += U"…, ";
+    const bool one = classes.size() == 1 && !more;
+    return out + (one ? U"a " + rule + U" subclass" : rule + U" subclasses");
+}
+
+std::u32string matches_nothing_text() {
+    return U"no module in this model has this class";
 }
 
 Lines type_rules_box(const std::vector<TypeRuleRow>& rules) {
@@ -175,8 +195,19 @@ std::u32string overrides_key_hint() {
 
 Lines save_lines(const std::vector<std::pair<std::u32string, std::u32string>>& unset_listed,
                  std::size_t unset_count, const std::function<bool(std::size_t)>& selected,
-                 const std::u32string& config_target_path) {
+                 const std::u32string& config_target_path, const std::vector<std::u32string>& conflicts,
+                 std::size_t conflict_tensors) {
     Lines lines{U"", U"  " + color_text(U"Save configuration", style::kColorTitle), U""};
+    if (!conflicts.empty()) {
+        const std::u32string noun = conflict_tensors == 1 ? U" shared tensor gets" : U" shared tensors get";
+        lines.push_back(color_text(U"  ⚠  " + decimal(conflict_tensors) + noun + U" more than one mode",
+                                   style::kColorAttention));
+        lines.push_back(U"");
+        for (const std::u32string& conflict : conflicts) lines.push_back(U"      " + dim(conflict));
+        lines.push_back(U"");
+        lines.push_back(dim(U"  These rows hold one tensor between them: give them the same mode."));
+        lines.push_back(U"");
+    }
     const std::u32string pointer_on = color_text(U"  ▸ ", style::kColorTitle);
     const std::u32string pointer_off = U"    ";
 

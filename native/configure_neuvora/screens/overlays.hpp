@@ -30,6 +30,17 @@ TypeRuleRow type_rule_row(const std::u32string& type_name, const std::u32string&
                           const std::u32string& colored_arrow, const std::u32string& count);
 // The arrow piece of a rule row before colouring: "→ " + verb.
 std::u32string type_rule_arrow(const std::u32string& verb);
+// A dimmed hint row under a rule row.
+TypeRuleRow type_rule_hint(const std::u32string& text);
+// "also in this model: A (2), B (1), a Linear subclass": `classes` are the
+// first (name, count) pairs to show, `more` whether others follow.
+std::u32string near_miss_text(const std::vector<std::pair<std::u32string, std::size_t>>& classes, bool more,
+                              const std::u32string& rule);
+// The hint of a rule whose class no module has.
+std::u32string matches_nothing_text();
+// How many near-miss classes a hint names.
+inline constexpr std::size_t kNearMissesShown = 3;
+
 // The box around `rows` (a single placeholder row when empty) and the close hint.
 Lines type_rules_box(const std::vector<TypeRuleRow>& rows);
 
@@ -44,10 +55,13 @@ std::u32string overrides_key_hint();
 
 // Save overlay. `unset_listed` holds (id, class name) of the first unset modules
 // to show (at most five), `unset_count` how many there are in all; `selected`
-// tells whether option i is the highlighted one.
+// tells whether option i is the highlighted one. `conflicts` describes every
+// pair of rows that hold the same tensors with different modes, and
+// `conflict_tensors` counts those tensors.
 Lines save_lines(const std::vector<std::pair<std::u32string, std::u32string>>& unset_listed,
                  std::size_t unset_count, const std::function<bool(std::size_t)>& selected,
-                 const std::u32string& config_target_path);
+                 const std::u32string& config_target_path, const std::vector<std::u32string>& conflicts = {},
+                 std::size_t conflict_tensors = 0);
 
 // How many unset modules the save overlay lists by name.
 inline constexpr std::size_t kSaveListedUnset = 5;

@@ -1,6 +1,12 @@
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "common/glue.hpp"
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/screens/targets_frame.hpp"
+#include "configure_neuvora/target_model/entry_table.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
 #include "overlays.hpp"
@@ -42,7 +48,26 @@ py::tuple unpack(const py::handle& item, std::size_t expected) {
     return values;
 }
 
+// The hint rows under one type rule: that it matches nothing at all (its live
+// count is 0 and no module has the class), and the classes of the model it
+// nearly matches.
+void append_type_rule_hints(std::vector<overlays::TypeRuleRow>& rows, const target::TypeRuleHints& hints,
+                            const py::handle& rule_name, const py::handle& live_count) {
+    if (hints.matches_nothing && equals(live_count, py::int_(0)))
+        rows.push_back(overlays::type_rule_hint(overlays::matches_nothing_text()));
+    if (hints.near_misses.empty()) return;
+    std::vector<std::pair<std::u32string, std::size_t>> classes;
+    for (const target::NearMiss& miss : hints.near_misses) {
+        if (classes.size() == overlays::kNearMissesShown) break;
+        classes.emplace_back(shown(miss.type_name), miss.count);
+    }
+    rows.push_back(overlays::type_rule_hint(overlays::near_miss_text(
+        classes, hints.near_misses.size() > overlays::kNearMissesShown, shown(rule_name))));
+}
+
 py::list render_type_rules_overlay(const py::object& entries) {
+    std::unique_ptr<target::EntryTable> scratch;
+    target::EntryTable& table = target::EntryTable::for_entries(entries, scratch);
     std::vector<overlays::TypeRuleRow> rows;
     for (const py::handle item : call_global("type_rule_entries", entries)) {
         py::tuple rule = unpack(item, 3);
@@ -50,6 +75,7 @@ py::list render_type_rules_overlay(const py::object& entries) {
         const std::u32string arrow =
             colored(overlays::type_rule_arrow(verb), call_global("get_color_hex_for_mode", rule[1]));
         rows.push_back(overlays::type_rule_row(shown(rule[0]), verb, arrow, text_of(rule[2])));
+        append_type_rule_hints(rows, table.type_rule_hints(rule[0]), rule[0], rule[2]);
     }
     return to_list(overlays::type_rules_box(rows));
 }
@@ -103,7 +129,11 @@ py::list render_save_overlay(Args& a) {
     auto selected = [&selected_index](std::size_t option) {
         return equals(py::int_(option), selected_index);
     };
-    return to_list(overlays::save_lines(listed, count, selected, shown(a[3])));
+    std::unique_ptr<target::EntryTable> scratch;
+    std::size_t conflict_tensors = 0;
+    const std::vector<std::u32string> conflicts =
+        shared_conflict_texts(target::EntryTable::for_entries(a[0], scratch), a[1], conflict_tensors);
+    return to_list(overlays::save_lines(listed, count, selected, shown(a[3]), conflicts, conflict_tensors));
 }
 
 }  // namespace

@@ -19,18 +19,27 @@ namespace nvx::configure {
 namespace py = pybind11;
 
 // Header lines of the Targets screen for `need` modules without a mode and
-// `type_rules` type rules.
-py::list targets_header_lines(std::size_t need, std::size_t type_rules);
+// `type_rules` type rules; `all_reached` is false while the model itself holds
+// parameters no rule reaches.
+py::list targets_header_lines(std::size_t need, std::size_t type_rules, bool all_reached);
 
-// Footer lines around the budget line.
-py::list targets_footer_lines(const py::object& budget_line);
+// Footer lines around the budget line, with the notes on shared tensors in
+// conflict and on the model's own parameters under `resolution`.
+py::list targets_footer_lines(const py::object& budget_line, target::EntryTable& table,
+                              const target::Resolution& resolution);
+
+// One text per pair of rows that hold the same tensors with the modes of
+// `resolved` differing ("<row> shares a weight with <owner>: ..."), in tree
+// order; `tensors` is set to the number of tensors in conflict.
+std::vector<std::u32string> shared_conflict_texts(target::EntryTable& table, const py::handle& resolved,
+                                                  std::size_t& tensors);
 
 // The body of `render_targets_lines(entries, visible, selected, resolved,
 // expanded_replaced)` for the rows at `visible` (table positions), one line at a time.
 class TargetsBody {
 public:
-    TargetsBody(const target::EntryTable& table, const target::Resolution& resolution,
-                std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced);
+    TargetsBody(target::EntryTable& table, const target::Resolution& resolution, std::vector<int> visible,
+                Py_ssize_t selected, py::object expanded_replaced);
     ~TargetsBody();
     TargetsBody(const TargetsBody&) = delete;
     TargetsBody& operator=(const TargetsBody&) = delete;
@@ -45,7 +54,7 @@ private:
     struct Painter;
     long long line_of(std::size_t position) const;
 
-    const target::EntryTable& table_;
+    target::EntryTable& table_;
     const target::Resolution& resolution_;
     std::vector<int> visible_;
     Py_ssize_t selected_;

@@ -171,13 +171,13 @@ std::u32string legend_line() {
     return style::dim(U"  dendrify = add dendrites   \u00b7   track = not dendrified   ");
 }
 
-std::u32string status_line(std::size_t need, std::size_t type_rule_count) {
+std::u32string status_line(std::size_t need, std::size_t type_rule_count, bool all_reached) {
     std::u32string status;
     if (need > 0) {
         const bool one = need == 1;
         styled(status, attention_open(), std::u32string_view(U"  \u26a0 "), decimal(need),
                std::u32string_view(one ? U" module still needs a mode" : U" modules still need a mode"));
-    } else {
+    } else if (all_reached) {
         styled(status, open_of(ModeColor::Dendrify),
                std::u32string_view(U"  \u2713 every parameter is dendrified or tracked"));
     }
@@ -223,7 +223,7 @@ std::u32string stale_row(const RowText& row, const Marker& marker) {
 }
 
 std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& tail, bool has_params,
-                          std::u32string_view params) {
+                          std::u32string_view params, std::u32string_view shared_with) {
     std::u32string out = row_start(row, marker, 160);
     out += row.id;
     out += U"  ";
@@ -252,7 +252,45 @@ std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& 
     }
     if (has_params) {
         dimmed(out, std::u32string_view(U"   params="), params);
+        if (!shared_with.empty()) dimmed(out, std::u32string_view(U" shared with "), shared_with);
     }
+    return out;
+}
+
+std::u32string shared_weights_text(std::u32string_view row, std::u32string_view owner, std::size_t tensors,
+                                   std::u32string_view row_verb, std::u32string_view owner_verb) {
+    std::u32string out(row);
+    out += tensors == 1 ? std::u32string(U" shares a weight with ")
+                        : U" shares " + decimal(tensors) + U" weights with ";
+    out += owner;
+    out += U": ";
+    out += row_verb;
+    out += U" vs ";
+    out += owner_verb;
+    return out;
+}
+
+std::u32string shared_conflict_line(const std::u32string& first_pair, std::size_t tensors) {
+    std::u32string out;
+    styled(
+        out, attention_open(), std::u32string_view(U"\u26a0 "), first_pair, std::u32string_view(U" ("),
+        decimal(tensors),
+        std::u32string_view(tensors == 1 ? U" shared tensor in conflict)" : U" shared tensors in conflict)"));
+    return out;
+}
+
+std::u32string unreached_parameters_line(std::u32string_view count, bool one,
+                                         const std::vector<std::u32string>& names, bool more) {
+    std::u32string listed;
+    for (const std::u32string& name : names) {
+        if (!listed.empty()) listed += U", ";
+        listed += name;
+    }
+    if (more) listed += U", \u2026";
+    std::u32string out;
+    dimmed(out, std::u32string_view(U"the model itself holds "), count,
+           std::u32string_view(one ? U" parameter (" : U" parameters ("), listed,
+           std::u32string_view(U") that no rule reaches"));
     return out;
 }
 

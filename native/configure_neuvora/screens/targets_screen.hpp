@@ -31,7 +31,9 @@ Marker marker(MarkerKind kind, ModeColor color);
 
 // Header and footer lines.
 std::u32string legend_line();
-std::u32string status_line(std::size_t need, std::size_t type_rule_count);
+// Without `all_reached` (the model itself holds parameters no rule reaches) the
+// check-mark status is left out: it would claim every parameter has a mode.
+std::u32string status_line(std::size_t need, std::size_t type_rule_count, bool all_reached = true);
 std::u32string key_hints_line();
 
 // The parts of one tree row that come from the entry; views into the caller's
@@ -63,8 +65,20 @@ struct Tail {
 };
 
 // A normal row; `params` is the formatted own parameter count, or empty when the
-// module owns none (`has_params` false).
+// module owns none (`has_params` false). `shared_with` is the id of the earlier
+// row that holds all of this module's parameters, empty when there is none.
 std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& tail, bool has_params,
-                          std::u32string_view params);
+                          std::u32string_view params, std::u32string_view shared_with = {});
+
+// One pair of rows holding the same tensors with different modes:
+// "<row> shares a weight with <owner>: <row verb> vs <owner verb>".
+std::u32string shared_weights_text(std::u32string_view row, std::u32string_view owner, std::size_t tensors,
+                                   std::u32string_view row_verb, std::u32string_view owner_verb);
+// Footer warning for the first such pair, with the number of tensors in conflict.
+std::u32string shared_conflict_line(const std::u32string& first_pair, std::size_t tensors);
+// Footer line for parameters held by the model itself: `count` is the formatted
+// element count, `names` the first names to show, `more` whether others follow.
+std::u32string unreached_parameters_line(std::u32string_view count, bool one,
+                                         const std::vector<std::u32string>& names, bool more);
 
 }  // namespace nvx::targets

@@ -172,9 +172,10 @@ public:
     RowPainter(py::handle expanded_replaced, ChildCount child_count)
         : expanded_replaced_(expanded_replaced), child_count_(std::move(child_count)) {}
 
-    // Appends the lines of `entry` to `rows`; `record_of(id)` gives its record.
+    // Appends the lines of `entry` to `rows`; `record_of(id)` gives its record,
+    // `shared_owner` the id of the earlier row holding all its parameters (null: none).
     template <typename RecordOf>
-    void paint(py::handle entry, bool selected, const RecordOf& record_of,
+    void paint(py::handle entry, bool selected, const RecordOf& record_of, const py::object& shared_owner,
                std::vector<std::u32string>& rows) {
         const target::Names& n = names();
         assign_indent(indent_, item(entry, n.depth));
@@ -222,7 +223,12 @@ public:
                 }
             }
             if (has_params) params_text(own_count);
-            rows.push_back(targets::normal_row(row, marker, tail, has_params, params_));
+            shared_with_.clear();
+            if (shared_owner) {
+                assign_text(shared_with_, shared_owner);
+                display::escape_controls_in_place(shared_with_);
+            }
+            rows.push_back(targets::normal_row(row, marker, tail, has_params, params_, shared_with_));
         }
     }
 
@@ -268,25 +274,83 @@ private:
     std::optional<py::object> format_count_;  // format_human_count, read at first use
     bool direct_format_ = false;
     std::unordered_map<std::int64_t, std::u32string> formatted_;
-    std::u32string indent_, id_, type_name_, origin_, verb_, overridden_verb_, params_, count_text_;
+    std::u32string indent_, id_, type_name_, origin_, verb_, overridden_verb_, params_, count_text_,
+        shared_with_;
 };
 
-py::list header_lines(size_t need, size_t type_rules) {
+std::u32string_view conflict_verb(target::Mode mode) {
+    switch (mode) {
+        case target::Mode::Dendrified:
+            return U"dendrify";
+        case target::Mode::Tracked:
+            return U"track";
+        default:
+            return U"none";
+    }
+}
+
+std::u32string shown_id(const target::EntryTable& table, std::size_t index) {
+    return display::escape_controls(to_u32(to_str(table.field(index, target::Field::Id))));
+}
+
+// The id of the earlier row holding all of row `index`'s parameters, or null.
+py::object shared_owner_id(const target::EntryTable& table, int owner) {
+    return owner >= 0 ? table.field(static_cast<std::size_t>(owner), target::Field::Id) : py::object();
+}
+
+// What the footer adds above the key hints: shared tensors in conflict and
+// parameters held by the model itself; nothing when neither is there.
+std::vector<std::u32string> footer_notes(target::EntryTable& table,
+                                         const std::function<target::Mode(std::size_t)>& mode_of) {
+    std::vector<std::u32string> notes;
+    const target::SharedConflicts conflicts = table.shared_conflicts(mode_of);
+    if (!conflicts.pairs.empty()) {
+        const target::SharedConflict& first = conflicts.pairs.front();
+        notes.push_back(targets::shared_conflict_line(
+            targets::shared_weights_text(shown_id(table, first.row), shown_id(table, first.owner),
+                                         first.tensors, conflict_verb(first.row_mode),
+                                         conflict_verb(first.owner_mode)),
+            conflicts.tensors));
+    }
+    if (const target::UnreachedParameters* unreached = table.unreached_parameters()) {
+        constexpr std::size_t kNamesShown = 3;
+        std::vector<std::u32string> shown;
+        for (std::size_t k = 0; k < unreached->names.size() && k < kNamesShown; ++k) {
+            shown.push_back(display::escape_controls(to_u32(to_str(unreached->names[k]))));
+        }
+        const py::object elements = unreached->elements.value();
+        notes.push_back(targets::unreached_parameters_line(
+            to_u32(call_global("format_human_count", elements)), equals(elements, py::int_(1)), shown,
+            unreached->names.size() > kNamesShown));
+    }
+    return notes;
+}
+
+// The effective mode `resolved` gives row `index`.
+target::Mode mode_in(const py::handle& resolved, const target::EntryTable& table, std::size_t index) {
+    py::object eff = item(item(resolved, table.field(index, target::Field::Id).ptr()), names().eff);
+    if (text_equals(eff, names().dendrified)) return target::Mode::Dendrified;
+    if (text_equals(eff, names().tracked)) return target::Mode::Tracked;
+    return target::Mode::None;
+}
+
+py::list header_lines(size_t need, size_t type_rules, bool all_reached) {
     py::list header;
     header.append(from_u32(targets::tab_bar(true)));
     header.append(py::str(""));
     header.append(from_u32(targets::legend_line()));
     header.append(py::str(""));
-    header.append(from_u32(targets::status_line(need, type_rules)));
+    header.append(from_u32(targets::status_line(need, type_rules, all_reached)));
     header.append(from_u32(style::horizontal_rule()));
     return header;
 }
 
-py::list footer_lines(const py::object& budget_line) {
+py::list footer_lines(const py::object& budget_line, const std::vector<std::u32string>& notes) {
     py::list footer;
     footer.append(from_u32(style::horizontal_rule()));
     footer.append(from_u32(style::dim(to_u32(to_str(budget_line)))));
     footer.append(py::str(""));
+    for (const std::u32string& note : notes) footer.append(from_u32(note));
     footer.append(from_u32(targets::key_hints_line()));
     return footer;
 }
@@ -302,18 +366,17 @@ py::object render_targets_lines(Args& a) {
     // functions has been replaced; then they come from the module's functions.
     std::unique_ptr<target::EntryTable> scratch;
     const bool direct = engine_may_stand_in();
-    target::EntryTable* table = direct ? &target::EntryTable::for_entries(entries, scratch) : nullptr;
+    target::EntryTable* table = &target::EntryTable::for_entries(entries, scratch);
     const size_t need = direct ? py::len(target::unset_module_entries(*table, resolved))
                                : py::len(call_global("unset_module_entries", entries, resolved));
     const size_t type_rules =
         direct ? table->type_rule_count() : py::len(call_global("type_rule_entries", entries));
-    py::list header = header_lines(need, type_rules);
+    py::list header = header_lines(need, type_rules, table->unreached_parameters() == nullptr);
 
     py::list body;
     Py_ssize_t focus_start = 0;
     Py_ssize_t focus_end = 1;
     RowPainter painter(expanded_replaced, [&](const py::object& entry_id) {
-        if (!table) table = &target::EntryTable::for_entries(entries, scratch);
         return static_cast<Py_ssize_t>(table->children_of(entry_id));
     });
     const auto record_of = [&](const py::object& entry_id) { return item(resolved, entry_id.ptr()); };
@@ -328,7 +391,8 @@ py::object render_targets_lines(Args& a) {
         py::handle entry = PySequence_Fast_GET_ITEM(visible.ptr(), i);
         const bool selected = selection.matches(i);
         rows.clear();
-        painter.paint(entry, selected, record_of, rows);
+        painter.paint(entry, selected, record_of,
+                      shared_owner_id(*table, table->shared_owner_of(entry.ptr())), rows);
 
         const auto length = static_cast<Py_ssize_t>(PyList_GET_SIZE(body.ptr()));
         if (selected) {
@@ -340,8 +404,10 @@ py::object render_targets_lines(Args& a) {
         }
     }
 
-    py::list footer = footer_lines(direct ? py::object(target::build_budget_line(*table, resolved))
-                                          : call_global("build_budget_line", entries, resolved));
+    const py::object budget = direct ? py::object(target::build_budget_line(*table, resolved))
+                                     : call_global("build_budget_line", entries, resolved);
+    py::list footer = footer_lines(
+        budget, footer_notes(*table, [&](std::size_t i) { return mode_in(resolved, *table, i); }));
     return py::make_tuple(header, body, footer, py::make_tuple(focus_start, focus_end));
 }
 
@@ -352,7 +418,7 @@ struct TargetsBody::Painter {
     Painter(py::handle expanded, RowPainter::ChildCount count) : painter(expanded, std::move(count)) {}
 };
 
-TargetsBody::TargetsBody(const target::EntryTable& table, const target::Resolution& resolution,
+TargetsBody::TargetsBody(target::EntryTable& table, const target::Resolution& resolution,
                          std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced)
     : table_(table),
       resolution_(resolution),
@@ -410,18 +476,34 @@ const std::u32string& TargetsBody::line(long long index) {
         const target::EntryTable::Row& row = table_.row(painting_);
         painter_->painter.paint(
             row.entry, static_cast<Py_ssize_t>(pos) == selected_,
-            [&](const py::object&) { return table_.record(resolution_, painting_); }, rows);
+            [&](const py::object&) { return table_.record(resolution_, painting_); },
+            shared_owner_id(table_, table_.shared_owner(painting_)), rows);
         found = rendered_.emplace(pos, std::move(rows)).first;
     }
     return found->second[static_cast<std::size_t>(index - line_of(pos))];
 }
 
-py::list targets_header_lines(std::size_t need, std::size_t type_rules) {
-    return header_lines(need, type_rules);
+py::list targets_header_lines(std::size_t need, std::size_t type_rules, bool all_reached) {
+    return header_lines(need, type_rules, all_reached);
 }
 
-py::list targets_footer_lines(const py::object& budget_line) {
-    return footer_lines(budget_line);
+py::list targets_footer_lines(const py::object& budget_line, target::EntryTable& table,
+                              const target::Resolution& resolution) {
+    return footer_lines(budget_line, footer_notes(table, [&](std::size_t i) { return resolution.eff[i]; }));
+}
+
+std::vector<std::u32string> shared_conflict_texts(target::EntryTable& table, const py::handle& resolved,
+                                                  std::size_t& tensors) {
+    const target::SharedConflicts conflicts =
+        table.shared_conflicts([&](std::size_t i) { return mode_in(resolved, table, i); });
+    std::vector<std::u32string> texts;
+    for (const target::SharedConflict& pair : conflicts.pairs) {
+        texts.push_back(targets::shared_weights_text(shown_id(table, pair.row), shown_id(table, pair.owner),
+                                                     pair.tensors, conflict_verb(pair.row_mode),
+                                                     conflict_verb(pair.owner_mode)));
+    }
+    tensors = conflicts.tensors;
+    return texts;
 }
 
 void register_targets_screen(py::module_& m) {

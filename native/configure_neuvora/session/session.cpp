@@ -39,6 +39,7 @@ void Session::run() {
     // Entries never change once built: the session reads them once, and the
     // module's functions use the same table when they are given this list.
     table_ = target::EntryTable::build(entries_);
+    table_->hold_model(model_);
     const target::EntryTable::Lease lease(table_);
     existing_module_settings_ = call_global("load_existing_module_settings");
     while (!done_ && !quit_requested_) {
@@ -184,7 +185,10 @@ py::object Session::resolved() {
 
 target::EntryTable& Session::table() {
     // A function replaced from Python may have changed the list it was handed.
-    if (!table_->describes(entries_)) table_ = target::EntryTable::build(entries_);
+    if (!table_->describes(entries_)) {
+        table_ = target::EntryTable::build(entries_);
+        table_->hold_model(model_);
+    }
     return *table_;
 }
 
@@ -198,11 +202,14 @@ bool Session::render_targets_natively(py::str& screen_text) {
     // What render_targets_lines reads, in its order.
     const std::size_t need = entry_table->unset_count(resolution_);
     const std::size_t type_rules = entry_table->type_rule_count();
-    py::object header = targets_header_lines(need, type_rules);
+    py::object header =
+        targets_header_lines(need, type_rules, entry_table->unreached_parameters() == nullptr);
     TargetsBody rows(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
     const layout::Focus focus = rows.focus();
-    py::object footer = targets_footer_lines(entry_table->budget_line(
-        [&](std::size_t i) { return resolution_.eff[i] == target::Mode::Dendrified; }));
+    py::object footer = targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
+        return resolution_.eff[i] == target::Mode::Dendrified;
+    }),
+                                             *entry_table, resolution_);
 
     ScreenBody body;
     body.count = rows.line_count();

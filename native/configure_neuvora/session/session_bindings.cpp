@@ -9,6 +9,7 @@
 #include "common/glue.hpp"
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/target_model/lazy_parameters.hpp"
 #include "session.hpp"
 #include "termination_signals.hpp"
 
@@ -56,6 +57,9 @@ void leave_session(Session& session, const py::object& previous_auto_persist, Te
 
 py::object set_dendrification_targets(const py::object& model) {
     call_global("require_interactive_session");
+    // A model that cannot be counted yet is refused before the terminal or the
+    // configuration object is touched.
+    target::require_initialized_parameters(model);
     py::object previous_auto_persist = config_dict().attr("get")("_auto_persist_config", true);
     config_dict()["_auto_persist_config"] = false;
 

@@ -95,10 +95,7 @@ public:
         values_.clear();
         const Names& n = names();
         py::object method = steal(PyObject_GetAttr(module, n.named_parameters));
-        py::dict kwargs;
-        kwargs[n.recurse] = py::bool_(false);
-        py::object pairs = steal(PyObject_Call(method.ptr(), py::tuple().ptr(), kwargs.ptr()));
-        py::object iterator = steal(PyObject_GetIter(pairs.ptr()));
+        py::object iterator = iterate_named_parameters(method.ptr(), false);
         while (PyObject* item = PyIter_Next(iterator.ptr())) {
             py::object pair = steal(item);
             values_.push_back(unpack_pair(pair.ptr()).second);
@@ -195,18 +192,15 @@ ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
     starts[count] = listed.size();
 
     // Parameters -> distinct parameters with their numel(), asked once each.
-    const Names& n = names();
-    IdentityMap<int> index_of(listed.size());
+    index_of_ = IdentityMap<int>(listed.size());
     std::vector<int> slot_of(listed.size());
     for (std::size_t k = 0; k < listed.size(); ++k) {
         if (k + kAhead < listed.size()) __builtin_prefetch(listed[k + kAhead].ptr());
         PyObject* parameter = listed[k].ptr();
-        auto [slot, fresh] = index_of.insert(parameter, static_cast<int>(counts_.size()));
+        auto [slot, fresh] = index_of_.insert(parameter, static_cast<int>(counts_.size()));
         slot_of[k] = *slot;
         if (!fresh) continue;
-        PyObject* stack[] = {parameter};
-        py::object size =
-            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        py::object size = numel_of(parameter);
         ParameterCount parameter_count;
         if (!machine_int(size.ptr(), parameter_count.machine)) parameter_count.boxed = size;
         counts_.push_back(std::move(parameter_count));
@@ -228,6 +222,49 @@ ParameterTable::ParameterTable(const std::vector<PyObject*>& modules) {
         offsets_.push_back(members_.size());
     }
     seen_.assign(counts_.size(), 0);
+    find_sharing();
+}
+
+void ParameterTable::find_sharing() {
+    const std::size_t modules = offsets_.size() - 1;
+    std::vector<int> first_holder(counts_.size(), -1);
+    std::vector<int> holder_count(counts_.size(), 0);
+    bool any = false;
+    for (std::size_t m = 0; m < modules; ++m) {
+        for (std::size_t k = offsets_[m]; k < offsets_[m + 1]; ++k) {
+            const auto p = static_cast<std::size_t>(members_[k]);
+            if (first_holder[p] < 0) first_holder[p] = static_cast<int>(m);
+            any |= ++holder_count[p] == 2;
+        }
+    }
+    if (!any) return;
+
+    sharing_.owner_of_all.assign(modules, -1);
+    for (std::size_t m = 0; m < modules; ++m) {
+        if (offsets_[m] == offsets_[m + 1]) continue;
+        bool all_earlier = true;
+        for (std::size_t k = offsets_[m]; k < offsets_[m + 1] && all_earlier; ++k) {
+            all_earlier = first_holder[static_cast<std::size_t>(members_[k])] < static_cast<int>(m);
+        }
+        if (all_earlier)
+            sharing_.owner_of_all[m] = first_holder[static_cast<std::size_t>(members_[offsets_[m]])];
+    }
+
+    // Shared tensors in the order they were first met, each with its holders.
+    std::vector<int> slot(counts_.size(), -1);
+    for (std::size_t p = 0; p < counts_.size(); ++p) {
+        if (holder_count[p] < 2) continue;
+        slot[p] = static_cast<int>(sharing_.offsets.size() - 1);
+        sharing_.offsets.push_back(sharing_.offsets.back() + static_cast<std::size_t>(holder_count[p]));
+    }
+    sharing_.holders.assign(sharing_.offsets.back(), -1);
+    std::vector<std::size_t> next(sharing_.offsets.begin(), sharing_.offsets.end() - 1);
+    for (std::size_t m = 0; m < modules; ++m) {
+        for (std::size_t k = offsets_[m]; k < offsets_[m + 1]; ++k) {
+            const int s = slot[static_cast<std::size_t>(members_[k])];
+            if (s >= 0) sharing_.holders[next[static_cast<std::size_t>(s)]++] = static_cast<int>(m);
+        }
+    }
 }
 
 ParameterTable::~ParameterTable() = default;

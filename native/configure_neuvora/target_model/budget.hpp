@@ -52,7 +52,27 @@ public:
         return budget_text(total_, added);
     }
 
+    // Who holds the parameters that more than one module holds (a module listed
+    // under two paths counts as two holders).
+    struct Sharing {
+        // Shared tensor s is held by holders[offsets[s] .. offsets[s + 1]), in module order.
+        std::vector<std::size_t> offsets{0};
+        std::vector<int> holders;
+        // Per module, the earlier module holding the first of its parameters when
+        // earlier modules hold all of them, else -1; empty when nothing is shared.
+        std::vector<int> owner_of_all;
+    };
+    const Sharing& sharing() const { return sharing_; }
+    int owner_of_all(std::size_t module) const {
+        return sharing_.owner_of_all.empty() ? -1 : sharing_.owner_of_all[module];
+    }
+
+    // True when one of the modules holds `parameter` (by identity).
+    bool holds(PyObject* parameter) const { return index_of_.find(parameter) != nullptr; }
+
 private:
+    void find_sharing();
+
     struct ParameterCount {
         std::int64_t machine = 0;
         py::object boxed;  // set when the count is not a machine integer
@@ -64,6 +84,8 @@ private:
     std::vector<unsigned> seen_;
     unsigned stamp_ = 0;
     Sum total_;
+    IdentityMap<int> index_of_;  // parameter -> index into counts_
+    Sharing sharing_;
 };
 
 // `build_budget_line(entries, resolved)`, also on a table already built for the entries.

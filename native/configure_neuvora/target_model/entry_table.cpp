@@ -159,11 +159,16 @@ void EntryTable::load(Field which) const {
 }
 
 EntryTable& EntryTable::for_entries(const py::handle& entries, std::unique_ptr<EntryTable>& scratch) {
-    if (g_session_table != nullptr && *g_session_table && (*g_session_table)->describes(entries)) {
-        return **g_session_table;
-    }
+    if (EntryTable* session = session_table_for(entries)) return *session;
     scratch = build(entries);
     return *scratch;
+}
+
+EntryTable* EntryTable::session_table_for(const py::handle& entries) {
+    if (g_session_table != nullptr && *g_session_table && (*g_session_table)->describes(entries)) {
+        return g_session_table->get();
+    }
+    return nullptr;
 }
 
 EntryTable::Lease::Lease(const std::unique_ptr<EntryTable>& table) : previous_(g_session_table) {

@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,37 @@ struct Resolution {
     std::vector<int> origin;     // index of the entry whose id is the origin
     std::vector<Mode> own_mode;  // the ignored own rule of an inherited mode
     std::vector<Source> own_source;
+};
+
+// Rows that own one parameter tensor but give it different modes: `row` holds
+// `tensors` tensors whose first holder is the earlier row `owner`.
+struct SharedConflict {
+    std::size_t row = 0;
+    std::size_t owner = 0;
+    Mode row_mode = Mode::None;
+    Mode owner_mode = Mode::None;
+    std::size_t tensors = 0;
+};
+struct SharedConflicts {
+    std::vector<SharedConflict> pairs;  // in tree order of `row`, then of `owner`
+    std::size_t tensors = 0;            // distinct tensors in conflict
+};
+
+// Parameters the model object holds itself that no entry holds: no rule reaches them.
+struct UnreachedParameters {
+    std::vector<py::object> names;  // every such parameter's name, in order
+    Sum elements;                   // their `numel()` summed
+};
+
+// A class present in the model that a type rule misses: its name differs from
+// the rule's while one of its base classes is named like the rule.
+struct NearMiss {
+    py::object type_name;
+    std::size_t count = 0;  // entries of that class name
+};
+struct TypeRuleHints {
+    bool matches_nothing = false;  // no entry at all has the rule's class name
+    std::vector<NearMiss> near_misses;
 };
 
 // The entry fields the rules read, in the order they are read from each entry.
@@ -130,8 +162,33 @@ public:
         return parameters().line(dendrified);
     }
 
+    // Shared parameter tensors. The analysis reads the modules' parameters once
+    // per table; entries whose modules cannot be read that way (no module, not a
+    // module) make it see no sharing at all, and the budget line reports them.
+    //
+    // The earlier row holding every own parameter of row `index` (-1: none).
+    int shared_owner(std::size_t index);
+    // The same for an entry object of the table's list; -1 when it is not one.
+    int shared_owner_of(PyObject* entry);
+    // Tensors held by rows whose modes (`mode_of(index)`) differ.
+    SharedConflicts shared_conflicts(const std::function<Mode(std::size_t)>& mode_of);
+
+    // The model the entries were built from (the session's); its own parameters
+    // are then looked at for `unreached_parameters`.
+    void hold_model(py::object model) { model_ = std::move(model); }
+    // Null without a held model or when every parameter it holds is reached.
+    const UnreachedParameters* unreached_parameters();
+    // The table of the running session when `entries` is its list, else null.
+    static EntryTable* session_table_for(const py::handle& entries);
+
+    // Hints for the type rule naming `rule_name`.
+    TypeRuleHints type_rule_hints(const py::handle& rule_name) const;
+
 private:
     ParameterTable& parameters();
+    // The parameter table when every entry's module can be read, else null.
+    ParameterTable* readable_parameters();
+    void index_classes() const;
     bool loaded(Field which) const { return (loaded_ >> static_cast<unsigned>(which)) & 1u; }
     void load(Field which) const;
     void index_parents();
@@ -167,6 +224,21 @@ private:
     mutable std::vector<py::object> type_names_;  // one per distinct class name
     mutable py::object root_counts_;              // replaced_root value -> entries under it, at first use
     std::unique_ptr<ParameterTable> parameters_;
+    bool parameters_unreadable_ = false;
+    std::unique_ptr<IdentityMap<int>> position_of_;  // entry object -> index, when sharing exists
+    py::object model_;
+    bool unreached_known_ = false;
+    std::unique_ptr<UnreachedParameters> unreached_;
+    // (class name slot, class) combinations of the entries, in order of first
+    // appearance (inside replaced modules too: type rules are how those are
+    // reached), with their base classes' names.
+    struct ClassUse {
+        int type_slot;
+        std::size_t count;
+        std::vector<py::object> base_names;
+    };
+    mutable bool classes_indexed_ = false;
+    mutable std::vector<ClassUse> class_uses_;
 };
 
 }  // namespace nvx::target

@@ -6,6 +6,7 @@
 
 #include "common/glue.hpp"
 #include "flat_map.hpp"
+#include "lazy_parameters.hpp"
 #include "module_ids.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
@@ -24,18 +25,6 @@ struct EntryValues {
     py::object tree;
 };
 
-// The number of "." in an exact str.
-Py_ssize_t dots_in(PyObject* text) {
-    const int kind = PyUnicode_KIND(text);
-    const void* data = PyUnicode_DATA(text);
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
-    Py_ssize_t dots = 0;
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        dots += PyUnicode_READ(kind, data, i) == '.';
-    }
-    return dots;
-}
-
 // ---------------------------------------------------------------------------
 // Counting through the public calls
 // ---------------------------------------------------------------------------
@@ -44,17 +33,12 @@ Py_ssize_t dots_in(PyObject* text) {
 py::object public_param_count(PyObject* module, bool recurse) {
     const Names& n = names();
     py::object method = steal(PyObject_GetAttr(module, n.named_parameters));
-    py::dict kwargs;
-    kwargs[n.recurse] = recurse ? py::bool_(true) : py::bool_(false);
-    py::object pairs = steal(PyObject_Call(method.ptr(), py::tuple().ptr(), kwargs.ptr()));
-    py::object iterator = steal(PyObject_GetIter(pairs.ptr()));
+    py::object iterator = iterate_named_parameters(method.ptr(), recurse);
     Sum total;
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
         py::object pair = steal(item);
         auto [name, parameter] = unpack_pair(pair.ptr());
-        PyObject* stack[] = {parameter.ptr()};
-        py::object count =
-            steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        py::object count = numel_of(parameter.ptr());
         total.add(count.ptr());
     }
     if (PyErr_Occurred()) {
@@ -246,11 +230,8 @@ private:
     }
 
     bool count_parameters() {
-        const Names& n = names();
         for (ParameterRecord& p : parameters_) {
-            PyObject* stack[] = {p.object.ptr()};
-            py::object count =
-                steal(PyObject_VectorcallMethod(n.numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+            py::object count = numel_of(p.object.ptr());
             if (!PyLong_CheckExact(count.ptr())) {
                 return false;
             }
@@ -479,9 +460,7 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
     return entries;
 }
 
-}  // namespace
-
-py::object get_module_entries(const py::object& model) {
+py::object build_module_entries(const py::object& model) {
     // A hundred thousand new entry dicts would otherwise set off the cyclic
     // collector many times over (each time re-scanning the model's own objects).
     // Nothing built here can form a cycle on its own; collection resumes after.
@@ -497,6 +476,19 @@ py::object get_module_entries(const py::object& model) {
         values = collect_through_public_calls(model);
     }
     return build_entry_list(values);
+}
+
+}  // namespace
+
+py::object get_module_entries(const py::object& model) {
+    try {
+        return build_module_entries(model);
+    } catch (py::error_already_set& error) {
+        // Counting a lazy module's parameters fails with torch's own message,
+        // which does not say what to do about it.
+        if (error.matches(PyExc_Exception)) explain_uninitialized_parameters(model, error);
+        throw;
+    }
 }
 
 py::object get_parent_module_id(const py::object& module_id) {

@@ -178,6 +178,29 @@ py::object Sum::value() const {
     return steal(PyLong_FromLongLong(fast_));
 }
 
+py::object iterate_named_parameters(PyObject* method, bool recurse) {
+    py::dict kwargs;
+    kwargs[names().recurse] = py::bool_(recurse);
+    py::object pairs = steal(PyObject_Call(method, py::tuple().ptr(), kwargs.ptr()));
+    return steal(PyObject_GetIter(pairs.ptr()));
+}
+
+py::object torch_attribute(std::initializer_list<PyObject*> path) {
+    py::object value = global("torch");
+    if (value.is_none()) return py::object();
+    for (PyObject* name : path) {
+        value = attribute_if_present(value.ptr(), name);
+        if (!value) return value;
+    }
+    return value;
+}
+
+py::object numel_of(PyObject* parameter) {
+    PyObject* stack[] = {parameter};
+    return steal(
+        PyObject_VectorcallMethod(names().numel, stack, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
 bool utf8_view(PyObject* text, std::string_view& out) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text, &size);

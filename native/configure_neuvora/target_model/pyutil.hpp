@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "common/interp.hpp"
@@ -79,6 +80,17 @@ private:
     std::int64_t fast_ = 0;
     py::object slow_;
 };
+
+// An iterator over `method(recurse=recurse)`, where `method` is a module's
+// bound `named_parameters`: the (name, parameter) pairs the interpreter yields.
+py::object iterate_named_parameters(PyObject* method, bool recurse);
+
+// `torch.<path...>` from the module's `torch` global, following each name in
+// turn (interned); null when torch is None or a name is missing.
+py::object torch_attribute(std::initializer_list<PyObject*> path);
+
+// `parameter.numel()`.
+py::object numel_of(PyObject* parameter);
 
 // UTF-8 view of a str, or nullopt-like empty when it cannot be encoded (lone
 // surrogates); the view stays valid while the str lives.
