@@ -343,3 +343,26 @@ def test_a_terminal_too_small_says_what_it_needs_and_keys_still_work(cn, monkeyp
     assert all(len(rows_of(frame)) <= max(1, lines - 1) for frame in frames[:2])
     assert ".enc.1" in selected_row(frames[2])  # the keys moved while it was too small
     assert GNV.pc.get_module_ids_to_dendrify() == [".enc.1"]
+
+
+def test_escape_keeps_a_module_the_user_had_opened(cn, monkeypatch):
+    keys = ["j", "j", "j", RIGHT, "k", "k", "/", *"out", ESC, "/", *"zz", "\x01", ESC]
+    frames = run(cn, monkeypatch, keys).plain_frames
+    assert all("(id stale)" in frame for frame in frames[4:])  # opened by the user: stays open
+    assert ".enc.0" in selected_row(frames[-1])
+    assert prompt(frames[-2]) == "/zz    no module matches 'zz'"  # a control key is not text
+
+
+@pytest.mark.parametrize("columns, lines", [(30, 8), (40, 12)])
+def test_overlays_and_editors_fit_a_small_terminal_and_keep_their_keys(cn, monkeypatch, columns, lines):
+    keys = [TAB, ENTER, "j", "j", "j", "j", "j", ENTER, END, ESC, TAB, "q", END, "n", "q", "y"]
+    session = ScriptedSession(cn, monkeypatch, keys, columns=columns, lines=lines)
+    with pytest.raises(SystemExit):
+        session.run(Tiny())
+    frames = session.plain_frames
+    assert all(len(rows_of(frame)) < lines and max(map(len, rows_of(frame))) <= columns for frame in frames)
+    assert any(frame.startswith("  Edit ") for frame in frames)  # an editor frame, fitted
+    quit_pages = [frame for frame in frames if "configuring" in frame]
+    assert any("[y] quit" in page for page in quit_pages)  # End reaches the answer line
+    assert "Quit without configuring?" in quit_pages[-1]  # opened again: at its top; "y" still quits
+    assert session.events[-1] == "exit"
