@@ -592,19 +592,6 @@ def render_run_settings_lines(items, selected_index, describe_name):
 
 
 # -- one pass ----------------------------------------------------------------------
-EDITING_HINTS = "/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset"
-
-
-def with_editing_hints(header, footer):
-    """The session's line of the keys beyond the screen's own hint, above it, where
-    the terminal keeps three rows of the tree besides it."""
-    extended = footer[:-1] + [dim(EDITING_HINTS)] + footer[-1:]
-    size = shutil.get_terminal_size(fallback=(120, 40))
-    if get_visual_line_count(header + extended, size.columns) + 3 > size.lines:
-        return footer
-    return extended
-
-
 def targets_pass(entries, expanded_replaced, selected_index, window_start):
     """Normalise, resolve, render the tree, compose the window and wrap, as the session does."""
     normalize_selection_conflicts()
@@ -615,7 +602,8 @@ def targets_pass(entries, expanded_replaced, selected_index, window_start):
         if not entry["in_replaced"] or expanded_replaced.get(entry["replaced_root"], False)
     ]
     header, body, footer, focus = render_targets_lines(entries, visible, selected_index, resolved, expanded_replaced)
-    footer = with_editing_hints(header, footer)
+    # The session shows its keys beyond the screen's own hint under the footer's rule.
+    footer.insert(1, dim("/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset"))
     screen_text, window_start = compose_scrolling_screen(header, body, footer, window_start, focus)
     return wrap_screen_text_for_terminal(screen_text), window_start
 

@@ -497,12 +497,12 @@ def test_save_overlay_follows_its_selection_on_a_short_terminal(cn, monkeypatch)
 def test_type_rules_give_way_to_the_tree_and_scroll(cn, monkeypatch):
     GNV.pc.set_module_names_to_track(["ReLU", "Sequential", "Linear", "MultiheadAttention"])
     frames = run(cn, monkeypatch, ["y", "j", END, HOME, "y", "j"], columns=80, lines=16).plain_frames
-    # Open, Down, End, Home: one rule shown at a time, the others counted.
+    # Open, Down, End, Home: one row of the box shown at a time, the others counted.
     boxes = [[line.strip("\u2502 ") for line in rows_of(f) if line.startswith("  \u2502 ")] for f in frames[1:5]]
-    # The Linear rule's hint on a subclass in the model scrolls as a row of its own.
-    hint = "also in this model: NonDynamicallyQuantizableLinear (1), a Linear subclass"
-    assert [rows[0].split(" \u2192")[0] for rows in boxes] == ["Linear", hint, "Sequential", "Linear"]
-    assert all(rows[1:] == ["+4 more (\u2191\u2193 scroll)"] for rows in boxes)
+    assert boxes[0][0].startswith("Linear \u2192 track") and boxes[1][0] != boxes[0][0]
+    assert boxes[2][0].startswith("Sequential \u2192 track") and boxes[3] == boxes[0]
+    hidden = {rows[1] for rows in boxes}
+    assert len(hidden) == 1 and re.fullmatch(r"\+\d+ more \(\u2191\u2193 scroll\)", hidden.pop())
     for frame in frames:
         assert len(rows_of(frame)) < 16 and len([row for row in rows_of(frame) if row.startswith("> ")]) == 1
     assert ".enc.0" in selected_row(frames[-1])  # closed again, the tree moves
@@ -528,3 +528,26 @@ def test_a_terminal_too_small_says_what_it_needs_and_keys_still_work(cn, monkeyp
     assert all(len(rows_of(frame)) <= max(1, lines - 1) for frame in frames[:2])
     assert ".enc.1" in selected_row(frames[2])  # the keys moved while it was too small
     assert GNV.pc.get_module_ids_to_dendrify() == [".enc.1"]
+
+
+def test_escape_keeps_a_module_the_user_had_opened(cn, monkeypatch):
+    keys = ["j", "j", "j", RIGHT, "k", "k", "/", *"out", ESC, "/", *"zz", "\x01", ESC]
+    frames = run(cn, monkeypatch, keys).plain_frames
+    assert all("(id stale)" in frame for frame in frames[4:])  # opened by the user: stays open
+    assert ".enc.0" in selected_row(frames[-1])
+    assert prompt(frames[-2]) == "/zz    no module matches 'zz'"  # a control key is not text
+
+
+@pytest.mark.parametrize("columns, lines", [(30, 8), (40, 12)])
+def test_overlays_and_editors_fit_a_small_terminal_and_keep_their_keys(cn, monkeypatch, columns, lines):
+    keys = [TAB, ENTER, "j", "j", "j", "j", "j", ENTER, END, ESC, TAB, "q", END, "n", "q", "y"]
+    session = ScriptedSession(cn, monkeypatch, keys, columns=columns, lines=lines)
+    with pytest.raises(SystemExit):
+        session.run(Tiny())
+    frames = session.plain_frames
+    assert all(len(rows_of(frame)) < lines and max(map(len, rows_of(frame))) <= columns for frame in frames)
+    assert any(frame.startswith("  Edit ") for frame in frames)  # an editor frame, fitted
+    quit_pages = [frame for frame in frames if "configuring" in frame]
+    assert any("[y] quit" in page for page in quit_pages)  # End reaches the answer line
+    assert "Quit without configuring?" in quit_pages[-1]  # opened again: at its top; "y" still quits
+    assert session.events[-1] == "exit"

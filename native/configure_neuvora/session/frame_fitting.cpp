@@ -27,14 +27,16 @@ const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 4, 3};
 const std::vector<int> kRunHeaderRanks = {0, 1, 2, 3};
 const std::vector<int> kRunFooterRanks = {5, layout::kGivesWayLast + 1, layout::kGivesWayLast + 2};
 
-// When the Targets footer lines give way: the blank line, the rule, the keys
-// beyond the screen's own hint; the budget line, the hint and the status
-// message only when the body would get no row.
+// When the Targets footer lines give way: the blank line, the rule, the line
+// of keys beyond the screen's own hint; the budget line and the notes under it, the
+// hint (the last line) and the status message only when the body would get no row.
 constexpr int kBudgetRank = layout::kGivesWayLast;
 constexpr int kHintRank = layout::kGivesWayLast + 1;
 constexpr int kStatusRank = layout::kGivesWayLast + 2;
-const std::vector<int> kTargetsFooterRanks = {5, kBudgetRank, 1, kHintRank};
+const std::vector<int> kTargetsFooterRanks = {5, kBudgetRank, 1};
 constexpr int kNewKeysRank = 6;
+const std::u32string kNewKeysLine =
+    U"/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset";
 // The type-rules block the user asked for, once cut to one rule, goes last.
 constexpr int kTypeRulesRank = layout::kGivesWayLast + 3;
 
@@ -257,16 +259,19 @@ py::object Session::targets_footer(const py::object& footer, std::vector<int>& r
     ranks.clear();
     const auto count = static_cast<std::size_t>(py::len(lines));
     for (std::size_t i = 0; i < count; ++i) {
-        ranks.push_back(i < kTargetsFooterRanks.size() ? kTargetsFooterRanks[i]
-                                                       : (is_blank(to_u32(lines[i])) ? 1 : 0));
+        if (i + 1 == count) {
+            ranks.push_back(kHintRank);
+        } else if (i < kTargetsFooterRanks.size()) {
+            ranks.push_back(kTargetsFooterRanks[i]);
+        } else {
+            ranks.push_back(is_blank(to_u32(lines[i])) ? 1 : kBudgetRank);
+        }
     }
-    if (count > 0) {
-        // The keys beyond the screen's own hint, just above it, on one row of 80 columns.
-        lines.insert(
-            static_cast<Py_ssize_t>(count) - 1,
-            from_u32(style::dim(
-                U"/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset")));
-        ranks.insert(ranks.end() - 1, kNewKeysRank);
+    if (count > 1) {
+        // The keys beyond the screen's own hint, under the rule that ends the
+        // tree: the budget line, the notes under it and the hint stay together.
+        lines.insert(1, from_u32(style::dim(kNewKeysLine)));
+        ranks.insert(ranks.begin() + 1, kNewKeysRank);
     }
     py::object shown = with_status(lines);
     if (truthy(status_message_)) ranks.push_back(kStatusRank);
