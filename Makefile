@@ -79,6 +79,7 @@ screenshots: build
 bench: build
 	$(PY) bench/run.py
 	$(PY) bench/bench_target_model.py
+	$(PY) bench/bench_navigation.py
 
 # Long random key sessions on several models and terminal sizes. A failure
 # prints the seed and budget to replay it: make fuzz FUZZ_SEED=... FUZZ_KEYS=...

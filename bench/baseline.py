@@ -593,7 +593,7 @@ def render_run_settings_lines(items, selected_index, describe_name):
 
 # -- one pass ----------------------------------------------------------------------
 def targets_pass(entries, expanded_replaced, selected_index, window_start):
-    """Normalise, resolve, render the tree, compose the window and wrap."""
+    """Normalise, resolve, render the tree, compose the window and wrap, as the session does."""
     normalize_selection_conflicts()
     resolved = resolve_entry_modes(entries)
     visible = [
@@ -602,6 +602,8 @@ def targets_pass(entries, expanded_replaced, selected_index, window_start):
         if not entry["in_replaced"] or expanded_replaced.get(entry["replaced_root"], False)
     ]
     header, body, footer, focus = render_targets_lines(entries, visible, selected_index, resolved, expanded_replaced)
+    # The session shows its keys beyond the screen's own hint under the footer's rule.
+    footer.insert(1, dim("/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset"))
     screen_text, window_start = compose_scrolling_screen(header, body, footer, window_start, focus)
     return wrap_screen_text_for_terminal(screen_text), window_start
 

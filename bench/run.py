@@ -12,6 +12,9 @@
   another, as a caller outside a session would (normalise, ``resolve_entry_modes``,
   ``render_targets_lines`` over every visible row, ``compose_scrolling_screen``,
   ``wrap_screen_text_for_terminal``), next to the same calls of ``baseline.py``.
+- The editing keys of the Targets screen (``u`` undo, Ctrl-R redo, ``!`` next
+  module that needs a mode): the pass after each of them next to the pass after
+  an ordinary move, in the same session.
 - The conversion module's forward figures (``bench_wrapper.py``, fewer rounds
   than its own default).
 
@@ -134,6 +137,11 @@ class Driver:
         drawn = self.output.getvalue()[: self.exit_offset]
         return [frame.rstrip("\n") for frame in drawn.split(CLEAR)[1:]]
 
+    def gaps_after(self, keys, key):
+        """Times of the passes that followed each press of `key` (dispatch, then the next frame)."""
+        gaps = [b - a for a, b in zip(self.stamps, self.stamps[1:])]
+        return [gap for pressed, gap in zip(keys, gaps) if pressed == key]
+
 
 def median_ms(values):
     return statistics.median(values) * 1000.0
@@ -224,6 +232,21 @@ def bench_run_settings(model, entries, repeats):
     return native, interpreted
 
 
+def bench_editing_keys(model, repeats):
+    """Passes after u, Ctrl-R and ! next to passes after an ordinary move, in one session."""
+    redo = "\x12"
+    keys = ["p"] + ["j", "u", redo, "!"] * repeats
+    driver = Driver(keys)
+    driver.run(model)
+    moved = driver.gaps_after(keys, "j")
+    return [(name, driver.gaps_after(keys, key), moved) for name, key in (("u", "u"), ("Ctrl-R", redo), ("!", "!"))]
+
+
+def editing_row(label, after_key, after_move):
+    k, m = median_ms(after_key), median_ms(after_move)
+    return f"{label:<44} {k:>10.2f} {m:>12.2f} {k / m:>9.3f} {k - m:>+8.2f}"
+
+
 def row(label, native, interpreted):
     n, i = median_ms(native), median_ms(interpreted)
     return f"{label:<44} {n:>10.2f} {i:>12.2f} {n / i:>9.3f} {i / n:>8.1f}x"
@@ -245,6 +268,7 @@ def main():
     print(f"python {platform.python_version()}, torch {torch.__version__}; medians of {args.repeats} runs; "
           f"terminal {COLUMNS}x{LINES}\n")
     print(f"{'figure (ms)':<44} {'native':>10} {'interpreted':>12} {'ratio':>9} {'speed-up':>9}")
+    editing = []
     for size in args.sizes:
         GNV.pc = GNV.NVXConfig()
         model = build_model(size)
@@ -266,6 +290,13 @@ def main():
             print(row(f"Targets pass, tied weights, {label}", *bench_targets(model, entries, repeats)))
             print(row(f"Targets pass, public, tied weights, {label}", *bench_public_pass(entries, repeats)))
         sys.stdout.flush()
+        editing.append((label, bench_editing_keys(model, repeats)))
+
+    print(f"\n{'Targets pass after an editing key (ms)':<44} {'after key':>10} {'after move':>12} {'ratio':>9} "
+          f"{'extra':>8}")
+    for label, figures in editing:
+        for name, after_key, after_move in figures:
+            print(editing_row(f"{name}, {label}", after_key, after_move))
 
     wrapper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bench_wrapper.py")
     if not args.skip_wrapper and os.path.exists(wrapper):

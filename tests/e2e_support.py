@@ -32,6 +32,7 @@ CTRL_C = "\x03"
 CTRL_D = "\x04"
 UP, DOWN, RIGHT, LEFT = "\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D"
 PAGE_UP, PAGE_DOWN = "\x1b[5~", "\x1b[6~"
+HOME, END = "\x1b[H", "\x1b[F"
 BACKSPACE = "\x7f"
 
 TAB_BAR = "[ Targets │ Run settings ]"

@@ -40,6 +40,7 @@ from __future__ import annotations
 import copy
 import os
 import re
+import signal
 import sys
 import termios
 import time
@@ -287,6 +288,17 @@ class PtySession:
     def type_raw(self, data: Union[str, bytes]) -> None:
         """Writes bytes to the terminal at once, without waiting (typing ahead)."""
         self.child.send(data.encode("utf-8") if isinstance(data, str) else data)
+
+    def resize(self, rows: int, columns: int) -> None:
+        """Gives the terminal a new size, as a window manager does: the pty's window
+        size first, then SIGWINCH to the child. The emulated screen follows, and the
+        next ``wait_for_key_read`` waits for output drawn after the change."""
+        self._drain()
+        self.child.setwinsize(rows, columns)
+        self.screen.resize(lines=rows, columns=columns)
+        self.rows, self.columns = rows, columns
+        self._output_since_key = False
+        os.kill(self.child.pid, signal.SIGWINCH)
 
     # -- end -----------------------------------------------------------------
 

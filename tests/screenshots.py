@@ -30,7 +30,7 @@ DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main([]))"
 TIED_DEMO = "import sys\nfrom neuvora.demo import main\nsys.exit(main(['--tied']))"
 
 # Screen names in README order.
-SCREENS = ("targets", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit",
+SCREENS = ("targets", "search", "typerules", "legend", "help", "run", "editor", "overrides", "save", "quit",
            "tied-targets", "tied-save")
 
 BLOCK = re.compile(r"(<!-- screen:(?P<name>[\w-]+) -->\n)(?P<body>.*?)(<!-- /screen -->)", re.DOTALL)
@@ -57,7 +57,8 @@ def capture(timeout: float = 60.0) -> dict:
             # .embed by id, every Linear dendrified and every LayerNorm tracked by type.
             _frame(s, "p", *["j"] * 3, "T", *["j"] * 4, "P", PAGE_UP)
             shots["targets"] = _frame(s)
-            shots["typerules"] = _frame(s, "y")
+            shots["search"] = _frame(s, "/", *"2.mlp.d")
+            shots["typerules"] = _frame(s, ESC, "y")
             shots["legend"] = _frame(s, "y", "h")
             shots["help"] = _frame(s, "h", "?")
             shots["run"] = _frame(s, "?", TAB, RIGHT, "j", "j", "h")

@@ -11,6 +11,7 @@ import pytest
 from e2e_support import (
     BACKSPACE,
     DEMO,
+    END,
     ENTER,
     ESC,
     RIGHT,
@@ -56,11 +57,14 @@ def test_run_settings_overlays_and_save_as_default(tmp_path):
         s.expect_text(TARGET_KEYS_HINT)
         assert s.screen.in_alternate and s.screen.cursor.hidden
 
-        # Help: replaces the screen; keys it does not use are ignored.
+        # Help: replaces the screen, taller than 30 rows: it starts at its top
+        # and scrolls to its close hint; keys it does not use are ignored.
         lines = shown(s, "?")
-        assert lines[1] == "  Keys" and "  ? or Esc to close" == lines[-1]
+        assert lines[1] == "  Keys" and lines[-1] == "  vvvv more below vvvv" and len(lines) <= 29
         assert "   p / t     dendrify / track this module" in lines
         assert not any(line.startswith(TAB_BAR) for line in lines)
+        lines = shown(s, END)
+        assert lines[0] == "  ^^^^ more above ^^^^" and lines[-1] == "  ? or Esc to close"
         assert shown(s, "h") == lines
         assert shown(s, "?")[0].startswith(TAB_BAR)
 

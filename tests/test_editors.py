@@ -129,6 +129,13 @@ def test_new_scalar_editor_state(ed):
         (["\x1b[1;5D", "7"], "0.071", 4),
         (["\t", "\x00", "\x1f", "\x1b[A", "k"], "0.01k", 5),
         (["Ã", "©"], "0.01Ã©", 6),
+        # Home and End in each encoding terminals send
+        (["\x1b[H", "5"], "50.01", 1),
+        ([LEFT, LEFT, "\x1b[F", "5"], "0.015", 5),
+        (["\x1bOH", DELETE], ".01", 0),
+        (["\x1b[1~", "\x1bOF", DEL], "0.0", 3),
+        (["\x1b[7~", RIGHT, "\x1b[8~", "9"], "0.019", 5),
+        (["\x1b[4~", "\x1b[1;5H"], "0.01", 4),  # a modified Home is not Home
     ],
 )
 def test_scalar_editing_keys(ed, keys, buffer, cursor):

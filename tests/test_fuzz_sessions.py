@@ -3,9 +3,12 @@
 Each case runs sessions on one model in one terminal until its key budget is
 spent. Keys are drawn from every kind the key reader can return (letters,
 digits, control bytes, escape sequences complete and cut, Latin-1 bytes) mixed
-with the keys that open each overlay and editor. Before each key is handed over,
-what the previous key left behind is checked: the frame it drew (known screen,
-footer hint, one selected row, fits the terminal, no raw control characters),
+with the keys that open each overlay and editor, search text, Home and End,
+undo, redo and the next-module key, and the terminal of one case is resized
+while the session waits (it must draw the same screen again, as if no key
+came). Before each key is handed over, what the previous key left behind is
+checked: the frame it drew (known screen, footer hint, one selected row, no
+wider and no taller than the terminal, no raw control characters),
 the rule lists of ``GNV.pc`` (normalised, on targetable modules only) and, when
 a session ends, how it ended. A session that ends (a save, "q" then "y", Ctrl-C
 at the end of the budget) is followed by a fresh one on the same configuration.
@@ -30,6 +33,7 @@ import json
 import os
 import random
 import re
+import signal
 import time
 import types
 
@@ -47,8 +51,11 @@ SEED = random.SystemRandom().randrange(10**9) if _SEED_TEXT == "random" else int
 # How often a key that would end the session (quit's "y", choosing a start
 # option of the save overlay) is let through; otherwise another key is sent.
 END_RATE = 0.08
-# How often the terminal of the "resizing" case changes size before a key.
+# How often the terminal of the "resizing" case changes size before a key, and
+# how often such a change reaches the waiting session as a signal (it then draws
+# again without a key) rather than showing only with the next key.
 RESIZE_RATE = 0.08
+RESIZE_SIGNAL_RATE = 0.5
 
 INVERTED = "\x1b[7m"
 TAB_BAR = "[ Targets │ Run settings ]"
@@ -88,18 +95,24 @@ ESCAPES = [
 LATIN1 = [chr(c) for c in range(128, 256)]
 EDITING = ["\r", "\n", "\x1b", "\x7f", "\x08", "\x1b[3~", "\x1b[C", "\x1b[D", " ", "\t"]
 MOVES = ["j", "k", "\x1b[A", "\x1b[B", "\x1b[5~", "\x1b[6~", "\x1b[C", "\x1b[D", "\x1bOA", "\x1bOB"]
-OPENERS = ["?", "h", "y", "q", "s", "S", "\r", "\t", "\x1b", "x"]
+HOME_END = ["\x1b[H", "\x1b[F", "\x1bOH", "\x1bOF", "\x1b[1~", "\x1b[4~", "\x1b[7~", "\x1b[8~"]
+OPENERS = ["?", "h", "y", "q", "s", "S", "\r", "\t", "\x1b", "x", "/"]
+# Undo, redo and the next module that needs a mode.
+EDITING_TARGETS = ["u", "u", "\x12", "!", "!"]
+# What a search types: pieces of module ids and class names, and other text.
+TEXT = list("abcdefghijklmnopqrstuvwxyz.0123456789_ ") + list("LSMCNqs?pj/") + ["\xe9", "\xc4"]
 
 # Keys that do something on each screen, drawn more often there.
 BY_KIND = {
-    "targets": MOVES * 2 + list("pPtTxxyh?q") + ["\r", "\t", "\x1b[C", "\x1b[D"],
-    "typerules": MOVES + list("pPtTxyys?q") + ["\x1b", "\r", "\t"],
-    "run": MOVES * 2 + ["\r"] * 6 + list("hh?q") + ["\t", "\x1b"],
-    "overrides": MOVES + ["\r"] * 4 + list("hxs?q") + ["\x1b", "\t"],
-    "help": ["?", "\x1b", "q", "j"],
-    "legend": ["h", "\x1b", "?", "j"],
-    "quit": ["n", "N", "\x1b", "y", "q", "j"],
-    "save": MOVES + ["\r", "\x1b", "x", "s", "q"],
+    "targets": MOVES * 2 + HOME_END + list("pPtTxxyh?q//nnN") + ["\r", "\t", "\x1b[C", "\x1b[D"] + EDITING_TARGETS,
+    "search": TEXT * 2 + ["\x7f", "\x08", "\r", "\x1b", "\x1b[A", "\t"],
+    "typerules": MOVES + HOME_END + list("pPtTxyys?q") + ["\x1b", "\r", "\t"],
+    "run": MOVES * 2 + HOME_END + ["\r"] * 6 + list("hh?q") + ["\t", "\x1b"],
+    "overrides": MOVES + HOME_END + ["\r"] * 4 + list("hxs?q") + ["\x1b", "\t", "\x7f", "\x1b[3~"],
+    "help": ["?", "\x1b", "q", "j", "k"] + HOME_END[:2] + list(PAGE_KEYS[:2]),
+    "legend": ["h", "\x1b", "?", "j", "k"] + HOME_END[:2] + list(PAGE_KEYS[:2]),
+    "quit": ["n", "N", "\x1b", "y", "q", "j", "k"] + HOME_END[:2],
+    "save": MOVES + HOME_END + ["\r", "\x1b", "x", "s", "q"],
     "scalar": DIGITS * 2 + EDITING * 2 + ["\x1b[H", "\x1b[F", "a", "\xe9"],
     "list": DIGITS + EDITING * 3 + ["\x1b[A", "\x1b[B", "a", "\xe9"],
 }
@@ -111,7 +124,7 @@ def draw_key(rng, kind):
         return rng.choice(BY_KIND.get(kind, OPENERS))
     if roll < 0.55:
         return rng.choice(OPENERS)
-    return rng.choice(rng.choice([LETTERS, DIGITS, CONTROL, ESCAPES, ESCAPES, LATIN1, EDITING, MOVES]))
+    return rng.choice(rng.choice([LETTERS, DIGITS, CONTROL, ESCAPES, ESCAPES, LATIN1, EDITING, MOVES, TEXT]))
 
 
 # -- models --------------------------------------------------------------------------------
@@ -213,11 +226,15 @@ TERMINALS = {
 }
 
 
-def fits_height(columns, lines):
-    # Below this the Targets header and footer alone can be taller than the
-    # terminal, and the help, legend, save and overrides overlays do not
-    # scroll: only widths, hints and selections are checked there.
-    return columns >= 100 and lines >= 30
+def roomy(lines):
+    # Below this the screens' hints may give way to the selected row.
+    return lines >= 12
+
+
+# A bucket, setting or divider row of the Run settings screen (its title may give way).
+RUN_ROW = re.compile(r"^(?:(?:> |  )(?:[▸▾] |  [A-Za-z_]\w* = )|     ─ rarely changed ─)")
+MORE_ABOVE = "^^^^ more above ^^^^"
+MORE_BELOW = "^^^^ more below ^^^^".replace("^", "v")
 
 
 # -- checks ---------------------------------------------------------------------------------
@@ -227,17 +244,29 @@ def flat(text):
     return " ".join(text.split())
 
 
-def classify(lines):
-    """The kind of one plain frame, from its title lines."""
+def classify(lines, previous=None):
+    """The kind of one plain frame, from its title lines; a page scrolled past
+    its title is still the page it was."""
     stripped = [line.strip() for line in lines]
+    if stripped[0] == MORE_ABOVE:
+        # The save and overrides overlays follow their selection, so they may
+        # open scrolled; the other pages open at their top.
+        if save_pointer_rows(lines):
+            return "save"
+        if any(line.endswith(("(overridden here)", "(from run settings)")) for line in stripped):
+            return "overrides"
+        if previous in ("help", "legend", "quit", "save", "overrides"):
+            return previous
     head = flat("\n".join(lines[:8]))  # titles may be wrapped
     if head.startswith(TAB_BAR):
         if "? help Overrides — " in head:
             return "overrides"
-        if "? help Run settings — run-wide configuration" in head:
+        if "? help Run settings — run-wide configuration" in head or any(RUN_ROW.match(line) for line in lines):
             return "run"
         if any(line.startswith("┌─ Type rules") for line in stripped):
             return "typerules"
+        if search_prompt(lines) is not None:
+            return "search"
         return "targets"
     if lines[0].startswith("  Edit "):
         return "list" if LIST_HINT in flat("\n".join(lines)) else "scalar"
@@ -252,6 +281,20 @@ def classify(lines):
     return "unknown"
 
 
+def screen_of(kind):
+    """The screen a frame kind belongs to: the Targets screen with an open search
+    prompt or type-rules block (which a short terminal may not show) is the Targets screen."""
+    return "targets" if kind in ("search", "typerules") else kind
+
+
+def search_prompt(lines):
+    """The search prompt at the bottom of the Targets screen (rows joined), or None."""
+    for at in range(len(lines) - 1, max(-1, len(lines) - 5), -1):
+        if lines[at].startswith("  /"):  # rows it wraps onto lose the indent
+            return flat("\n".join(lines[at:]))
+    return None
+
+
 def pointer_rows(lines):
     return [line for line in lines if line.startswith("> ")]
 
@@ -261,42 +304,47 @@ def save_pointer_rows(lines):
     return [line for line in lines if line.lstrip(" ").startswith("▸ ")]
 
 
-def check_frame(styled, columns, rows, divider_ok=False):
+def check_frame(styled, columns, rows, divider_ok=False, previous=None):
     """Checks one drawn frame; returns its kind and plain lines.
 
     ``divider_ok``: the Run settings selection may sit on a divider (no row
     selected) because a page key put it there."""
     plain = SGR.sub("", styled)
     lines = plain.rstrip("\n").split("\n")
-    kind = classify(lines)
+    kind = classify(lines, previous)
     assert kind != "unknown", "a frame of no known screen"
     for line in lines:
         assert len(line) <= columns, f"a row of {len(line)} columns in a terminal of {columns}: {line!r}"
         raw = RAW_CONTROL.search(line)
         assert raw is None, f"a raw control character {raw.group()!r} on the screen: {line!r}"
-    if fits_height(columns, rows):
-        assert len(lines) <= rows, f"{len(lines)} rows in a terminal of {rows}"
+    # The line end after the frame moves the cursor to the row below it.
+    assert len(lines) < rows, f"a frame of {len(lines)} rows in a terminal of {rows}"
     text = flat(plain)
-    if kind in ("targets", "typerules"):
-        assert TARGETS_HINT in text, "the Targets hint is missing"
+    # A page cut off at the bottom says so; its closing lines are further down.
+    cut = lines[-1].strip() == MORE_BELOW
+    if kind in ("targets", "typerules", "search"):
+        assert TARGETS_HINT in text or not roomy(rows), "the Targets hint is missing"
         assert len(pointer_rows(lines)) == 1, "not exactly one selected module row"
         if kind == "typerules":
             assert "y or Esc to close" in text
+        if kind == "search":
+            prompt = search_prompt(lines)
+            assert "no module matches" in prompt or "match " in prompt or "type part of" in prompt, prompt
     elif kind in ("run", "overrides"):
         hint = RUN_HINT if kind == "run" else OVERRIDES_HINT
         footer = plain.rsplit("──", 1)[-1] if kind == "run" else plain
-        shown = hint in text or DESCRIBED.search(flat(footer))
+        shown = hint in text or DESCRIBED.search(flat(footer)) or cut or not roomy(rows)
         assert shown, "the footer shows neither the hint nor a described setting"
         selected = len(pointer_rows(lines))
         assert selected == 1 or (selected == 0 and kind == "run" and divider_ok), "not exactly one selected row"
     elif kind == "help":
-        assert "? or Esc to close" in text
+        assert "? or Esc to close" in text or cut
     elif kind == "legend":
-        assert "h or Esc to close" in text
+        assert "h or Esc to close" in text or cut
     elif kind == "quit":
-        assert "[y] quit [n] keep configuring" in text
+        assert "[y] quit [n] keep configuring" in text or cut
     elif kind == "save":
-        assert SAVE_HINT in text
+        assert SAVE_HINT in text or cut
         assert len(save_pointer_rows(lines)) == 1, "not exactly one save option selected"
     else:
         assert (LIST_HINT if kind == "list" else SCALAR_HINT) in text
@@ -350,6 +398,7 @@ class FuzzSession(ScriptedSession):
         self.frame_lines = []
         self.failing_frame = None
         self.on_divider = False
+        self.before_resize = None  # (screen kind, rule lists) when a resize signal was sent
 
     def run(self, model):
         with contextlib.redirect_stdout(self.buffer):
@@ -368,12 +417,20 @@ class FuzzSession(ScriptedSession):
         divider_ok = self.on_divider or (self.kind == "run" and fuzz.keys[-1] in PAGE_KEYS)
         for styled in chunk.split(CLEAR)[1:]:
             self.failing_frame = SGR.sub("", styled)
-            self.kind, self.frame_lines = check_frame(styled, *fuzz.size, divider_ok)
+            self.kind, self.frame_lines = check_frame(styled, *fuzz.size, divider_ok, self.kind)
             self.failing_frame = None
             fuzz.seen[self.kind] = fuzz.seen.get(self.kind, 0) + 1
             if self.kind == "run":
                 self.on_divider = not pointer_rows(self.frame_lines)
         check_rule_lists(self.cn, fuzz.allowed_ids, fuzz.allowed_names)
+        if self.before_resize is not None:
+            # A resize is not a key: the same screen is drawn again, nothing changed.
+            # (The kind of a frame is told apart only where the terminal has room.)
+            kind_before, lists_before, roomy_before = self.before_resize
+            assert rule_lists() == lists_before, "a resize changed the rules"
+            if roomy_before and roomy(fuzz.size.lines):
+                assert screen_of(self.kind) == kind_before, "a resize acted like a key"
+            self.before_resize = None
 
     def _next_key(self):
         fuzz = self.fuzz
@@ -383,8 +440,15 @@ class FuzzSession(ScriptedSession):
             raise KeyboardInterrupt
         rng = fuzz.rng
         if len(fuzz.sizes) > 1 and rng.random() < RESIZE_RATE:
+            previous_size = fuzz.size
             fuzz.size = os.terminal_size(rng.choice(fuzz.sizes))
             fuzz.keys.append(("resize", *fuzz.size))
+            if rng.random() < RESIZE_SIGNAL_RATE:
+                # The terminal tells the session, which is waiting right here for a key.
+                self.before_resize = (screen_of(self.kind), rule_lists(), roomy(previous_size.lines))
+                fuzz.resize_signals += 1
+                os.kill(os.getpid(), signal.SIGWINCH)
+                raise AssertionError("the resize signal did not end the wait for a key")
         key = draw_key(rng, self.kind)
         if self.ends_session(key) and rng.random() > END_RATE:
             key = rng.choice(["j", "k", "\x1b[A", "\x1b[B", "x"] if self.kind == "save" else ["n", "\x1b"])
@@ -414,6 +478,7 @@ class Fuzz:
         self.spent = 0
         self.sessions = 0
         self.saves = 0
+        self.resize_signals = 0
         self.seen = {}
         self.session = None
         entries = cn.get_module_entries(self.model)
@@ -490,7 +555,8 @@ def test_random_key_sessions_keep_every_invariant(cn, monkeypatch, label, termin
     elapsed = time.perf_counter() - started
     print(
         f"\nfuzz {label} {terminal}: {fuzz.spent} keys, {fuzz.sessions} sessions ({fuzz.saves} saved, "
-        f"{len(asked)} asked for a file), {elapsed:.2f} s, {fuzz.spent / elapsed:.0f} keys/s, seed {SEED}\n"
+        f"{len(asked)} asked for a file, {fuzz.resize_signals} resize signals), {elapsed:.2f} s, "
+        f"{fuzz.spent / elapsed:.0f} keys/s, seed {SEED}\n"
         f"  frames: {dict(sorted(fuzz.seen.items()))}"
     )
     if KEYS >= DEFAULT_KEYS:

@@ -82,19 +82,25 @@ def ov(cn, monkeypatch):
 
 def test_help_overlay_lines(ov):
     lines = ov.render_help_overlay()
-    assert len(lines) == 29
+    # The keys of the original screens, with search, n/N and Home/End added.
+    assert len(lines) == 32
     assert lines[:5] == ["", "  " + fg("Keys", TITLE), "", dim("  Targets screen"), "   p / t     dendrify / track this module"]
     assert lines[7] == "   → / ←     expand / collapse a module that will be restructured (↯)"
-    assert lines[12] == dim("  Run settings screen")
-    assert lines[17] == dim("  Everywhere")
-    assert lines[18] == "   ↑↓ / jk   move        Tab  switch panel"
-    assert lines[22] == dim("  Modes")
-    assert lines[23] == "   " + fg("dendrify", "00A5A5") + " = dendrites are added here during training"
-    assert lines[24] == "   " + fg("track", "8A95A0") + "     = no dendrites, the parameters are just counted"
-    assert lines[25] == "   " + dim("↳ inherited") + " = a mode set on an ancestor applies to the whole subtree"
-    assert lines[26] == "   " + dim("(see the h legend on the Targets panel for how modes resolve)")
-    assert lines[27:] == ["", fg("  ? or Esc to close", "D9A441")]
-    assert [i for i, line in enumerate(lines) if line == ""] == [0, 2, 11, 16, 21, 27]
+    assert lines[11:13] == [
+        "   /         find a module by id or class name (Enter keep · Esc back)",
+        "   n / N     next / previous module that matches the last search",
+    ]
+    assert lines[14] == dim("  Run settings screen")
+    assert lines[19] == dim("  Everywhere")
+    assert lines[20] == "   ↑↓ / jk   move        Tab  switch panel"
+    assert lines[21] == "   Home/End  first / last row; ↑↓ PgUp PgDn Home End scroll a tall page"
+    assert lines[25] == dim("  Modes")
+    assert lines[26] == "   " + fg("dendrify", "00A5A5") + " = dendrites are added here during training"
+    assert lines[27] == "   " + fg("track", "8A95A0") + "     = no dendrites, the parameters are just counted"
+    assert lines[28] == "   " + dim("↳ inherited") + " = a mode set on an ancestor applies to the whole subtree"
+    assert lines[29] == "   " + dim("(see the h legend on the Targets panel for how modes resolve)")
+    assert lines[30:] == ["", fg("  ? or Esc to close", "D9A441")]
+    assert [i for i, line in enumerate(lines) if line == ""] == [0, 2, 13, 18, 24, 30]
 
 
 def test_legend_overlay_lines(ov):

@@ -123,6 +123,37 @@ def test_set_module_scoped_value(cn):
     assert session == {"Linear": {"dendrite_count": 5, "use_skip_weights": False}}
 
 
+def test_removed_values_read_as_absent(cn):
+    saved = {".a": {"dendrite_count": 3, "use_skip_weights": True}}
+    session = {".a": {"dendrite_learning_rate": 0.2}}
+    assert cn.remove_module_scoped_value(session, ".a", "dendrite_count") is None
+    cn.remove_module_scoped_value(session, ".a", "dendrite_learning_rate")  # made in this session
+    cn.remove_module_scoped_value(session, "Linear", "dendrite_count")
+    assert cn.get_scope_values(".a", session, saved) == {"use_skip_weights": True}
+    assert cn.get_scope_values("Linear", session, saved) == {}
+    assert session[".a"]["dendrite_count"] is cn.REMOVED_OVERRIDE and repr(cn.REMOVED_OVERRIDE) == "<removed override>"
+    cn.set_module_scoped_value(session, ".a", "dendrite_count", 4)  # set again after removing
+    assert cn.get_scope_values(".a", session, saved)["dendrite_count"] == 4
+
+
+def test_persist_removals_keep_the_rest_of_the_file(cn, paths, tmp_path):
+    paths["run"] = str(tmp_path / "run.json")
+    write(paths["run"], {
+        "first": 1,
+        "module_settings": {".a": {"x": 1, "y": 2}, ".b": {"x": 1}, "Linear": {"x": 5}},
+        "last": [1, 2],
+    })
+    session = {}
+    cn.remove_module_scoped_value(session, ".a", "x")
+    cn.remove_module_scoped_value(session, ".b", "x")  # its only value: the scope goes
+    cn.remove_module_scoped_value(session, ".new", "x")  # nothing saved: no empty scope appears
+    cn.set_module_scoped_value(session, "Linear", "z", 0)
+    cn.persist_module_settings_updates(session)
+    document = json.loads(read_text(paths["run"]))
+    assert list(document) == ["first", "module_settings", "last"] and document["last"] == [1, 2]
+    assert document["module_settings"] == {".a": {"y": 2}, "Linear": {"x": 5, "z": 0}}
+
+
 def test_customizable_names_and_docstrings(cn):
     assert cn.CUSTOMIZABLE_SETTING_NAMES == list(GNV.NVXConfig._CUSTOMIZABLE)
     assert cn.load_existing_module_settings.__doc__ == "Load existing module_settings from local config sources."

@@ -57,6 +57,7 @@ KEYS = [
     "p", DOWN, "t", DOWN, DOWN, "P", PAGE_DOWN, "T", "x", "x", DOWN, "p", DOWN, "p",
     PAGE_DOWN, PAGE_DOWN, PAGE_DOWN, RIGHT, DOWN, "p", DOWN, "P", UP, "t", "y", ESC,
     PAGE_UP, ENTER, ESC, "s", ESC, TAB, DOWN, TAB, "h", ESC, "q", "n",
+    "\x1b[F", "/", "b", "l", "o", ENTER, "n", "N", "/", "o", "u", "t", ESC, "\x1b[H", "y", "\x1b[F", ESC,
 ]
 
 
@@ -88,7 +89,8 @@ def frames_of(cn, monkeypatch, keys, through_module, columns=120, lines=40, rule
     return session.frames
 
 
-@pytest.mark.parametrize("columns, lines", [(120, 40), (44, 14), (20, 8)])
+# Large; header and footer giving way (narrow, short, smallest); too small.
+@pytest.mark.parametrize("columns, lines", [(120, 40), (44, 14), (120, 12), (30, 8), (20, 8)])
 def test_frames_equal_the_ones_drawn_through_the_module(cn, monkeypatch, columns, lines):
     native = frames_of(cn, monkeypatch, KEYS, False, columns, lines)
     public = frames_of(cn, monkeypatch, KEYS, True, columns, lines)

@@ -1,6 +1,7 @@
-"""Termination signals while a session waits for a key: the terminal is
-restored first, then the process ends with the signal's usual status; the
-caller's handlers are back in place after a session that ended normally."""
+"""Signals while a session waits for a key. Termination: the terminal is
+restored first, then the process ends with the signal's usual status. Resize:
+the frame is drawn again, no key is taken. The caller's handlers are back in
+place after a session that ended normally."""
 
 from __future__ import annotations
 
@@ -55,23 +56,80 @@ def test_signal_restores_terminal_then_ends_with_signal_status(name):
     assert result.returncode == -getattr(signal, name)
 
 
-def test_handlers_are_back_after_session(cn, monkeypatch):
+@pytest.mark.parametrize("name", ["SIGTERM", "SIGWINCH"])
+def test_handlers_are_back_after_session(cn, monkeypatch, name):
     from scripted import ScriptedSession
     from torch import nn
 
+    number = getattr(signal, name)
     seen = {}
 
     def sentinel(signum, frame):  # pragma: no cover - never delivered
         pass
 
-    previous = signal.signal(signal.SIGTERM, sentinel)
+    previous = signal.signal(number, sentinel)
     try:
         session = ScriptedSession(cn, monkeypatch, [])
         monkeypatch.setattr(cn, "get_module_entries", lambda model: [], raising=False)
         monkeypatch.setattr(cn, "normalize_selection_conflicts", lambda: None, raising=False)
-        monkeypatch.setattr("builtins.input", lambda prompt="": seen.setdefault("during", signal.getsignal(signal.SIGTERM)))
+        monkeypatch.setattr("builtins.input", lambda prompt="": seen.setdefault("during", signal.getsignal(number)))
         session.run(nn.Identity())
         assert seen["during"] is not sentinel
-        assert signal.getsignal(signal.SIGTERM) is sentinel
+        assert signal.getsignal(number) is sentinel
     finally:
-        signal.signal(signal.SIGTERM, previous)
+        signal.signal(number, previous)
+
+
+def test_resize_redraws_without_a_key_and_is_noted_while_drawing(cn, monkeypatch):
+    """A resize while the (replaced) key reader waits draws the same screen again;
+    one that comes while a frame is drawn draws it once more before the next wait."""
+    import os
+
+    from scripted import ScriptedSession
+    from torch import nn
+
+    resized = {"draws": 0}
+
+    class Resizes(ScriptedSession):
+        def _next_key(self):
+            if not resized.get("waiting"):
+                resized["waiting"] = True
+                os.kill(os.getpid(), signal.SIGWINCH)
+                raise AssertionError("the resize did not end the wait")
+            return super()._next_key()
+
+    session = Resizes(cn, monkeypatch, ["j", "q", "y"])
+    original_render = cn.render_static_overlay
+
+    def render_and_resize(lines):
+        if resized["draws"] == 0:
+            os.kill(os.getpid(), signal.SIGWINCH)  # while the quit overlay is drawn
+        resized["draws"] += 1
+        return original_render(lines)
+
+    monkeypatch.setattr(cn, "render_static_overlay", render_and_resize)
+    with pytest.raises(SystemExit):
+        session.run(nn.Sequential(nn.Linear(2, 2), nn.Linear(2, 2)))
+    frames = session.plain_frames
+    assert frames[0] == frames[1]  # drawn again, no key taken
+    assert ".1  [Linear]" in next(line for line in frames[2].splitlines() if line.startswith("> "))  # then "j"
+    assert "Quit without configuring?" in frames[3] and frames[3] == frames[4]
+    assert [event for event in session.events if isinstance(event, tuple)] == [("key", "j"), ("key", "q"), ("key", "y")]
+
+
+def test_resize_handler_is_left_alone_off_the_main_thread(cn, monkeypatch):
+    import threading
+
+    from scripted import ScriptedSession
+    from torch import nn
+
+    seen = {}
+    session = ScriptedSession(cn, monkeypatch, [])
+    monkeypatch.setattr(cn, "get_module_entries", lambda model: [], raising=False)
+    monkeypatch.setattr(cn, "normalize_selection_conflicts", lambda: None, raising=False)
+    monkeypatch.setattr("builtins.input", lambda prompt="": seen.setdefault("during", signal.getsignal(signal.SIGWINCH)))
+    before = signal.getsignal(signal.SIGWINCH)
+    worker = threading.Thread(target=session.run, args=(nn.Identity(),))
+    worker.start()
+    worker.join()
+    assert seen["during"] is before

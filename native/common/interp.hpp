@@ -22,6 +22,11 @@ inline py::object borrow(PyObject* value) {
     return py::reinterpret_borrow<py::object>(value);
 }
 
+// `list(items)`: a new list, also when `items` already is one.
+inline py::list list_copy(const py::handle& items) {
+    return py::reinterpret_steal<py::list>(steal(PySequence_List(items.ptr())).release());
+}
+
 // An interned str kept for the life of the process.
 PyObject* intern(const char* text);
 

@@ -298,6 +298,15 @@ def get_scope_values(
 def set_module_scoped_value(
     module_settings_overrides: _ModuleSettings, scope_key: str, setting_name: str, value: object
 ) -> None: ...
+# In-session removal: the setting reads as absent in the scope and saving
+# deletes it from the scope in each file (an emptied scope goes too).
+def remove_module_scoped_value(
+    module_settings_overrides: _ModuleSettings, scope_key: str, setting_name: str
+) -> None: ...
+
+# The value `remove_module_scoped_value` stores for a removed setting.
+REMOVED_OVERRIDE: object
+
 def get_override_scope_for_entry(
     entry: _ModuleEntry, resolved: _Resolved
 ) -> tuple[_OverrideScope, None] | tuple[None, str]: ...

@@ -18,6 +18,10 @@ void register_overrides(py::module_& m) {
     def(m, "set_module_scoped_value", {"module_settings_overrides", "scope_key", "setting_name", "value"},
         "Write one override value into in-session state.",
         [](Args& a) { overrides::set_scoped_value(a[0], a[1], a[2], a[3]); });
+    def(m, "remove_module_scoped_value", {"module_settings_overrides", "scope_key", "setting_name"},
+        "Remove one override value from a scope in in-session state; saving deletes it from the files.",
+        [](Args& a) { overrides::remove_scoped_value(a[0], a[1], a[2]); });
+    m.attr("REMOVED_OVERRIDE") = overrides::removed_value();
     def(m, "get_override_scope_for_entry", {"entry", "resolved"},
         "Determine the override scope for a target, or a reason it is blocked.",
         [](Args& a) { return overrides::override_scope_for_entry(a[0], a[1]); });

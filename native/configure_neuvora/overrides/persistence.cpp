@@ -5,6 +5,7 @@
 #include "atomic_write.hpp"
 #include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "scopes.hpp"
 
 namespace nvx::overrides {
 namespace {
@@ -138,7 +139,26 @@ void persist_settings_updates(const py::handle& module_settings_overrides, bool 
             py::object scope_key = pair[py::int_(0)];
             py::object current = dict_member(settings, scope_key);
             py::dict merged = is_dict(current) ? py::reinterpret_borrow<py::dict>(current) : py::dict();
-            merged.attr("update")(pair[py::int_(1)]);
+            bool removed_any = false;
+            for (py::handle setting : pair[py::int_(1)].attr("items")()) {
+                py::object name = setting[py::int_(0)];
+                py::object value = setting[py::int_(1)];
+                if (!is_removed(value)) {
+                    merged[name] = value;
+                    continue;
+                }
+                removed_any = true;
+                if (PyDict_Contains(merged.ptr(), name.ptr()) == 1) {
+                    if (PyDict_DelItem(merged.ptr(), name.ptr()) != 0) throw py::error_already_set();
+                }
+            }
+            if (removed_any && merged.empty()) {
+                // The last setting of the scope was removed: the scope goes too.
+                if (PyDict_Contains(settings.ptr(), scope_key.ptr()) == 1) {
+                    if (PyDict_DelItem(settings.ptr(), scope_key.ptr()) != 0) throw py::error_already_set();
+                }
+                continue;
+            }
             settings[scope_key] = merged;
         }
         document[member] = settings;

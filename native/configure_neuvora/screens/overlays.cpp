@@ -42,6 +42,8 @@ Lines help_lines() {
         U"   y         show / hide the type-rules list",
         U"   h         show the marker & colour legend",
         U"   Enter     open Overrides for a dendrified module",
+        U"   /         find a module by id or class name (Enter keep · Esc back)",
+        U"   n / N     next / previous module that matches the last search",
         U"",
         dim(U"  Run settings screen"),
         U"   → / ←     expand / collapse a bucket",
@@ -50,6 +52,7 @@ Lines help_lines() {
         U"",
         dim(U"  Everywhere"),
         U"   ↑↓ / jk   move        Tab  switch panel",
+        U"   Home/End  first / last row; ↑↓ PgUp PgDn Home End scroll a tall page",
         U"   s         save & start training",
         U"   q         quit without configuring",
         U"",
@@ -111,6 +114,17 @@ Lines quit_lines() {
         dim(U"  configuration_confirmed=True to skip this screen."),
         U"",
         U"  " + color_text(U"[y] quit", style::kColorAttention) + U"     " + dim(U"[n] keep configuring"),
+    };
+}
+
+Lines editing_help_lines() {
+    return {
+        U"",
+        dim(U"  Editing"),
+        U"   u         undo the last rule change (p t P T x)     Ctrl-R  redo it",
+        U"   !         jump to the next module that needs a mode",
+        U"   Del / ⌫   in Overrides: remove this scope's value of a setting",
+        U"   Home/End  in a number editor: cursor to the start / end",
     };
 }
 

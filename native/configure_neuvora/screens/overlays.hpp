@@ -19,6 +19,11 @@ Lines help_lines();
 Lines legend_lines();
 Lines quit_lines();
 
+// Key reference of the editing keys that go beyond the screens' own keys
+// (undo and redo, the next module that needs a mode, removing an override, Home
+// and End in the number editor); the session shows them in the help overlay.
+Lines editing_help_lines();
+
 // One row of the type-rules box: `plain` measures the visible width of `styled`.
 struct TypeRuleRow {
     std::u32string plain;

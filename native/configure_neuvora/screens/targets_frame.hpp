@@ -35,11 +35,12 @@ std::vector<std::u32string> shared_conflict_texts(target::EntryTable& table, con
                                                   std::size_t& tensors);
 
 // The body of `render_targets_lines(entries, visible, selected, resolved,
-// expanded_replaced)` for the rows at `visible` (table positions), one line at a time.
+// expanded_replaced)` for the rows at `visible` (table positions), one line at a
+// time; rows whose id is in `override_marked` (a set) carry the override mark.
 class TargetsBody {
 public:
     TargetsBody(target::EntryTable& table, const target::Resolution& resolution, std::vector<int> visible,
-                Py_ssize_t selected, py::object expanded_replaced);
+                Py_ssize_t selected, py::object expanded_replaced, py::object override_marked);
     ~TargetsBody();
     TargetsBody(const TargetsBody&) = delete;
     TargetsBody& operator=(const TargetsBody&) = delete;
@@ -59,6 +60,7 @@ private:
     std::vector<int> visible_;
     Py_ssize_t selected_;
     py::object expanded_replaced_;
+    py::object override_marked_;
     long long lines_;
     std::vector<long long> first_line_;  // first body line of each row (empty: one line per row)
     std::unordered_map<std::size_t, std::vector<std::u32string>> rendered_;

@@ -222,6 +222,10 @@ std::u32string stale_row(const RowText& row, const Marker& marker) {
     return out;
 }
 
+std::u32string override_mark() {
+    return style::dim(U" \u2699");
+}
+
 std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& tail, bool has_params,
                           std::u32string_view params, std::u32string_view shared_with) {
     std::u32string out = row_start(row, marker, 160);
@@ -250,6 +254,7 @@ std::u32string normal_row(const RowText& row, const Marker& marker, const Tail& 
             }
             break;
     }
+    if (tail.override_mark) out += override_mark();
     if (has_params) {
         dimmed(out, std::u32string_view(U"   params="), params);
         if (!shared_with.empty()) dimmed(out, std::u32string_view(U" shared with "), shared_with);

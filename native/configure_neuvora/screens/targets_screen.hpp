@@ -62,7 +62,13 @@ struct Tail {
     std::u32string_view origin;
     bool overridden = false;
     std::u32string_view overridden_verb;
+    // The module holds per-module setting overrides: a dimmed mark follows the mode.
+    bool override_mark = false;
 };
+
+// The mark after the mode of a row whose module holds setting overrides, and
+// after a type rule whose class holds them.
+std::u32string override_mark();
 
 // A normal row; `params` is the formatted own parameter count, or empty when the
 // module owns none (`has_params` false). `shared_with` is the id of the earlier

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/budget.hpp"
@@ -169,8 +170,11 @@ class RowPainter {
 public:
     using ChildCount = std::function<Py_ssize_t(const py::object& entry_id)>;
 
-    RowPainter(py::handle expanded_replaced, ChildCount child_count)
-        : expanded_replaced_(expanded_replaced), child_count_(std::move(child_count)) {}
+    // `override_marked`: a set of module ids whose rows carry the override mark, or null.
+    RowPainter(py::handle expanded_replaced, ChildCount child_count, py::handle override_marked = {})
+        : expanded_replaced_(expanded_replaced),
+          child_count_(std::move(child_count)),
+          override_marked_(override_marked) {}
 
     // Appends the lines of `entry` to `rows`; `record_of(id)` gives its record,
     // `shared_owner` the id of the earlier row holding all its parameters (null: none).
@@ -222,6 +226,7 @@ public:
                     tail.overridden_verb = overridden_verb_;
                 }
             }
+            tail.override_mark = override_marked_ && contains(override_marked_, entry_id);
             if (has_params) params_text(own_count);
             shared_with_.clear();
             if (shared_owner) {
@@ -270,6 +275,7 @@ private:
 
     py::handle expanded_replaced_;
     ChildCount child_count_;
+    py::handle override_marked_;
     std::optional<py::object> verbs_;         // MODE_VERB, read at first use
     std::optional<py::object> format_count_;  // format_human_count, read at first use
     bool direct_format_ = false;
@@ -415,16 +421,19 @@ py::object render_targets_lines(Args& a) {
 
 struct TargetsBody::Painter {
     RowPainter painter;
-    Painter(py::handle expanded, RowPainter::ChildCount count) : painter(expanded, std::move(count)) {}
+    Painter(py::handle expanded, RowPainter::ChildCount count, py::handle marked)
+        : painter(expanded, std::move(count), marked) {}
 };
 
 TargetsBody::TargetsBody(target::EntryTable& table, const target::Resolution& resolution,
-                         std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced)
+                         std::vector<int> visible, Py_ssize_t selected, py::object expanded_replaced,
+                         py::object override_marked)
     : table_(table),
       resolution_(resolution),
       visible_(std::move(visible)),
       selected_(selected),
       expanded_replaced_(std::move(expanded_replaced)),
+      override_marked_(std::move(override_marked)),
       lines_(static_cast<long long>(visible_.size())) {
     // A replaced root takes two lines; every other row one.
     const auto two_lines = [&](std::size_t pos) {
@@ -467,9 +476,12 @@ const std::u32string& TargetsBody::line(long long index) {
     auto found = rendered_.find(pos);
     if (found == rendered_.end()) {
         if (!painter_) {
-            painter_ = std::make_unique<Painter>(expanded_replaced_, [this](const py::object& entry_id) {
-                return static_cast<Py_ssize_t>(table_.children_of(entry_id));
-            });
+            painter_ = std::make_unique<Painter>(
+                expanded_replaced_,
+                [this](const py::object& entry_id) {
+                    return static_cast<Py_ssize_t>(table_.children_of(entry_id));
+                },
+                override_marked_);
         }
         painting_ = static_cast<std::size_t>(visible_[pos]);
         std::vector<std::u32string> rows;

@@ -34,6 +34,14 @@ TextState move_right(const TextState& state) {
     return {state.buffer, std::min(length_of(state.buffer), state.cursor + 1)};
 }
 
+TextState move_home(const TextState& state) {
+    return {state.buffer, 0};
+}
+
+TextState move_end(const TextState& state) {
+    return {state.buffer, length_of(state.buffer)};
+}
+
 TextState erase_before(const TextState& state) {
     if (state.cursor <= 0) return state;
     const long long length = length_of(state.buffer);

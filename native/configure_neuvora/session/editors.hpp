@@ -18,6 +18,9 @@ std::u32string slice(const std::u32string& text, long long start, long long stop
 // Left and Right arrows: one step, clamped to 0 and to the text length.
 TextState move_left(const TextState& state);
 TextState move_right(const TextState& state);
+// Home and End: to the start and to the end of the text.
+TextState move_home(const TextState& state);
+TextState move_end(const TextState& state);
 // Backspace (DEL): removes the character before the cursor, which follows it.
 TextState erase_before(const TextState& state);
 // Delete: removes the character under the cursor, which stays.

@@ -7,7 +7,10 @@
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
+#include "configure_neuvora/terminal/frame_fit.hpp"
+#include "configure_neuvora/terminal/key_input.hpp"
 #include "configure_neuvora/terminal/styling.hpp"
+#include "editor_frame.hpp"
 #include "editors.hpp"
 
 namespace nvx::configure {
@@ -50,11 +53,13 @@ bool is_backspace(const py::object& key) {
 }
 
 // Which of the shared text-editing keys `key` is, tested in the editors' order.
-enum class TextKey { kNone, kLeft, kRight, kBackspace, kDelete, kEnter, kTyped };
+enum class TextKey { kNone, kLeft, kRight, kHome, kEnd, kBackspace, kDelete, kEnter, kTyped };
 
 TextKey classify_after_escape(const py::object& key) {
     if (key_is(key, "is_left_key")) return TextKey::kLeft;
     if (key_is(key, "is_right_key")) return TextKey::kRight;
+    if (is_str(key) && keys::is_home(to_u32(key))) return TextKey::kHome;
+    if (is_str(key) && keys::is_end(to_u32(key))) return TextKey::kEnd;
     if (is_backspace(key)) return TextKey::kBackspace;
     if (key_is(key, "is_delete_key")) return TextKey::kDelete;
     if (key_is(key, "is_enter_key")) return TextKey::kEnter;
@@ -75,6 +80,12 @@ void edit_text(const py::object& state, TextKey kind, const py::object& key) {
         case TextKey::kRight:
             after = editors::move_right(before);
             break;
+        case TextKey::kHome:
+            after = editors::move_home(before);
+            break;
+        case TextKey::kEnd:
+            after = editors::move_end(before);
+            break;
         case TextKey::kBackspace:
             if (before.cursor <= 0) return;
             after = editors::erase_before(before);
@@ -89,7 +100,9 @@ void edit_text(const py::object& state, TextKey kind, const py::object& key) {
         default:
             return;
     }
-    if (kind != TextKey::kLeft && kind != TextKey::kRight) {
+    const bool moves_only =
+        kind == TextKey::kLeft || kind == TextKey::kRight || kind == TextKey::kHome || kind == TextKey::kEnd;
+    if (!moves_only) {
         set_item(state, "input_buffer", from_u32(after.buffer));
     }
     set_item(state, "cursor_index", py::int_(after.cursor));
@@ -271,9 +284,25 @@ py::str format_list_editor_line(const py::object& state) {
     return from_u32(line);
 }
 
-void render_editor_frame(const py::object& state) {
-    // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
-    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
+// Title, blank, value, blank, hint; on a small terminal the blank lines and
+// then the hint give way, and the value shows its first rows.
+std::u32string fit_editor_frame(const std::u32string& title, const std::u32string& value_line,
+                                const std::u32string& hint) {
+    py::object size = call_global("terminal_size");
+    const auto columns = py::cast<long long>(size.attr("columns"));
+    const auto lines = py::cast<long long>(size.attr("lines"));
+    if (layout::too_small(columns, lines)) return layout::too_small_frame(columns, lines);
+    const std::u32string text = title + U"\n\n" + value_line + U"\n\n" + hint;
+    const long long rows = layout::frame_rows_available(lines);
+    if (layout::frame_rows(text, columns) <= rows) return text;
+    const layout::FittedFrame fitted = layout::fit_screen(
+        {{title, 0}, {U"", 1}}, 1, [&](long long) -> const std::u32string& { return value_line; },
+        {{U"", 1}, {hint, layout::kGivesWayLast}}, 0, layout::Focus{0, 1}, columns, rows, 1);
+    return fitted.text;
+}
+
+// The editor's frame as `_render_editor_frame` prints it, before wrapping.
+std::u32string editor_frame_text(const py::object& state) {
     const std::u32string name = display::escape_controls(to_u32(to_str(item(state, "setting_name"))));
     const std::u32string title = U"  " + style::color_text(U"Edit " + name, style::kColorTitle);
     std::u32string value_line;
@@ -285,11 +314,21 @@ void render_editor_frame(const py::object& state) {
         value_line = U"  " + to_u32(call_global("_format_list_editor_line", state));
         hint = style::dim(U"  ←/→ move · Enter edit/select · Backspace/Delete remove · Esc cancel");
     }
-    const std::u32string text = title + U"\n\n" + value_line + U"\n\n" + hint;
-    nvx::print_text(call_global("wrap_screen_text_for_terminal", from_u32(text)));
+    return fit_editor_frame(title, value_line, hint);
+}
+
+void render_editor_frame(const py::object& state) {
+    // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
+    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
+    nvx::print_text(call_global("wrap_screen_text_for_terminal", from_u32(editor_frame_text(state))));
 }
 
 }  // namespace
+
+long long editor_frame_rows(const py::object& state) {
+    const auto columns = py::cast<long long>(call_global("terminal_size").attr("columns"));
+    return layout::frame_rows(editor_frame_text(state), columns);
+}
 
 void register_editors(py::module_& m) {
     def(m, "_new_scalar_editor", {"setting_name", "value", "scope_key"}, nullptr, [](Args& a) {

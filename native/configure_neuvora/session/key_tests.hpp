@@ -4,7 +4,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 #include "common/glue.hpp"
+#include "configure_neuvora/terminal/key_input.hpp"
 
 namespace nvx::configure::keys {
 namespace py = pybind11;
@@ -21,9 +24,18 @@ inline bool is_escape(const py::object& key) {
     return is(key, "\x1b");
 }
 
+inline bool is_backspace(const py::object& key) {
+    return is(key, "\x7f");
+}
+
 // A key whose lower-case form is `letter` (e.g. "s" or "S").
 inline bool lower_is(const py::object& key, const char* letter) {
     return equals(key.attr("lower")(), py::str(letter));
+}
+
+// The key as text; empty for a key that is not text.
+inline std::u32string text_of(const py::object& key) {
+    return is_str(key) ? to_u32(key) : std::u32string();
 }
 
 // `_move` through the namespace, for every clamped cursor movement.

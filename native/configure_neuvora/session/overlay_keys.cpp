@@ -1,5 +1,7 @@
 // Keys of the overlays. An open overlay takes every key; keys it does not use
 // are ignored and never reach the screens.
+#include <algorithm>
+
 #include "key_tests.hpp"
 #include "session.hpp"
 
@@ -10,15 +12,26 @@ void Session::handle_overlay_key(const py::object& key) {
     using keys::is;
     using keys::test;
 
+    // Keys an overlay does not use scroll a page taller than the terminal.
     if (overlay_ == "help") {
-        if (is(key, "?") || keys::is_escape(key)) overlay_.clear();
+        if (is(key, "?") || keys::is_escape(key)) {
+            overlay_.clear();
+        } else {
+            scroll_page(key, page_first_row_);
+        }
     } else if (overlay_ == "legend") {
-        if (is(key, "h") || keys::is_escape(key)) overlay_.clear();
+        if (is(key, "h") || keys::is_escape(key)) {
+            overlay_.clear();
+        } else {
+            scroll_page(key, page_first_row_);
+        }
     } else if (overlay_ == "quit") {
         if (is(key, "y") || is(key, "Y")) {
             request_quit();
         } else if (is(key, "n") || is(key, "N") || keys::is_escape(key)) {
             overlay_.clear();
+        } else {
+            scroll_page(key, page_first_row_);
         }
     } else if (overlay_ == "typerules") {
         if (is(key, "y") || is(key, "Y") || keys::is_escape(key)) {
@@ -26,6 +39,8 @@ void Session::handle_overlay_key(const py::object& key) {
         } else if (keys::lower_is(key, "s")) {
             overlay_ = "save";
             save_selected_index_ = 0;
+        } else {
+            scroll_page(key, type_rules_first_);
         }
     } else if (overlay_ == "save") {
         const bool some_unset = truthy(call_global("unset_module_entries", entries_, resolved()));
@@ -36,6 +51,10 @@ void Session::handle_overlay_key(const py::object& key) {
             save_selected_index_ = keys::moved(save_selected_index_, 1, options);
         } else if (keys::is_escape(key) || is(key, "x")) {
             overlay_.clear();
+        } else if (nvx::keys::is_home(keys::text_of(key))) {
+            save_selected_index_ = 0;
+        } else if (nvx::keys::is_end(keys::text_of(key))) {
+            save_selected_index_ = options - 1;
         } else if (test("is_enter_key", key)) {
             const bool keep_editing = some_unset ? save_selected_index_ == 0 : save_selected_index_ == 2;
             if (keep_editing) {
@@ -62,11 +81,17 @@ void Session::handle_overlay_key(const py::object& key) {
         } else if (test("is_down_key", key)) {
             ov_selected_index_ = keys::moved(ov_selected_index_, 1, count);
             describe_name_ = py::str("");
+        } else if (nvx::keys::is_home(keys::text_of(key)) || nvx::keys::is_end(keys::text_of(key))) {
+            ov_selected_index_ =
+                nvx::keys::is_home(keys::text_of(key)) ? 0 : std::max<Py_ssize_t>(0, count - 1);
+            describe_name_ = py::str("");
         } else if (is(key, "h") && count > 0) {
             py::object name = names[ov_selected_index_];
             describe_name_ = equals(describe_name_, name) ? py::str("") : py::str(name);
         } else if (test("is_enter_key", key) && count > 0) {
             edit_override(names[ov_selected_index_]);
+        } else if ((keys::is_backspace(key) || test("is_delete_key", key)) && count > 0) {
+            remove_override(names[ov_selected_index_]);
         } else if (keys::lower_is(key, "s")) {
             overlay_ = "save";
             save_selected_index_ = 0;
@@ -102,6 +127,7 @@ void Session::edit_override(const py::object& name) {
         scalar_editor_state_ = call_global("_new_scalar_editor", name, current, "scope_key"_a = scope_key);
     } else {
         status_message_ = to_str(name) + py::str(" cannot be edited here.");
+        notice_ = status_message_;
     }
 }
 

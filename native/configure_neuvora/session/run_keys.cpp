@@ -31,6 +31,14 @@ void Session::handle_run_key(const py::object& key) {
             run_selected_index_ = keys::moved(run_selected_index_, step, count);
         }
         describe_name_ = py::str("");
+    } else if (nvx::keys::is_home(keys::text_of(key)) || nvx::keys::is_end(keys::text_of(key))) {
+        // The first or last row, stepping inward off a divider like the other moves.
+        const bool home = nvx::keys::is_home(keys::text_of(key));
+        const Py_ssize_t step = home ? 1 : -1;
+        Py_ssize_t index = home ? 0 : count - 1;
+        while (is_type(items[index], "divider") && index + step >= 0 && index + step < count) index += step;
+        run_selected_index_ = index;
+        describe_name_ = py::str("");
     } else if (test("is_page_up_key", key)) {
         run_selected_index_ = keys::moved(run_selected_index_, -10, count);
     } else if (test("is_page_down_key", key)) {

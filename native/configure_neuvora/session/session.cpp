@@ -3,10 +3,14 @@
 #include <algorithm>
 
 #include "common/glue.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/engine_use.hpp"
+#include "configure_neuvora/screens/overlays.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/screen_compose.hpp"
+#include "configure_neuvora/terminal/resize_signal.hpp"
+#include "configure_neuvora/terminal/styling.hpp"
+#include "editor_frame.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -49,6 +53,8 @@ void Session::run() {
 }
 
 void Session::pass() {
+    // This pass draws at the size the terminal has now.
+    resize::take_noted();
     call_global("normalize_selection_conflicts");
     resolved_ = py::object();
     resolved_natively_ = engine_may_stand_in();
@@ -63,9 +69,20 @@ void Session::pass() {
                                   std::pair{&list_editor_state_, "_handle_list_editor"}}) {
         if (state->is_none()) continue;
         call_global("_render_editor_frame", *state);
-        py::object key = next_key();
-        py::tuple outcome = call_global(handler, *state, key, module_settings_overrides_);
+        // A refused entry is reported under the editor, where the user is, when the terminal has the room.
+        if (truthy(notice_)) {
+            const TerminalSize size = terminal_now();
+            const py::object line = message_line(notice_);
+            if (editor_frame_rows(*state) + layout::frame_rows(to_u32(line), size.columns) <=
+                layout::frame_rows_available(size.lines)) {
+                global("print")(call_global("wrap_screen_text_for_terminal", line));
+            }
+        }
+        const std::optional<py::object> key = next_key();
+        if (!key) return;
+        py::tuple outcome = call_global(handler, *state, *key, module_settings_overrides_);
         status_message_ = py::str(outcome[1]);
+        notice_ = status_message_;
         if (truthy(outcome[0])) *state = py::none();
         return;
     }
@@ -73,14 +90,25 @@ void Session::pass() {
     print_text(py::str(kClearScreen), "");
     py::str screen_text = render_frame();
     global("print")(call_global("wrap_screen_text_for_terminal", screen_text));
-    dispatch(next_key());
+    if (const std::optional<py::object> key = next_key()) dispatch(*key);
 }
 
-py::object Session::next_key() {
+std::optional<py::object> Session::next_key() {
     // A terminal that went away reads as empty input forever; end the session
     // instead of spinning on it.
     constexpr int kEmptyReadsBeforeEof = 16;
-    py::object key = call_global("read_single_key");
+    // Resized while this frame was drawn: draw it again for the new size.
+    if (resize::take_noted()) return std::nullopt;
+    py::object key;
+    try {
+        resize::KeyWait wait;
+        wait.check_now();
+        key = call_global("read_single_key");
+    } catch (py::error_already_set& error) {
+        if (!resize::interrupted(error)) throw;
+        return std::nullopt;
+    }
+    notice_ = py::str("");
     empty_reads_ = is_str(key) && py::len(key) == 0 ? empty_reads_ + 1 : 0;
     if (empty_reads_ >= kEmptyReadsBeforeEof) {
         raise(PyExc_EOFError, "no more key input: the terminal closed");
@@ -88,67 +116,81 @@ py::object Session::next_key() {
     return key;
 }
 
-py::object Session::with_type_rules(const py::object& header) const {
-    py::list blank;
-    blank.append(py::str(""));
-    return header + blank + call_global("render_type_rules_overlay", entries_) + blank;
+py::object Session::with_editing_help(const py::object& help) {
+    // Before the blank line and the close hint that end the key reference.
+    py::list lines = list_copy(help);
+    const auto count = static_cast<Py_ssize_t>(py::len(lines));
+    const Py_ssize_t at = count >= 2 ? count - 2 : count;
+    py::list added;
+    for (const std::u32string& line : overlays::editing_help_lines()) added.append(from_u32(line));
+    return py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
+}
+
+py::object Session::message_line(const py::object& message) {
+    const py::str shown = from_u32(display::escape_controls(to_u32(to_str(message))));
+    return call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT"));
 }
 
 py::object Session::with_status(const py::object& footer) const {
     if (!truthy(status_message_)) return footer;
-    const py::str shown = from_u32(display::escape_controls(to_u32(status_message_)));
     py::list line;
-    line.append(call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT")));
+    line.append(message_line(status_message_));
     return footer + line;
 }
 
 py::str Session::render_frame() {
-    auto overlay_frame = [](const py::object& lines) {
-        return py::str(call_global("render_static_overlay", lines));
-    };
-    if (overlay_ == "help") return overlay_frame(call_global("render_help_overlay"));
-    if (overlay_ == "legend") return overlay_frame(call_global("render_legend_overlay"));
-    if (overlay_ == "quit") return overlay_frame(call_global("render_quit_overlay"));
+    if (overlay_ != drawn_overlay_) {
+        // A newly opened overlay starts at its top.
+        page_first_row_ = save_window_start_ = overrides_window_start_ = type_rules_first_ = 0;
+        drawn_overlay_ = overlay_;
+    }
+    const TerminalSize size = terminal_now();
+    if (layout::too_small(size.columns, size.lines)) {
+        return from_u32(layout::too_small_frame(size.columns, size.lines));
+    }
+    if (overlay_ == "help") {
+        return fit_overlay(with_editing_help(call_global("render_help_overlay")), page_first_row_, nullptr);
+    }
+    if (overlay_ == "legend")
+        return fit_overlay(call_global("render_legend_overlay"), page_first_row_, nullptr);
+    if (overlay_ == "quit") return fit_overlay(call_global("render_quit_overlay"), page_first_row_, nullptr);
     if (overlay_ == "save") {
-        return overlay_frame(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
-                                         call_global("_config_target_path")));
+        return fit_overlay(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
+                                       call_global("_config_target_path")),
+                           save_window_start_, U"  \u25b8 ");
     }
     if (overlay_ == "overrides") {
-        return overlay_frame(call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
-                                         module_settings_overrides_, existing_module_settings_,
-                                         describe_name_));
+        py::object lines = call_global("render_overrides_overlay", ov_scope_, ov_selected_index_,
+                                       module_settings_overrides_, existing_module_settings_, describe_name_);
+        if (truthy(notice_)) {
+            py::list line;
+            line.append(message_line(notice_));
+            lines = lines + line;
+        }
+        return fit_overlay(lines, overrides_window_start_, U"> ");
     }
 
-    py::tuple parts;
-    py::object* window_start = nullptr;
     if (active_screen_ != "targets") {
         py::object items = call_global("build_run_items", expanded_buckets_);
         const Py_ssize_t count = length_of(items);
         if (run_selected_index_ >= count) run_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_run_settings_lines", items, run_selected_index_, describe_name_);
-        window_start = &run_window_start_;
-    } else {
-        py::str screen_text;
-        if (render_targets_natively(screen_text)) return screen_text;
-        py::list vis = visible_targets();
-        const Py_ssize_t count = length_of(vis);
-        if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-        parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
-                            expanded_replaced_);
-        window_start = &target_window_start_;
+        return compose_run_screen(
+            call_global("render_run_settings_lines", items, run_selected_index_, describe_name_));
     }
-    py::object header = parts[0];
-    py::object body = parts[1];
-    py::object footer = parts[2];
-    py::object focus = parts[3];
-    if (active_screen_ == "targets" && overlay_ == "typerules") header = with_type_rules(header);
-    footer = with_status(footer);
-    py::tuple composed = call_global("compose_scrolling_screen", header, body, footer, *window_start, focus);
-    *window_start = composed[1];
-    return py::str(composed[0]);
+
+    py::str screen_text;
+    if (render_targets_natively(screen_text)) return screen_text;
+    py::list vis = visible_targets();
+    const Py_ssize_t count = length_of(vis);
+    if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
+    py::tuple parts = call_global("render_targets_lines", entries_, vis, target_selected_index_, resolved(),
+                                  expanded_replaced_);
+    ScreenBody body = ScreenBody::of_lines(with_override_marks(parts[1], vis, scopes_with_overrides()));
+    return compose_targets_screen(parts[0], body, parts[2], parts[3], false);
 }
 
 void Session::dispatch(const py::object& key) {
+    if (handle_search_key(key)) return;
     if (!overlay_.empty()) {
         handle_overlay_key(key);
         return;
@@ -206,38 +248,18 @@ bool Session::render_targets_natively(py::str& screen_text) {
     const std::size_t type_rules = entry_table->type_rule_count();
     py::object header =
         targets_header_lines(need, type_rules, entry_table->unreached_parameters() == nullptr);
-    TargetsBody body(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_);
-    const layout::Focus focus = body.focus();
+    TargetsBody rows(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
+                     scopes_with_overrides());
+    const layout::Focus focus = rows.focus();
     py::object footer = targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
         return resolution_.eff[i] == target::Mode::Dendrified;
     }),
                                              *entry_table, resolution_);
 
-    if (overlay_ == "typerules") header = with_type_rules(header);
-    footer = with_status(footer);
-    auto all_text = [](const py::object& lines) {
-        if (!PyList_CheckExact(lines.ptr())) return false;
-        for (const py::handle line : lines) {
-            if (!PyUnicode_CheckExact(line.ptr())) return false;
-        }
-        return true;
-    };
-    if (all_text(header) && all_text(footer)) {
-        auto [text, start] = compose_lazy_screen(
-            header, body.line_count(),
-            [&](long long index) -> const std::u32string& { return body.line(index); }, footer,
-            py::cast<long long>(target_window_start_), focus);
-        target_window_start_ = py::int_(start);
-        screen_text = text;
-        return true;
-    }
-    // Lines of other kinds: the whole body and the module's composition.
-    py::list lines;
-    for (long long i = 0; i < body.line_count(); ++i) lines.append(from_u32(body.line(i)));
-    py::tuple composed = call_global("compose_scrolling_screen", header, lines, footer, target_window_start_,
-                                     py::make_tuple(focus.start, focus.end));
-    target_window_start_ = composed[1];
-    screen_text = py::str(composed[0]);
+    ScreenBody body;
+    body.count = rows.line_count();
+    body.line = [&rows](long long index) -> const std::u32string& { return rows.line(index); };
+    screen_text = compose_targets_screen(header, body, footer, py::make_tuple(focus.start, focus.end), true);
     return true;
 }
 

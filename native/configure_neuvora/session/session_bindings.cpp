@@ -10,6 +10,7 @@
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/lazy_parameters.hpp"
+#include "configure_neuvora/terminal/resize_signal.hpp"
 #include "session.hpp"
 #include "termination_signals.hpp"
 
@@ -37,9 +38,15 @@ void print_cancel_lines() {
 // The way out of a session: every step runs even when one before it failed,
 // and no termination signal can cut it short. The first failure then
 // propagates; a signal that came in meanwhile goes to the caller's handler.
-void leave_session(Session& session, const py::object& previous_auto_persist, TerminationSignals& signals) {
+void leave_session(Session& session, const py::object& previous_auto_persist, TerminationSignals& signals,
+                   ResizeSignal& resize) {
     signals.defer();
     std::exception_ptr failure;
+    try {
+        resize.restore();
+    } catch (...) {
+        failure = std::current_exception();
+    }
     try {
         if (session.on_alternate_screen()) session.exit_alternate_screen();
     } catch (...) {
@@ -65,20 +72,22 @@ py::object set_dendrification_targets(const py::object& model) {
 
     Session session(model);
     TerminationSignals signals;
+    ResizeSignal resize;
     try {
         signals.install();
+        resize.install();
         session.enter_alternate_screen();
         session.run();
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_KeyboardInterrupt)) {
             const auto terminated_by = TerminationSignals::signal_of(error);
-            leave_session(session, previous_auto_persist, signals);
+            leave_session(session, previous_auto_persist, signals, resize);
             if (terminated_by) TerminationSignals::redeliver(*terminated_by);
             throw;
         }
         session.request_quit();
     }
-    leave_session(session, previous_auto_persist, signals);
+    leave_session(session, previous_auto_persist, signals, resize);
     if (session.quit_requested()) {
         print_cancel_lines();
         global("sys").attr("exit")(0);

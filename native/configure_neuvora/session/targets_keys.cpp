@@ -1,9 +1,15 @@
 // Keys of the Targets screen: movement, expanding replaced roots, id and type
-// rules, clearing, and the type-rules, legend and overrides overlays.
+// rules, clearing, undo and redo of rule changes, the next module that needs a
+// mode, and the type-rules, legend and overrides overlays.
 #include "key_tests.hpp"
 #include "session.hpp"
 
 namespace nvx::configure {
+namespace {
+
+const char* const kRedoKey = "\x12";  // Ctrl-R
+
+}  // namespace
 
 void Session::handle_targets_key(const py::object& key) {
     using keys::is;
@@ -35,7 +41,8 @@ void Session::handle_targets_key(const py::object& key) {
                                   " is inside a module that will be restructured \u2014 its id won't exist "
                                   "at training time. Use P/T to target by type instead.");
         } else {
-            call_global("set_module_id_mode", entry["id"], is(key, "p") ? "dendrified" : "tracked");
+            change_rule(RuleChange::Action::SetIdMode, entry,
+                        py::str(is(key, "p") ? "dendrified" : "tracked"));
         }
     } else if (is(key, "P") || is(key, "T")) {
         if (truthy(entry["is_replaced_root"])) {
@@ -43,10 +50,11 @@ void Session::handle_targets_key(const py::object& key) {
                 "Set a mode on this module's children by type, not on the container that will be "
                 "restructured.");
         } else {
-            call_global("set_module_name_mode", entry["type_name"], is(key, "P") ? "dendrified" : "tracked");
+            change_rule(RuleChange::Action::SetTypeMode, entry,
+                        py::str(is(key, "P") ? "dendrified" : "tracked"));
         }
     } else if (is(key, "x")) {
-        status_message_ = py::str(call_global("clear_module_mode", entry));
+        status_message_ = py::str(change_rule(RuleChange::Action::Clear, entry, py::none()));
     } else if (test("is_enter_key", key)) {
         py::tuple outcome = call_global("get_override_scope_for_entry", entry, resolved());
         if (outcome[0].is_none()) {
@@ -57,6 +65,20 @@ void Session::handle_targets_key(const py::object& key) {
             describe_name_ = py::str("");
             overlay_ = "overrides";
         }
+    } else if (is(key, "u")) {
+        undo_rule_change();
+    } else if (is(key, kRedoKey)) {
+        redo_rule_change();
+    } else if (is(key, "!")) {
+        select_next_unset();
+    } else if (is(key, "/")) {
+        open_search();
+    } else if (is(key, "n") || is(key, "N")) {
+        search_again(is(key, "n") ? 1 : -1);
+    } else if (nvx::keys::is_home(keys::text_of(key))) {
+        target_selected_index_ = 0;
+    } else if (nvx::keys::is_end(keys::text_of(key))) {
+        target_selected_index_ = count - 1;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/glue.hpp"
+#include "configure_neuvora/terminal/signal_handlers.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -39,16 +40,8 @@ py::object handler() {
 }  // namespace
 
 void TerminationSignals::install() {
-    py::module_ threading = py::module_::import("threading");
-    if (!threading.attr("current_thread")().is(threading.attr("main_thread")())) return;
-    py::module_ signal = py::module_::import("signal");
     for (const char* name : {"SIGTERM", "SIGHUP"}) {
-        if (!py::hasattr(signal, name)) continue;
-        py::object number = signal.attr(name);
-        py::object current = signal.attr("getsignal")(number);
-        if (current.is(signal.attr("SIG_IGN"))) continue;
-        signal.attr("signal")(number, handler());
-        previous_.emplace_back(number, current);
+        if (auto saved = install_handler(name, handler(), /*keep_ignored=*/true)) previous_.push_back(*saved);
     }
 }
 
@@ -58,11 +51,7 @@ void TerminationSignals::defer() {
 
 std::optional<int> TerminationSignals::restore() {
     if (previous_.empty()) return std::nullopt;
-    py::module_ signal = py::module_::import("signal");
-    for (auto& [number, previous] : previous_) {
-        // A handler installed from C code reads back as None; the default is the honest stand-in.
-        signal.attr("signal")(number, previous.is_none() ? signal.attr("SIG_DFL") : previous);
-    }
+    for (const SavedHandler& saved : previous_) restore_handler(saved);
     previous_.clear();
     g_deferring = false;
     return std::exchange(g_noted, std::nullopt);

@@ -8,8 +8,9 @@
 #include <pybind11/pybind11.h>
 
 #include <optional>
-#include <utility>
 #include <vector>
+
+#include "configure_neuvora/terminal/signal_handlers.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;
@@ -34,7 +35,7 @@ public:
     [[noreturn]] static void redeliver(int signum);
 
 private:
-    std::vector<std::pair<py::object, py::object>> previous_;  // (signal number, handler)
+    std::vector<SavedHandler> previous_;
 };
 
 }  // namespace nvx::configure

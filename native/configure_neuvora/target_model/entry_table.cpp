@@ -293,6 +293,11 @@ const py::object& EntryTable::field(std::size_t index, Field which) const {
     return value;
 }
 
+py::handle EntryTable::field_if_present(std::size_t index, Field which) const {
+    if (!loaded(which)) load(which);
+    return rows_[index][which];
+}
+
 bool EntryTable::truth(std::size_t index, Field which) const {
     if (!loaded(which)) load(which);
     const Hot& hot = hot_[index];
@@ -463,9 +468,7 @@ std::size_t EntryTable::children_of(const py::handle& root_id) const {
     return found != nullptr ? static_cast<std::size_t>(PyLong_AsSsize_t(found)) : 0;
 }
 
-py::list EntryTable::type_rules() const {
-    const Names& n = names();
-    // Live count per class slot, over the entries outside replaced modules.
+std::vector<std::int64_t> EntryTable::live_counts_by_slot() const {
     if (!loaded(Field::TypeName)) load(Field::TypeName);
     std::vector<std::int64_t> per_slot(type_names_.size(), 0);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -473,6 +476,21 @@ py::list EntryTable::type_rules() const {
         if (hot_[i].type_slot < 0) field(i, Field::TypeName);
         ++per_slot[static_cast<std::size_t>(hot_[i].type_slot)];
     }
+    return per_slot;
+}
+
+std::int64_t EntryTable::live_count(const py::handle& type_name) const {
+    const std::vector<std::int64_t> per_slot = live_counts_by_slot();
+    std::int64_t count = 0;
+    for (std::size_t slot = 0; slot < type_names_.size(); ++slot) {
+        if (per_slot[slot] != 0 && equals(type_names_[slot], type_name)) count += per_slot[slot];
+    }
+    return count;
+}
+
+py::list EntryTable::type_rules() const {
+    const Names& n = names();
+    const std::vector<std::int64_t> per_slot = live_counts_by_slot();
     // Keyed by name with the interpreter's key equality.
     py::dict counts;
     for (std::size_t slot = 0; slot < type_names_.size(); ++slot) {

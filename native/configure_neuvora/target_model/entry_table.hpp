@@ -119,6 +119,8 @@ public:
 
     // `entry[field]` as read at build time; raises KeyError(field) when missing.
     const py::object& field(std::size_t index, Field which) const;
+    // The same, or a null handle when the entry has no such key.
+    py::handle field_if_present(std::size_t index, Field which) const;
     bool truth(std::size_t index, Field which) const;
     bool owns_parameters(std::size_t index) const;  // "direct_param_count" > 0
 
@@ -152,6 +154,9 @@ public:
     // and just their number (the rule lists sorted as for the full answer).
     py::list type_rules() const;
     std::size_t type_rule_count() const;
+    // The live count a type rule on `type_name` has: entries of that class
+    // outside replaced modules.
+    std::int64_t live_count(const py::handle& type_name) const;
 
     // The budget line with the entries marked by `dendrified(index)` dendrified.
     // The table reads the modules' parameters once per table.
@@ -192,6 +197,8 @@ private:
     void index_parents();
     void index_ids();
     void index_types() const;
+    // Entries outside replaced modules per class slot (of `type_names_`).
+    std::vector<std::int64_t> live_counts_by_slot() const;
 
     // What every pass reads of each entry, kept small: the class slot (-1 when
     // the entry has no class name), and the truth of "in_replaced" and

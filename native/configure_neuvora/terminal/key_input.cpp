@@ -59,6 +59,12 @@ bool is_page_down(const std::u32string& key) {
 bool is_delete(const std::u32string& key) {
     return is_tilde_key(key, U'3');
 }
+bool is_home(const std::u32string& key) {
+    return key == U"\x1b[H" || key == U"\x1bOH" || key == U"\x1b[1~" || key == U"\x1b[7~";
+}
+bool is_end(const std::u32string& key) {
+    return key == U"\x1b[F" || key == U"\x1bOF" || key == U"\x1b[4~" || key == U"\x1b[8~";
+}
 bool is_enter(const std::u32string& key) {
     return key == U"\r" || key == U"\n";
 }

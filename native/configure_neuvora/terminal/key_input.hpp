@@ -19,6 +19,10 @@ bool is_delete(const std::u32string& key);
 bool is_enter(const std::u32string& key);
 bool is_tab(const std::u32string& key);
 bool is_select(const std::u32string& key);
+// Home and End as terminals send them: ESC [ H / ESC [ F, ESC O H / ESC O F,
+// and the VT and rxvt forms ESC [ 1 ~ / ESC [ 4 ~ and ESC [ 7 ~ / ESC [ 8 ~.
+bool is_home(const std::u32string& key);
+bool is_end(const std::u32string& key);
 
 // True when the byte, read as a Latin-1 character, is a letter or "~": the
 // bytes that end an escape sequence.

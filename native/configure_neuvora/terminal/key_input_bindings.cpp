@@ -11,6 +11,7 @@
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "key_input.hpp"
+#include "resize_signal.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -50,6 +51,7 @@ py::object read_key_in_raw_mode(const py::object& fd) {
         PyErr_SetNone(PyExc_KeyboardInterrupt);
         throw py::error_already_set();
     }
+    resize::key_started();  // from here on a resize must not cut the key short
     std::string sequence = bytes_of(first);
     if (sequence != "\x1b") return latin1(sequence);
 
