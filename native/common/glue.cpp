@@ -171,9 +171,9 @@ PyObject* variadic_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t 
 using FastEntry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 // The parameter list of the text signature; `variadic` adds `*args, **kwargs`.
-std::string signature_text(const FunctionSpec& spec, bool variadic) {
-    std::string text = spec.name + "($module";
-    for (const Param& param : spec.params) {
+std::string signature_text(const FunctionSpec& function, bool variadic) {
+    std::string text = function.name + "($module";
+    for (const Param& param : function.params) {
         text += ", ";
         text += param.name;
         if (param.has_default) {
@@ -199,7 +199,7 @@ py::object build_function(std::unique_ptr<FunctionSpec> owned, const char* doc, 
     signature->method.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     signature->method.ml_doc = signature->doc.c_str();
 
-    // The capsule owns the spec from here on, also when creating it fails.
+    // The capsule owns the function's record from here on, also when creating it fails.
     PyObject* capsule = PyCapsule_New(signature, nullptr, [](PyObject* self) {
         delete static_cast<FunctionSpec*>(PyCapsule_GetPointer(self, nullptr));
     });
