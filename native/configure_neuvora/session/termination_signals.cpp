@@ -9,11 +9,9 @@
 namespace nvx::configure {
 namespace {
 
-// The exception our handlers raise; derived from BaseException so that no
-// `except Exception` in a callback swallows it.
+// The exception our handlers raise.
 PyObject* terminated_type() {
-    static PyObject* type =
-        PyErr_NewException("neuvora.configure_neuvora.TerminatedBySignal", PyExc_BaseException, nullptr);
+    static PyObject* type = new_signal_exception("TerminatedBySignal");
     return type;
 }
 
@@ -22,18 +20,14 @@ bool g_deferring = false;
 std::optional<int> g_noted;
 
 py::object handler() {
-    // Kept for the life of the process (never destroyed after the interpreter is gone).
-    static PyObject* function = make_function("_terminate_session", {"signum", "frame"}, nullptr,
-                                              [](Args& a) -> py::object {
-                                                  if (g_deferring) {
-                                                      if (!g_noted) g_noted = py::cast<int>(a[0]);
-                                                      return py::none();
-                                                  }
-                                                  PyErr_SetObject(terminated_type(), a[0].ptr());
-                                                  throw py::error_already_set();
-                                              })
-                                    .release()
-                                    .ptr();
+    static PyObject* function = new_signal_handler("_terminate_session", [](Args& a) -> py::object {
+        if (g_deferring) {
+            if (!g_noted) g_noted = py::cast<int>(a[0]);
+            return py::none();
+        }
+        PyErr_SetObject(terminated_type(), a[0].ptr());
+        throw py::error_already_set();
+    });
     return py::reinterpret_borrow<py::object>(function);
 }
 

@@ -5,11 +5,9 @@
 namespace nvx::configure {
 namespace {
 
-// Derived from BaseException, so that no `except Exception` in a replaced key
-// reader takes it for an error of its own.
+// What the handler raises to end a wait for a key.
 PyObject* resized_type() {
-    static PyObject* type =
-        PyErr_NewException("neuvora.configure_neuvora.TerminalResized", PyExc_BaseException, nullptr);
+    static PyObject* type = new_signal_exception("TerminalResized");
     return type;
 }
 
@@ -18,19 +16,15 @@ bool g_waiting = false;
 bool g_noted = false;
 
 py::object handler() {
-    // Kept for the life of the process (never destroyed after the interpreter is gone).
-    static PyObject* function = make_function("_terminal_resized", {"signum", "frame"}, nullptr,
-                                              [](Args&) -> py::object {
-                                                  if (!g_waiting) {
-                                                      g_noted = true;
-                                                      return py::none();
-                                                  }
-                                                  g_waiting = false;
-                                                  PyErr_SetNone(resized_type());
-                                                  throw py::error_already_set();
-                                              })
-                                    .release()
-                                    .ptr();
+    static PyObject* function = new_signal_handler("_terminal_resized", [](Args&) -> py::object {
+        if (!g_waiting) {
+            g_noted = true;
+            return py::none();
+        }
+        g_waiting = false;
+        PyErr_SetNone(resized_type());
+        throw py::error_already_set();
+    });
     return py::reinterpret_borrow<py::object>(function);
 }
 

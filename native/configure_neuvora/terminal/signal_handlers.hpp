@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "common/glue.hpp"
+
 namespace nvx::configure {
 namespace py = pybind11;
 
@@ -23,5 +25,14 @@ std::optional<SavedHandler> install_handler(const char* name, const py::object& 
 
 // Puts the caller's handler back.
 void restore_handler(const SavedHandler& saved);
+
+// A new exception class `neuvora.configure_neuvora.<name>` for a handler to
+// raise. Derived from BaseException, so that no `except Exception` in a
+// callback or a replaced key reader takes it for an error of its own.
+PyObject* new_signal_exception(const char* name);
+
+// A handler function `name(signum, frame)` running `body`; meant to be kept
+// for the life of the process (never destroyed after the interpreter is gone).
+PyObject* new_signal_handler(const char* name, Body body);
 
 }  // namespace nvx::configure
