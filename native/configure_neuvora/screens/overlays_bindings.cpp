@@ -7,9 +7,9 @@
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/target_model/entry_table.hpp"
-#include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
-#include "overlays.hpp"
+#include "core/text/display_text.hpp"
+#include "core/text/styling.hpp"
+#include "core/screens/overlay_text.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -7,8 +7,8 @@
 #include "common/interp.hpp"
 #include "configure_neuvora/run_settings/descriptions.hpp"
 #include "configure_neuvora/run_settings/setting_values.hpp"
-#include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/text/display_text.hpp"
+#include "core/text/styling.hpp"
 
 namespace nvx::configure {
 

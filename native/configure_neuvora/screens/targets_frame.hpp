@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "configure_neuvora/target_model/entry_table.hpp"
-#include "configure_neuvora/terminal/screen_layout.hpp"
+#include "core/layout/screen_layout.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;

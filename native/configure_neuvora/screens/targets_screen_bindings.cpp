@@ -14,13 +14,13 @@
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/budget.hpp"
-#include "configure_neuvora/target_model/human_count.hpp"
+#include "core/text/human_count.hpp"
 #include "configure_neuvora/target_model/pyutil.hpp"
 #include "configure_neuvora/target_model/rule_editing.hpp"
-#include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/text/display_text.hpp"
+#include "core/text/styling.hpp"
 #include "targets_frame.hpp"
-#include "targets_screen.hpp"
+#include "core/screens/targets_text.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -6,12 +6,12 @@
 #include "common/glue.hpp"
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/frame_fit.hpp"
-#include "configure_neuvora/terminal/key_input.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/text/display_text.hpp"
+#include "core/layout/frame_fit.hpp"
+#include "core/keys/key_input.hpp"
+#include "core/text/styling.hpp"
 #include "editor_frame.hpp"
-#include "editors.hpp"
+#include "core/editors/text_state.hpp"
 
 namespace nvx::configure {
 namespace {

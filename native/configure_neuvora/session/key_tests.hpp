@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/glue.hpp"
-#include "configure_neuvora/terminal/key_input.hpp"
+#include "core/keys/key_input.hpp"
 
 namespace nvx::configure::keys {
 namespace py = pybind11;

@@ -3,8 +3,8 @@
 // overrides overlay.
 #include "common/glue.hpp"
 #include "common/interp.hpp"
-#include "configure_neuvora/screens/targets_screen.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/screens/targets_text.hpp"
+#include "core/text/styling.hpp"
 #include "session.hpp"
 
 namespace nvx::configure {

@@ -5,9 +5,9 @@
 // matches of the last search.
 #include <algorithm>
 
-#include "configure_neuvora/session/editors.hpp"
-#include "configure_neuvora/terminal/display_text.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/editors/text_state.hpp"
+#include "core/text/display_text.hpp"
+#include "core/text/styling.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
 

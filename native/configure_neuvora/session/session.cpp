@@ -5,11 +5,11 @@
 #include "common/glue.hpp"
 #include "common/interp.hpp"
 #include "configure_neuvora/engine_use.hpp"
-#include "configure_neuvora/screens/overlays.hpp"
+#include "core/screens/overlay_text.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
-#include "configure_neuvora/terminal/display_text.hpp"
+#include "core/text/display_text.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/text/styling.hpp"
 #include "editor_frame.hpp"
 
 namespace nvx::configure {

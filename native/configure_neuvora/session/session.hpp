@@ -17,7 +17,7 @@
 
 #include "configure_neuvora/target_model/entry_table.hpp"
 #include "configure_neuvora/target_model/module_search.hpp"
-#include "configure_neuvora/terminal/frame_fit.hpp"
+#include "core/layout/frame_fit.hpp"
 #include "rule_history.hpp"
 
 namespace nvx::configure {

@@ -5,8 +5,8 @@
 
 #include "common/glue.hpp"
 #include "entry_table.hpp"
-#include "flat_map.hpp"
-#include "human_count.hpp"
+#include "core/model/flat_map.hpp"
+#include "core/text/human_count.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "flat_map.hpp"
+#include "core/model/flat_map.hpp"
 #include "pyutil.hpp"
 
 namespace nvx::target {

@@ -9,7 +9,7 @@
 #include "common/interp.hpp"
 #include "mode_rules.hpp"
 #include "module_entries.hpp"
-#include "module_ids.hpp"
+#include "core/model/module_ids.hpp"
 #include "pyutil.hpp"
 
 namespace nvx::target {

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "budget.hpp"
-#include "flat_map.hpp"
+#include "core/model/flat_map.hpp"
 
 namespace nvx::target {
 namespace py = pybind11;

@@ -6,7 +6,7 @@
 
 #include "common/glue.hpp"
 #include "common/interp.hpp"
-#include "flat_map.hpp"
+#include "core/model/flat_map.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
 

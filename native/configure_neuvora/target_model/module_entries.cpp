@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "common/glue.hpp"
-#include "flat_map.hpp"
+#include "core/model/flat_map.hpp"
 #include "lazy_parameters.hpp"
-#include "module_ids.hpp"
+#include "core/model/module_ids.hpp"
 #include "pyutil.hpp"
 #include "torch_access.hpp"
 

@@ -10,7 +10,7 @@
 #include "common/glue.hpp"
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "key_input.hpp"
+#include "core/keys/key_input.hpp"
 #include "resize_signal.hpp"
 
 namespace nvx::configure {

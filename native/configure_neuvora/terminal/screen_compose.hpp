@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "screen_layout.hpp"
+#include "core/layout/screen_layout.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;

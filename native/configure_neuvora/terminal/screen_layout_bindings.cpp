@@ -12,8 +12,8 @@
 #include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "screen_compose.hpp"
-#include "screen_layout.hpp"
-#include "styling.hpp"
+#include "core/layout/screen_layout.hpp"
+#include "core/text/styling.hpp"
 
 namespace nvx::configure {
 namespace {

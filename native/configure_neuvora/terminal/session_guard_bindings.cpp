@@ -3,7 +3,7 @@
 
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "session_guard.hpp"
+#include "core/session/guard_text.hpp"
 
 namespace nvx::configure {
 namespace {

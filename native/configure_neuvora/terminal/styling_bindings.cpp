@@ -1,6 +1,6 @@
 #include "common/glue.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "styling.hpp"
+#include "core/text/styling.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -1,4 +1,4 @@
-#include "session_guard.hpp"
+#include "guard_text.hpp"
 
 namespace nvx::guard {
 

@@ -1,6 +1,6 @@
-#include "targets_screen.hpp"
+#include "targets_text.hpp"
 
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/text/styling.hpp"
 
 namespace nvx::targets {
 namespace {

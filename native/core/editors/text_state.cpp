@@ -1,4 +1,4 @@
-#include "editors.hpp"
+#include "text_state.hpp"
 
 #include <algorithm>
 

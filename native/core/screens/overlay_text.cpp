@@ -1,8 +1,8 @@
-#include "overlays.hpp"
+#include "overlay_text.hpp"
 
 #include <algorithm>
 
-#include "configure_neuvora/terminal/styling.hpp"
+#include "core/text/styling.hpp"
 
 namespace nvx::overlays {
 namespace {

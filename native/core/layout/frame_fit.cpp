@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "styling.hpp"
+#include "core/text/styling.hpp"
 
 namespace nvx::layout {
 namespace {
