@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "frame.hpp"
 #include "screen_layout.hpp"
 
 namespace nvx::layout {
@@ -48,16 +49,8 @@ struct FittedFrame {
 FittedFrame fit_window(const std::vector<std::u32string>& lines, long long window_start,
                        const std::optional<Focus>& focus, long long columns, long long rows);
 
-// A header or footer line of a screen and when it gives way: 0 never, then
-// lines of rank 1 first, rank 2 next, and so on. Lines ranked from
-// `kGivesWayLast` on give way only when the body would get no row at all.
-inline constexpr int kGivesWayLast = 100;
-struct ScreenLine {
-    std::u32string text;
-    int gives_way = 0;
-};
-
-using BodyText = std::function<const std::u32string&(long long index)>;
+using ScreenLine = FrameLine;
+using BodyText = BodyLine;
 
 // A screen fitted into `rows` terminal rows: horizontal rules are cut to the
 // width, and header and footer lines give way, rank by rank, until the body
