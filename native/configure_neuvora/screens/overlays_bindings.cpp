@@ -9,7 +9,10 @@
 #include "configure_neuvora/target_model/entry_table.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
-#include "core/screens/overlay_text.hpp"
+#include "core/screens/overrides_text.hpp"
+#include "core/screens/save_text.hpp"
+#include "core/screens/static_pages.hpp"
+#include "core/screens/type_rules_text.hpp"
 
 namespace nvx::configure {
 namespace {

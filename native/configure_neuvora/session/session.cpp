@@ -5,7 +5,7 @@
 #include "common/glue.hpp"
 #include "common/interp.hpp"
 #include "configure_neuvora/engine_use.hpp"
-#include "core/screens/overlay_text.hpp"
+#include "core/screens/static_pages.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "core/text/display_text.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"

@@ -1,9 +1,12 @@
 #include "targets_text.hpp"
 
+#include "core/text/digits.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::targets {
 namespace {
+
+using text::decimal;
 
 using style::kReset;
 
@@ -75,10 +78,6 @@ void cursor(std::u32string& out, bool selected) {
     }
 }
 
-std::u32string decimal(std::size_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u32string(digits.begin(), digits.end());
-}
 
 std::size_t gap(std::size_t column, std::size_t used) {
     return used + kMinGap > column ? kMinGap : column - used;

@@ -1,7 +1,11 @@
 #include "styling.hpp"
 
+#include "digits.hpp"
+
 namespace nvx::style {
 namespace {
+
+using text::decimal;
 
 int hex_digit(char32_t c) {
     if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
@@ -10,10 +14,6 @@ int hex_digit(char32_t c) {
     return -1;
 }
 
-std::u32string decimal(int value) {
-    const std::string digits = std::to_string(value);
-    return std::u32string(digits.begin(), digits.end());
-}
 
 }  // namespace
 
