@@ -758,11 +758,10 @@ def evil_session_code():
 
 
 @pytest.mark.e2e
-def test_terminal_shows_hostile_names_escaped(tmp_path):
+def test_terminal_shows_hostile_names_escaped(pty, tmp_path):
     from e2e_support import TAB_BAR, TARGET_KEYS_HINT
-    from ptyharness import PtySession
 
-    with PtySession(evil_session_code(), rows=30, columns=120, cwd=str(tmp_path), timeout=30) as s:
+    with pty(evil_session_code(), rows=30, columns=120, cwd=str(tmp_path), timeout=30) as s:
         s.expect_text(TARGET_KEYS_HINT)
         s.send_key("j")
         s.send_key("P")  # a type rule on the hostile class
@@ -825,13 +824,12 @@ def cpu_seconds(pid: int) -> float:
 
 @pytest.mark.e2e
 @pytest.mark.parametrize("sighup", ["default", "ignored"])
-def test_session_ends_when_the_terminal_hangs_up(tmp_path, sighup):
+def test_session_ends_when_the_terminal_hangs_up(pty, tmp_path, sighup):
     from e2e_support import TARGET_KEYS_HINT
-    from ptyharness import PtySession
 
     ignore = "signal.signal(signal.SIGHUP, signal.SIG_IGN)" if sighup == "ignored" else ""
     code = HANG_UP_SESSION.replace("IGNORE", ignore)
-    with PtySession(code, rows=24, columns=100, cwd=str(tmp_path), timeout=30) as s:
+    with pty(code, rows=24, columns=100, cwd=str(tmp_path), timeout=30) as s:
         s.expect_text(TARGET_KEYS_HINT)
         s.wait_for_key_read()
         pid = s.child.pid

@@ -301,10 +301,8 @@ print("done")
 
 
 @pytest.mark.parametrize("columns, rows", [(80, 24), (40, 12)])
-def test_frames_fit_the_terminal_and_show_the_selection(columns, rows):
-    from ptyharness import PtySession
-
-    with PtySession(LIST_PROGRAM, rows=rows, columns=columns, timeout=30) as session:
+def test_frames_fit_the_terminal_and_show_the_selection(pty, columns, rows):
+    with pty(LIST_PROGRAM, rows=rows, columns=columns, timeout=30) as session:
         session.expect_text("selected 00")
         moves = ["\x1b[B"] * 25 + ["\x1b[6~"] * 3 + ["\x1bOA"] * 40 + ["j"] * 5
         selected = 0
