@@ -509,18 +509,33 @@ class Attention(nn.Module):
         self.normed = parametrizations.weight_norm(nn.Conv1d(2, 2, 3))  # a ParametrizedConv1d
 
 
+# A project's own class named like its base, and a subclass of it.
+OwnLinear = type("Linear", (nn.Linear,), {})
+Gated = type("Gated", (OwnLinear,), {})
+
+
+class Shadowing(nn.Module):
+    def __init__(self):
+        super().__init__()
+        self.own = OwnLinear(4, 4)
+        self.plain = nn.Linear(4, 4)
+        self.gated = Gated(4, 4)
+
+
 @pytest.mark.parametrize(
-    "dendrify, hints",
+    "model, dendrify, hints",
     [
-        (["Linear"], {"Linear \u2192 dendrify  (1)": "also in this model: NonDynamicallyQuantizableLinear (1), a Linear subclass"}),
-        (["Conv1d"], {"Conv1d \u2192 dendrify  (1)": "also in this model: ParametrizedConv1d (1), a Conv1d subclass"}),
-        (["_ConvNd"], {"_ConvNd \u2192 dendrify  (0)": "no module in this model has this class"}),
-        (["Conv2d", "MultiheadAttention"], {"Conv2d \u2192 dendrify  (0)": "no module in this model has this class",
-                                            "MultiheadAttention \u2192 dendrify  (1)": None}),
+        (Attention, ["Linear"], {"Linear \u2192 dendrify  (1)": "also in this model: NonDynamicallyQuantizableLinear (1), a Linear subclass"}),
+        (Attention, ["Conv1d"], {"Conv1d \u2192 dendrify  (1)": "also in this model: ParametrizedConv1d (1), a Conv1d subclass"}),
+        (Attention, ["_ConvNd"], {"_ConvNd \u2192 dendrify  (0)": "no module in this model has this class"}),
+        (Attention, ["Conv2d", "MultiheadAttention"], {"Conv2d \u2192 dendrify  (0)": "no module in this model has this class",
+                                                       "MultiheadAttention \u2192 dendrify  (1)": None}),
+        # The class named like the rule is matched by it, never its own near miss.
+        (Shadowing, ["Linear"], {"Linear \u2192 dendrify  (2)": "also in this model: Gated (1), a Linear subclass"}),
     ],
 )
-def test_type_rules_that_nearly_match(cn, monkeypatch, dendrify, hints):
-    frames = session_frames(cn, monkeypatch, Attention(), ["y"], setup=lambda pc: pc.set_module_names_to_dendrify(dendrify))
+def test_type_rules_that_nearly_match(cn, monkeypatch, model, dendrify, hints):
+    frames = session_frames(cn, monkeypatch, model(), ["y"], setup=lambda pc: pc.set_module_names_to_dendrify(dendrify))
     rows = [line.strip().strip("\u2502").strip() for line in frames[1].splitlines() if line.startswith("  \u2502")]
     for rule, hint in hints.items():
         at = rows.index(rule)
