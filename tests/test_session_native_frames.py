@@ -196,8 +196,8 @@ def test_budget_counts_shared_parameters_once_and_asks_overriding_classes(cn, mo
     frame = frames_of(cn, monkeypatch, [], rules=rules)[0]
     model = Model()
     entries = cn.get_module_entries(model)
-    total, added = budget_reference(entries, cn.resolve_entry_modes(entries))
+    total, added = budget_reference(entries, baseline.resolve_entry_modes(entries))
     # The tied head adds nothing; Reported counts 3 + 70, not its 1000 hidden ones.
     assert total == 200 + 12 * (20 + 16) + sum(p.numel() for p in model.attn.parameters()) + 73
-    assert "+" + cn.format_human_count(added) + " params per dendrite cycle" in frame
-    assert "model " + cn.format_human_count(total) + "  (" in frame
+    assert "+" + baseline.format_human_count(added) + " params per dendrite cycle" in frame
+    assert "model " + baseline.format_human_count(total) + "  (" in frame
