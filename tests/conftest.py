@@ -3,11 +3,6 @@ working directory, so sessions and saves never leak between tests."""
 
 from __future__ import annotations
 
-import ast
-import functools
-import inspect
-import pathlib
-
 import pytest
 
 from neuvora import globals_neuvora as GNV
@@ -38,48 +33,22 @@ def clean():
     return clean_neuvora
 
 
-# What `make test-fast` leaves out (marked "slow"): sessions in a real
-# pseudo-terminal, the long random-key sessions, the type checker and the
-# launcher. Decided by file, marker, test name and whether the test or a
-# fixture of its file starts a `PtySession`, so that new tests in those files
-# are marked without edits.
-SLOW_FILES = {"test_distributed_launch.py"}
-SLOW_NAME_PARTS = ("mypy", "test_random_key_sessions")
-TERMINAL_SESSION = "PtySession("
+# What `make test-fast` leaves out: tests marked "slow" by hand (the long
+# random-key sessions, the type checker, the launcher) and every test that runs
+# the configurator in a real pseudo-terminal, that is every test marked "e2e"
+# and every test that uses the `pty` fixture, directly or through another fixture.
 
 
-@functools.lru_cache(maxsize=None)
-def terminal_fixtures(path):
-    """Names of the fixtures defined in the file at `path` that start a terminal session."""
-    tree = ast.parse(pathlib.Path(path).read_text(encoding="utf-8"))
-    return frozenset(
-        node.name
-        for node in ast.walk(tree)
-        if isinstance(node, ast.FunctionDef)
-        and any("fixture" in ast.unparse(decorator) for decorator in node.decorator_list)
-        and TERMINAL_SESSION in ast.unparse(node)
-    )
+@pytest.fixture(scope="session")
+def pty():
+    """Starts a program in a real pseudo-terminal: ``pty(code, rows=..., columns=...)``
+    returns a `ptyharness.PtySession`. Tests that use it are slow."""
+    from ptyharness import PtySession
 
-
-def starts_a_terminal_session(item):
-    function = getattr(item, "function", None)
-    if function is None:
-        return False
-    if TERMINAL_SESSION in inspect.getsource(function):
-        return True
-    return not terminal_fixtures(str(item.path)).isdisjoint(item.fixturenames)
-
-
-def is_slow(item):
-    return (
-        item.get_closest_marker("e2e") is not None
-        or item.path.name in SLOW_FILES
-        or any(part in item.name for part in SLOW_NAME_PARTS)
-        or starts_a_terminal_session(item)
-    )
+    return PtySession
 
 
 def pytest_collection_modifyitems(config, items):
     for item in items:
-        if is_slow(item):
+        if item.get_closest_marker("e2e") is not None or "pty" in item.fixturenames:
             item.add_marker(pytest.mark.slow)

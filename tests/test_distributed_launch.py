@@ -15,7 +15,10 @@ import pytest
 from guard_messages import refusal
 
 torch_distributed = pytest.importorskip("torch.distributed")
-pytestmark = pytest.mark.skipif(not torch_distributed.is_available(), reason="torch is built without distributed")
+pytestmark = [
+    pytest.mark.slow,
+    pytest.mark.skipif(not torch_distributed.is_available(), reason="torch is built without distributed"),
+]
 
 RANK_VARIABLES = ["RANK", "LOCAL_RANK", "SLURM_PROCID", "OMPI_COMM_WORLD_RANK", "WORLD_SIZE", "LOCAL_WORLD_SIZE"]
 

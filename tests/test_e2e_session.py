@@ -52,7 +52,7 @@ def inverted_cells(s):
     ]
 
 
-def test_run_settings_overlays_and_save_as_default(tmp_path):
+def test_run_settings_overlays_and_save_as_default(tmp_path, snapshot):
     with session(tmp_path, rows=30, columns=100) as s:
         s.expect_text(TARGET_KEYS_HINT)
         assert s.screen.in_alternate and s.screen.cursor.hidden
@@ -97,26 +97,10 @@ def test_run_settings_overlays_and_save_as_default(tmp_path):
 
         # Run settings.
         lines = shown(s, TAB)
-        assert lines[:4] == [
-            "[ Targets │ Run settings ]            [Tab] switch panel    ? help",
-            "",
-            "  Run settings — run-wide configuration",
-            "  " + "─" * 70,
-        ]
-        assert lines[4:7] == ["> ▸ Dendrites (6)", "  ▸ Switching (3)", "  ▸ Run (5)"]
+        assert "\n".join(lines) == snapshot(name="run settings")
         assert lines[-1] == RUN_HINT
         lines = shown(s, RIGHT)
-        assert lines[4:13] == [
-            "> ▾ Dendrites (6)",
-            "    dendrite_count = 4",
-            "    nvx_forward_function = sigmoid  (Enter cycles)",
-            "    dendrite_learning_rate = 0.001",
-            "     ─ rarely changed ─",
-            "    use_skip_weights = True  (Enter toggles)",
-            "    max_dendrites = 8",
-            "    candidate_widths = [8, 16, 32]",
-            "  ▸ Switching (3)",
-        ]
+        assert "\n".join(lines) == snapshot(name="run settings, first bucket open")
         shown(s, "j")
         lines = shown(s, "h")
         assert lines[-1].startswith("dendrite_count — ") and RUN_HINT not in lines
@@ -124,7 +108,7 @@ def test_run_settings_overlays_and_save_as_default(tmp_path):
 
         # The number editor replaces the whole screen.
         lines = shown(s, ENTER)
-        assert lines == ["  Edit dendrite_count", "", "  4", "", "  Enter save · Esc cancel"]
+        assert "\n".join(lines) == snapshot(name="number editor")
         assert inverted_cells(s) == [(2, 3, " ")]  # the cursor after the text
         shown(s, BACKSPACE)
         lines = shown(s, "6")
@@ -144,12 +128,7 @@ def test_run_settings_overlays_and_save_as_default(tmp_path):
 
         # Overrides for the Embedding type: an edit and a toggle for this scope only.
         lines = shown(s, ENTER)
-        assert lines[:4] == [
-            "[ Targets │ Run settings ]            [Tab] switch panel    ? help",
-            "",
-            "  Overrides — every Embedding",
-            "  " + "─" * 70,
-        ]
+        assert "\n".join(lines) == snapshot(name="overrides of a class")
         assert selected_row(lines) == "> dendrite_count = 6  (from run settings)"
         assert lines[-1] == "Enter edit · h describe · ↑↓/jk move · Esc / x close"
         assert shown(s, ENTER) == ["  Edit dendrite_count", "", "  6", "", "  Enter save · Esc cancel"]
@@ -199,20 +178,12 @@ def test_run_settings_overlays_and_save_as_default(tmp_path):
         assert document["configuration_confirmed"] is True
 
 
-def test_demo_warns_of_unset_modules_then_saves_for_this_run(tmp_path):
+def test_demo_warns_of_unset_modules_then_saves_for_this_run(tmp_path, snapshot):
     with session(tmp_path, rows=24, columns=80, code=DEMO) as s:
         s.expect_text(TARGET_KEYS_HINT)
         lines = shown(s, "s")
-        assert lines[:4] == ["", "  Save configuration", "", "  ⚠  15 modules have parameters but no mode"]
-        assert lines[5:11] == [
-            "      .embed   [Embedding]",
-            "      .blocks.0.norm1   [LayerNorm]",
-            "      .blocks.0.norm2   [LayerNorm]",
-            "      .blocks.0.mlp.up   [Linear]",
-            "      .blocks.0.mlp.down   [Linear]",
-            "      (+10 more)",
-        ]
-        assert "  ▸ Keep editing" in lines and "    Start anyway — I know these 15 have no mode" in lines
+        assert "\n".join(lines) == snapshot(name="save with unset modules")
+        assert "  ▸ Keep editing" in lines
         assert shown(s, ENTER)[0].startswith(TAB_BAR)  # Keep editing
 
         for key in SET_EVERY_MODE[:3]:  # .embed and .blocks by id

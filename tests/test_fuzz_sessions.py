@@ -543,6 +543,7 @@ class Fuzz:
         assert written == rule_lists(), "the run configuration does not hold the rule lists"
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("terminal", list(TERMINALS))
 @pytest.mark.parametrize("label", list(MODELS))
 def test_random_key_sessions_keep_every_invariant(cn, monkeypatch, label, terminal):

@@ -22,6 +22,7 @@ import torch
 from torch import nn
 
 from neuvora import globals_neuvora as GNV
+from screens import plain as uncoloured
 from scripted import BACKSPACE, CLEAR, DOWN, ENTER, ESC, RIGHT, SGR, TAB, ScriptedSession
 
 UTF8_LOCALE = locale.getpreferredencoding(False).lower().replace("-", "") == "utf8"
@@ -229,10 +230,10 @@ def test_huge_descriptions_file_drives_the_run_settings_screen(cn, descriptions_
     assert len(items) == 200 + 1001 + 1000 + 2  # buckets, settings, one divider per open bucket
     header, body, footer, selected = cn.render_run_settings_lines(items, 1, "s_199_5")
     assert len(body) == len(items) and selected == (1, 2)
-    plain = [cn.strip_ansi(line) for line in body]
+    plain = [uncoloured(line) for line in body]
     assert "    dendrite_count = 4" in plain
     assert plain[1] == "> " + "  s_0_0 = <unavailable>"
-    assert cn.strip_ansi(footer[-1]) == f"s_199_5 — {'d' * 50} 199/5"
+    assert uncoloured(footer[-1]) == f"s_199_5 — {'d' * 50} 199/5"
 
 
 DEEP_DESCRIPTIONS = textwrap.dedent(
@@ -508,7 +509,7 @@ def test_targets_rows_show_controls_escaped(cn):
     header, body, footer, _ = cn.render_targets_lines(entries, visible, 0, resolved, {})
     for line in header + body + footer:
         assert raw_controls(line) == [], repr(line)
-    plain = [cn.strip_ansi(line) for line in body]
+    plain = [uncoloured(line) for line in body]
     for entry in visible:
         if entry["is_replaced_root"]:
             continue
@@ -528,7 +529,7 @@ def test_targets_rows_show_controls_escaped(cn):
     # Expanded, the rows below the restructured module are drawn as well.
     _, expanded, _, _ = cn.render_targets_lines(entries, entries, 0, resolved, {ROOT_ID: True})
     assert all(raw_controls(line) == [] for line in expanded)
-    assert any(shown(ROOT_ID) + ".out_proj  [" in cn.strip_ansi(line) for line in expanded)
+    assert any(shown(ROOT_ID) + ".out_proj  [" in uncoloured(line) for line in expanded)
 
 
 def test_clean_names_are_drawn_as_before(cn):
@@ -544,7 +545,7 @@ def test_clean_names_are_drawn_as_before(cn):
     plain_model.add_module(CLEAN_ID[1:], nn.Linear(2, 3))
     GNV.pc.set_module_ids_to_track([CLEAN_ID])
     assert clean_row(evil_model()) == clean_row(plain_model)
-    assert len(clean_row(plain_model)) == 1 and "mode=track" in cn.strip_ansi(clean_row(plain_model)[0])
+    assert len(clean_row(plain_model)) == 1 and "mode=track" in uncoloured(clean_row(plain_model)[0])
 
 
 def test_type_rules_overlay_shows_class_names_escaped(cn):
@@ -552,7 +553,7 @@ def test_type_rules_overlay_shows_class_names_escaped(cn):
     GNV.pc.set_module_names_to_dendrify([EVIL_CLASS])
     GNV.pc.set_module_names_to_track([C1_CLASS])
     lines = cn.render_type_rules_overlay(entries)
-    plain = [cn.strip_ansi(line) for line in lines]
+    plain = [uncoloured(line) for line in lines]
     assert all(raw_controls(line) == [] for line in lines)
     assert any(f"│ {shown(EVIL_CLASS)} → dendrify  (1)" in line for line in plain), plain
     assert any(f"│ {shown(C1_CLASS)} → track  (1)" in line for line in plain), plain
@@ -573,7 +574,7 @@ def test_overrides_overlay_shows_scope_and_values_escaped(cn, scope, title):
     saved = {key: {"nvx_forward_function": "tanh\x1b[2J\x07"}}
     session = {key: {"dendrite_count": 3}}
     lines = cn.render_overrides_overlay(scope, 0, session, saved, "")
-    plain = [cn.strip_ansi(line) for line in lines]
+    plain = [uncoloured(line) for line in lines]
     assert all(raw_controls(line) == [] for line in lines)
     assert plain[2] == "  " + title
     assert any(line.startswith("  nvx_forward_function = tanh\\x1b[2J\\x07") for line in plain), plain
@@ -584,7 +585,7 @@ def test_save_overlay_shows_unset_modules_and_path_escaped(cn):
     entries = cn.get_module_entries(evil_model())
     resolved = cn.resolve_entry_modes(entries)
     lines = cn.render_save_overlay(entries, resolved, 0, "cfg/\x1b[2J.json")
-    plain = [cn.strip_ansi(line) for line in lines]
+    plain = [uncoloured(line) for line in lines]
     assert all(raw_controls(line) == [] for line in lines)
     assert "      " + shown(CLEAR_ID) + "   [Linear]" in plain
     assert "      " + shown(MIXED_ID) + "   [" + shown(EVIL_CLASS) + "]" in plain
@@ -595,7 +596,7 @@ def test_save_overlay_shows_unset_modules_and_path_escaped(cn):
     resolved = cn.resolve_entry_modes(entries)
     lines = cn.render_save_overlay(entries, resolved, 1, "cfg/\x1b[2J\x9b.json")
     assert all(raw_controls(line) == [] for line in lines)
-    assert any("write it to cfg/\\x1b[2J\\x9b.json" in cn.strip_ansi(line) for line in lines)
+    assert any("write it to cfg/\\x1b[2J\\x9b.json" in uncoloured(line) for line in lines)
 
 
 def test_run_settings_screen_shows_controls_escaped(cn, descriptions_path):
@@ -614,11 +615,11 @@ def test_run_settings_screen_shows_controls_escaped(cn, descriptions_path):
     header, body, footer, _ = cn.render_run_settings_lines(items, 1, "save_name")
     for line in header + body + footer:
         assert raw_controls(line) == [], repr(line)
-    plain = [cn.strip_ansi(line) for line in body]
+    plain = [uncoloured(line) for line in body]
     assert plain[0].startswith("  ▾ Run\\x1b[2J ")
     assert plain[1] == "> " + "  save_name = N\\x1b]0;title\\x07"
     assert "    bell\\x07 = <unavailable>" in plain
-    assert cn.strip_ansi(footer[-1]) == "save_name — Name\\x07\\x9b"
+    assert uncoloured(footer[-1]) == "save_name — Name\\x07\\x9b"
     assert GNV.pc.get_save_name() == "N\x1b]0;title\x07"
 
 
@@ -758,11 +759,10 @@ def evil_session_code():
 
 
 @pytest.mark.e2e
-def test_terminal_shows_hostile_names_escaped(tmp_path):
+def test_terminal_shows_hostile_names_escaped(pty, tmp_path):
     from e2e_support import TAB_BAR, TARGET_KEYS_HINT
-    from ptyharness import PtySession
 
-    with PtySession(evil_session_code(), rows=30, columns=120, cwd=str(tmp_path), timeout=30) as s:
+    with pty(evil_session_code(), rows=30, columns=120, cwd=str(tmp_path), timeout=30) as s:
         s.expect_text(TARGET_KEYS_HINT)
         s.send_key("j")
         s.send_key("P")  # a type rule on the hostile class
@@ -825,13 +825,12 @@ def cpu_seconds(pid: int) -> float:
 
 @pytest.mark.e2e
 @pytest.mark.parametrize("sighup", ["default", "ignored"])
-def test_session_ends_when_the_terminal_hangs_up(tmp_path, sighup):
+def test_session_ends_when_the_terminal_hangs_up(pty, tmp_path, sighup):
     from e2e_support import TARGET_KEYS_HINT
-    from ptyharness import PtySession
 
     ignore = "signal.signal(signal.SIGHUP, signal.SIG_IGN)" if sighup == "ignored" else ""
     code = HANG_UP_SESSION.replace("IGNORE", ignore)
-    with PtySession(code, rows=24, columns=100, cwd=str(tmp_path), timeout=30) as s:
+    with pty(code, rows=24, columns=100, cwd=str(tmp_path), timeout=30) as s:
         s.expect_text(TARGET_KEYS_HINT)
         s.wait_for_key_read()
         pid = s.child.pid

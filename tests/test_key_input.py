@@ -47,12 +47,12 @@ def keys_read(session: PtySession, count: int) -> list:
 
 
 @pytest.fixture
-def reader():
+def reader(pty):
     sessions = []
 
     def start(pause: float = 0.0) -> PtySession:
         code = KEY_READER.replace("PAUSE", repr(pause))
-        session = PtySession(code, rows=10, columns=60, timeout=30)
+        session = pty(code, rows=10, columns=60, timeout=30)
         sessions.append(session)
         session.expect_raw(b"READY")
         return session
@@ -63,9 +63,9 @@ def reader():
 
 
 @pytest.fixture(scope="module")
-def shared_reader():
+def shared_reader(pty):
     """One key-reading program for many single-key cases (starting one is slow)."""
-    with PtySession(KEY_READER.replace("PAUSE", "0.0"), rows=10, columns=60, timeout=30) as session:
+    with pty(KEY_READER.replace("PAUSE", "0.0"), rows=10, columns=60, timeout=30) as session:
         session.expect_raw(b"READY")
         session.keys_seen = 0
         yield session
@@ -355,7 +355,7 @@ def test_alternate_screen_sequences(cn, capsys):
     assert capsys.readouterr().out == "\x1b[?25h\x1b[?1049l"
 
 
-def test_alternate_screen_on_a_terminal_keeps_the_main_screen():
+def test_alternate_screen_on_a_terminal_keeps_the_main_screen(pty):
     code = (
         "from neuvora import configure_neuvora as cn\n"
         "print('before the session', flush=True)\n"
@@ -365,7 +365,7 @@ def test_alternate_screen_on_a_terminal_keeps_the_main_screen():
         "cn.exit_alternate_screen()\n"
         "print('after the session', flush=True)\n"
     )
-    with PtySession(code, rows=8, columns=40) as session:
+    with pty(code, rows=8, columns=40) as session:
         frame = session.expect_text("a frame")
         assert "before the session" not in frame and session.screen.in_alternate
         assert session.screen.cursor.hidden

@@ -8,6 +8,7 @@ import pytest
 import torch
 
 from neuvora import globals_neuvora as GNV
+from screens import plain, styled
 
 KEY_HINTS = "→ expand · ← collapse   Enter edit   h describe   ↑↓/jk move   Tab switch panel   s start"
 
@@ -61,13 +62,6 @@ def descriptions(cn, monkeypatch, tmp_path):
         "Support": {"settings": {"e": 7, "config_file": "runtime only", "broken": "unreadable"}},
     }
     (tmp_path / "configuration_descriptions.json").write_text(json.dumps({"buckets": buckets}))
-
-
-@pytest.fixture
-def tabs(cn, monkeypatch):
-    calls = []
-    monkeypatch.setattr(cn, "render_tab_bar", lambda screen: calls.append(screen) or "TABS", raising=False)
-    return calls
 
 
 def bucket(name, count, expanded=False):
@@ -129,7 +123,7 @@ def test_values_read_once_through_module(cn, config, descriptions, monkeypatch):
     assert [item.get("value") for item in items[1:6]] == ["B", "<unavailable>", None, "<unavailable>", "<unavailable>"]
 
 
-def test_empty_record_gives_empty_screen(cn, config, monkeypatch, tmp_path, tabs):
+def test_empty_record_gives_empty_screen(cn, config, monkeypatch, tmp_path):
     monkeypatch.setattr(cn, "__file__", str(tmp_path / "configure_neuvora.so"))
     monkeypatch.setattr(cn, "DESCRIPTION_CACHE", None)
     assert cn.build_run_items({}) == []
@@ -137,50 +131,29 @@ def test_empty_record_gives_empty_screen(cn, config, monkeypatch, tmp_path, tabs
     assert len(header) == 4 and body == [] and len(footer) == 2 and selected == (0, 1)
 
 
-def test_rendered_lines(cn, config, descriptions, tabs):
+def test_rendered_lines(cn, config, descriptions, snapshot):
     items = cn.build_run_items({"Mixed": True, "AllImpactful": True, "Support": True})
     header, body, footer, selected = cn.render_run_settings_lines(items, 1, None)
-    pointer = cn.color_text("> ", "E8EEEC")
-    open_arrow = cn.color_text("▾", cn.COLOR_ACCENT)
-    closed_arrow = cn.color_text("▸", cn.COLOR_ACCENT)
-    toggles, cycles = cn.dim("  (Enter toggles)"), cn.dim("  (Enter cycles)")
-    assert tabs == ["run"]
-    assert header == ["TABS", "", cn.dim("  Run settings — run-wide configuration"), cn.HR]
-    assert cn.HR == "  " + "─" * 70
-    assert body == [
-        "  " + open_arrow + " Mixed " + cn.dim("(4)"),
-        pointer + "  b = 3",
-        "    d = 0.5",
-        "     " + cn.dim("─ rarely changed ─"),
-        "    a = True" + toggles,
-        "    c = text",
-        "  " + open_arrow + " AllImpactful " + cn.dim("(2)"),
-        "    switch_mode = DOING_FIXED_SWITCH" + cycles,
-        "    nvx_forward_function = tanh" + cycles,
-        "  " + open_arrow + " Support " + cn.dim("(2)"),
-        "    e = [1, 2]",
-        "    broken = <unavailable>",
-    ]
-    assert footer == [cn.HR, cn.dim(KEY_HINTS)]
+    assert styled(header + ["…"] + body + ["…"] + footer) == snapshot
+    assert header[0] == cn.render_tab_bar("run")
+    assert plain(footer[1]) == KEY_HINTS
     assert selected == (1, 2)
-    assert "▸" not in "".join(body) and closed_arrow not in body
 
 
-def test_pointer_rows(cn, config, descriptions, tabs):
+def test_pointer_rows(cn, config, descriptions):
     items = cn.build_run_items({"Mixed": True})
-    pointer = cn.color_text("> ", "E8EEEC")
+    pointer = "⟨#E8EEEC⟩> ⟨/⟩"
     _, body, _, _ = cn.render_run_settings_lines(items, 0, "")
-    assert body[0] == pointer + cn.color_text("▾", cn.COLOR_ACCENT) + " Mixed " + cn.dim("(4)")
-    assert body[0].startswith("\x1b[38;2;232;238;236m> ")
-    assert body[-1] == "  " + cn.color_text("▸", cn.COLOR_ACCENT) + " Support " + cn.dim("(2)")
+    assert styled(body[0]) == pointer + "⟨#D9A441⟩▾⟨/⟩ Mixed ⟨dim⟩(4)⟨/⟩"
+    assert styled(body[-1]) == "  ⟨#D9A441⟩▸⟨/⟩ Support ⟨dim⟩(2)⟨/⟩"
     # A selected divider has no pointer; an index outside the list marks nothing.
     _, on_divider, _, selected = cn.render_run_settings_lines(items, 3, "")
-    assert on_divider[3] == "     " + cn.dim("─ rarely changed ─")
-    assert pointer not in "".join(on_divider) and selected == (3, 4)
+    assert styled(on_divider[3]) == "     ⟨dim⟩─ rarely changed ─⟨/⟩"
+    assert pointer not in styled(on_divider) and selected == (3, 4)
     _, outside, _, selected = cn.render_run_settings_lines(items, 99, "")
-    assert pointer not in "".join(outside) and selected == (99, 100)
+    assert pointer not in styled(outside) and selected == (99, 100)
     _, negative, _, _ = cn.render_run_settings_lines(items, -1, "")
-    assert pointer not in "".join(negative)
+    assert pointer not in styled(negative)
 
 
 @pytest.mark.parametrize(
@@ -192,23 +165,23 @@ def test_pointer_rows(cn, config, descriptions, tabs):
         ("nope", "nope — No description available for nope."),
     ],
 )
-def test_describe_line(cn, config, descriptions, tabs, name, expected):
+def test_describe_line(cn, config, descriptions, name, expected):
     _, _, footer, _ = cn.render_run_settings_lines(items=[], selected_index=0, describe_name=name)
-    assert footer == [cn.HR, cn.dim(expected)]
+    assert styled(footer) == "  " + "─" * 70 + "\n⟨dim⟩" + expected + "⟨/⟩"
 
 
-def test_unknown_type_is_drawn_as_setting(cn, config, tabs):
+def test_unknown_type_is_drawn_as_setting(cn, config):
     items = [{"type": "other", "name": "x", "value": 5}, {"type": "setting", "name": "y", "value": "z" * 150}]
     _, body, _, _ = cn.render_run_settings_lines(items, 5, "")
     assert body == ["    x = 5", "    y = " + "z" * 137 + "..."]
 
 
-def test_shipped_settings_render_every_kind(cn, monkeypatch, tabs):
+def test_shipped_settings_render_every_kind(cn, monkeypatch):
     monkeypatch.setattr(cn, "DESCRIPTION_CACHE", None)
     record = cn.load_description_data()
     items = cn.build_run_items({name: True for name in record["bucket_order"]})
     _, body, _, _ = cn.render_run_settings_lines(items, 0, "")
-    text = "\n".join(cn.strip_ansi(line) for line in body)
+    text = plain(body)
     assert "(Enter cycles)" in text and "(Enter toggles)" in text
     assert "switch_mode = DOING_HISTORY" in text and "nvx_forward_function = sigmoid" in text
     assert "config_file" not in text and "<unavailable>" not in text

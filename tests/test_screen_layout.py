@@ -10,6 +10,8 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from screens import plain as uncoloured
+
 ESC = "\x1b"
 RESET = "\x1b[0m"
 INV = "\x1b[7m"
@@ -100,17 +102,17 @@ gaps = st.sampled_from([" ", "  ", " \t "])
 def test_wrap_never_breaks_codes_and_keeps_every_character(cn, pieces, columns):
     line = "".join(a + w + b + g for a, w, b, g in pieces)
     rows = cn.wrap_ansi_line_on_words(line, columns)
-    plain = cn.strip_ansi(line)
+    plain = uncoloured(line)
     if len(plain) <= columns or not plain.strip(" "):
         assert rows == [line]
         return
     for row in rows:
-        assert len(cn.strip_ansi(row)) <= columns
+        assert len(uncoloured(row)) <= columns
         # Escape codes are never cut: a broken one would leave visible
         # fragments that are not part of the line's text.
-        assert cn.strip_ansi(row) in plain
+        assert uncoloured(row) in plain
         assert row in line
-    assert "".join("".join(cn.strip_ansi(r).split()) for r in rows) == "".join(plain.split())
+    assert "".join("".join(uncoloured(r).split()) for r in rows) == "".join(plain.split())
 
 
 def test_wrap_screen_text_uses_terminal_width(monkeypatch, cn):
@@ -301,10 +303,8 @@ print("done")
 
 
 @pytest.mark.parametrize("columns, rows", [(80, 24), (40, 12)])
-def test_frames_fit_the_terminal_and_show_the_selection(columns, rows):
-    from ptyharness import PtySession
-
-    with PtySession(LIST_PROGRAM, rows=rows, columns=columns, timeout=30) as session:
+def test_frames_fit_the_terminal_and_show_the_selection(pty, columns, rows):
+    with pty(LIST_PROGRAM, rows=rows, columns=columns, timeout=30) as session:
         session.expect_text("selected 00")
         moves = ["\x1b[B"] * 25 + ["\x1b[6~"] * 3 + ["\x1bOA"] * 40 + ["j"] * 5
         selected = 0

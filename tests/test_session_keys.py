@@ -239,15 +239,17 @@ def test_undo_and_redo_of_rule_changes(cn, monkeypatch, keys, ids_d, ids_t, name
 
 def test_undo_of_a_removed_type_rule_restores_budget_through_the_rule_functions(cn, monkeypatch):
     calls = []
-    original = cn.set_module_name_mode
-    monkeypatch.setattr(cn, "set_module_name_mode", lambda name, mode: calls.append((name, mode)) or original(name, mode))
+    record = GNV.pc.set_module_names_to_dendrify
+    monkeypatch.setattr(GNV.pc, "set_module_names_to_dendrify", lambda names: calls.append(list(names)) or record(names))
     session = run(cn, monkeypatch, ["j", "P", "P", "u"])
     frames = session.plain_frames
     assert budget_of(frames[2]) != budget_of(frames[3])  # the second P took the rule off
     assert budget_of(frames[4]) == budget_of(frames[2])
     assert GNV.pc.get_module_names_to_dendrify() == ["Linear"]
-    # Undo made the call a user would make by hand: P once more.
-    assert calls == [("Linear", "dendrified")] * 3
+    # Undo made the change a user would make by hand, P once more: the
+    # configuration object saw the rule set, taken off and set again.
+    changes = [names for before, names in zip([[]] + calls, calls) if names != before]
+    assert changes == [["Linear"], [], ["Linear"]]
 
 
 def test_undo_history_holds_every_change_of_a_long_session(cn, monkeypatch):
@@ -257,6 +259,18 @@ def test_undo_history_holds_every_change_of_a_long_session(cn, monkeypatch):
     assert status_of(frames[-2]) == "undid: dendrify .enc.0"
     assert status_of(frames[-1]) == "nothing to undo"
     assert GNV.pc.get_module_ids_to_dendrify() == [] and GNV.pc.get_module_ids_to_track() == []
+
+
+def test_undo_history_drops_the_oldest_change_past_its_limit(cn, monkeypatch):
+    # 1,001 changes on .enc.0 (p, t, p, ..., p), then 1,001 undos: the first
+    # change is the one forgotten, so undoing stops at the state it made.
+    changes = 1001
+    session = run(cn, monkeypatch, ["j"] + ["p", "t"] * (changes // 2) + ["p"] + ["u"] * changes)
+    statuses = [status_of(frame) for frame in session.plain_frames[-changes:]]
+    assert statuses[:2] == ["undid: dendrify .enc.0", "undid: track .enc.0"]
+    assert all(status.startswith("undid: ") for status in statuses[:-1])
+    assert statuses[-2] == "undid: track .enc.0" and statuses[-1] == "nothing to undo"
+    assert GNV.pc.get_module_ids_to_dendrify() == [".enc.0"] and GNV.pc.get_module_ids_to_track() == []
 
 
 def test_next_module_that_needs_a_mode(cn, monkeypatch):
@@ -271,21 +285,6 @@ def test_next_module_that_needs_a_mode(cn, monkeypatch):
         assert row + "  [" in selected_row(frame) and status_of(frame) == status
     # Every Linear dendrified: nothing is left and the selection stays.
     assert ".head" in selected_row(frames[-1]) and status_of(frames[-1]) == "no module needs a mode"
-
-
-def test_next_module_that_needs_a_mode_opens_a_collapsed_restructured_module(cn, monkeypatch):
-    # The module's own rule never lists modules inside a restructured one; a
-    # replaced rule that does is honoured, and the row is shown to be selected.
-    monkeypatch.setattr(
-        cn, "unset_module_entries",
-        lambda entries, resolved: [e for e in entries if e["id"] in (".attn.out_proj", ".head")],
-    )
-    session = run(cn, monkeypatch, ["!", "!", "!"])
-    frames = session.plain_frames
-    assert "[\u2192 expand]" in frames[0] and ".attn.out_proj" not in frames[0]
-    assert ".attn.out_proj" in selected_row(frames[1]) and "[\u2190 collapse]" in frames[1]
-    assert status_of(frames[1]) == "1 of 2 modules that need a mode"
-    assert ".head" in selected_row(frames[2]) and ".attn.out_proj" in selected_row(frames[3])
 
 
 # -- overrides: marks, removal, messages inside the overlay -------------------------
@@ -343,7 +342,8 @@ def test_removed_overrides_are_absent_from_the_saved_file(cn, monkeypatch):
     assert session.run(Tiny()) is None
     assert GEAR in head_row(session.plain_frames[5])  # saved overrides are marked too
     saved = read_run_config()
-    assert saved["module_settings"] == {"Linear": {"dendrite_count": 3}, ".enc.0": {"dendrite_count": 5}}
+    # The other scopes keep their order in the file.
+    assert list(saved["module_settings"].items()) == [("Linear", {"dendrite_count": 3}), (".enc.0", {"dendrite_count": 5})]
     assert saved["kept"] == [1, 2] and saved["after"] == "also kept"
     assert list(saved)[:3] == ["kept", "module_settings", "after"]
 
@@ -506,6 +506,50 @@ def test_type_rules_give_way_to_the_tree_and_scroll(cn, monkeypatch):
     for frame in frames:
         assert len(rows_of(frame)) < 16 and len([row for row in rows_of(frame) if row.startswith("> ")]) == 1
     assert ".enc.0" in selected_row(frames[-1])  # closed again, the tree moves
+
+
+# The order in which the Targets header and footer give way, as the README
+# states it: the blank lines, the mode legend, the count of modules needing a
+# mode, the rules (the header's, then the footer's), the line of new keys; the
+# budget line, the key hint and the status message only when the body would get
+# no row at all. Each kind of line, by the text that tells it apart.
+GIVE_WAY_ORDER = ["blank lines", "legend", "count", "header rule", "footer rule", "new keys", "budget", "hint", "status"]
+LINE_TEXTS = {"legend": "dendrify = add dendrites", "count": "modules still need", "new keys": "/ find",
+              "budget": "Dendrification budget", "hint": "p/t dendrify", "status": "nothing to undo"}
+
+
+def header_and_footer_shown(frame):
+    rows = rows_of(frame)
+    shown = {kind for kind, text in LINE_TEXTS.items() if text in frame}
+    body = [i for i, row in enumerate(rows) if "[Linear]" in row or "more above" in row or "more below" in row]
+    rules = [i for i, row in enumerate(rows) if row.strip() and set(row.strip()) == {"\u2500"}]
+    shown |= {"header rule" for i in rules if i < body[0]} | {"footer rule" for i in rules if i > body[-1]}
+    return shown | ({"blank lines"} if "" in rows else set())
+
+
+@pytest.mark.parametrize("columns, gone", [(120, 6), (60, 7), (40, 7), (30, 8)])
+def test_header_and_footer_give_way_one_row_at_a_time_in_the_stated_order(cn, monkeypatch, columns, gone):
+    # The terminal loses a row before each frame, from 40 rows down to the
+    # smallest frame; "u" with nothing to undo keeps a status message up.
+    rows = [40]
+    session = ScriptedSession(cn, monkeypatch, ["u"] * 32, columns=columns, interrupt_when_done=True)
+    monkeypatch.setattr(cn, "shutil", types.SimpleNamespace(get_terminal_size=lambda fallback=None: os.terminal_size((columns, rows[0]))))
+    reads = cn.read_single_key
+
+    def read_then_shrink():
+        rows[0] -= 1
+        return reads()
+
+    monkeypatch.setattr(cn, "read_single_key", read_then_shrink)
+    with pytest.raises(SystemExit):
+        session.run(nn.Sequential(*[nn.Linear(2, 2) for _ in range(30)]))
+    shown = [header_and_footer_shown(frame) for frame in session.plain_frames[1:]]
+    assert shown[0] == set(GIVE_WAY_ORDER)
+    lost = []
+    for taller, shorter in zip(shown, shown[1:]):
+        assert shorter <= taller and len(taller - shorter) <= 1, (taller, shorter)
+        lost += sorted(taller - shorter)
+    assert lost == GIVE_WAY_ORDER[:gone]
 
 
 @pytest.mark.parametrize("columns, lines", [(29, 20), (80, 7), (24, 5)])

@@ -1,9 +1,13 @@
-"""The session draws the Targets screen from a native table of its entries and
-resolves modes without building the record map on every pass. Every frame must
-equal the one drawn through the module's public functions, which the session
-uses as soon as one of them is replaced."""
+"""The session's Targets frames against the interpreted baseline: on a model
+with every kind of row (shared tensors, an aliased block, a restructured
+module, parameters reported but not registered), each frame the session draws
+while rules change and the selection moves is the frame the baseline draws for
+the same state; on smaller terminals the fitted frames are kept as snapshots."""
 
 from __future__ import annotations
+
+import os
+import types
 
 import pytest
 import torch
@@ -11,14 +15,7 @@ from torch import nn
 
 import baseline
 from scripted import DOWN, ENTER, ESC, PAGE_DOWN, PAGE_UP, RIGHT, TAB, UP, ScriptedSession
-
-# The module functions whose work the session's engine does directly while none
-# of them has been replaced.
-ENGINE_FUNCTIONS = [
-    "resolve_entry_modes", "unset_module_entries", "type_rule_entries", "build_budget_line",
-    "format_human_count", "render_targets_lines", "compose_scrolling_screen",
-]
-
+from screens import plain
 
 class Pair(nn.Module):
     def __init__(self, width):
@@ -61,75 +58,76 @@ KEYS = [
 ]
 
 
-def frames_of(cn, monkeypatch, keys, through_module, columns=120, lines=40, rules=None, calls=None):
-    """The session's frames; `through_module` names the functions to replace by
-    wrappers of themselves (True: the two the Targets pass starts from)."""
-    from neuvora import globals_neuvora as GNV
-
-    GNV.pc = GNV.NVXConfig()
-    monkeypatch.setattr(GNV, "pc", GNV.pc)
-    if rules:
-        rules(GNV.pc)
-    if through_module is True:
-        through_module = ("render_targets_lines", "resolve_entry_modes")
-    with monkeypatch.context() as patch:
-        for name in through_module or ():
-            original = getattr(cn, name)
-
-            def wrapper(*args, _original=original, _name=name):
-                if calls is not None:
-                    calls.append(_name)
-                return _original(*args)
-
-            patch.setattr(cn, name, wrapper)
-        session = ScriptedSession(cn, patch, list(keys), columns=columns, lines=lines, interrupt_when_done=True)
-        torch.manual_seed(0)
-        with pytest.raises(SystemExit):
-            session.run(Model())
-    return session.frames
-
-
-# Large; header and footer giving way (narrow, short, smallest); too small.
-@pytest.mark.parametrize("columns, lines", [(120, 40), (44, 14), (120, 12), (30, 8), (20, 8)])
-def test_frames_equal_the_ones_drawn_through_the_module(cn, monkeypatch, columns, lines):
-    native = frames_of(cn, monkeypatch, KEYS, False, columns, lines)
-    public = frames_of(cn, monkeypatch, KEYS, True, columns, lines)
-    assert len(native) == len(public) > 30
-    for index, (a, b) in enumerate(zip(native, public)):
-        assert a == b, f"frame {index} differs"
-
-
-@pytest.mark.parametrize("name", ENGINE_FUNCTIONS)
-def test_each_replaced_function_is_called_and_draws_the_same_frames(cn, monkeypatch, name):
-    calls = []
-    native = frames_of(cn, monkeypatch, KEYS, False)
-    public = frames_of(cn, monkeypatch, KEYS, [name], calls=calls)
-    assert native == public
-    assert calls.count(name) >= 10  # every Targets pass asked the replacement
-
-
-def test_a_function_replaced_during_the_session_is_honoured_on_the_next_pass(cn, monkeypatch):
+def frames_of(cn, monkeypatch, keys, columns=120, lines=40, rules=None, on_key=None):
+    """The frames of a session on `Model` (styled); `on_key(key)` runs before each key is taken."""
     from neuvora import globals_neuvora as GNV
 
     monkeypatch.setattr(GNV, "pc", GNV.NVXConfig())
-    session = ScriptedSession(cn, monkeypatch, [DOWN, DOWN, DOWN], interrupt_when_done=True)
-    next_key, reads = cn.read_single_key, []
-
-    def read():
-        reads.append(len(reads))
-        if len(reads) == 2:
-            monkeypatch.setattr(cn, "unset_module_entries", lambda entries, resolved: entries[:2])
-            monkeypatch.setattr(cn, "type_rule_entries", lambda entries: [("X", "dendrified", 0)] * 5)
-            monkeypatch.setattr(cn, "build_budget_line", lambda entries, resolved: "budget from outside")
-        return next_key()
-
-    monkeypatch.setattr(cn, "read_single_key", read)
+    if rules:
+        rules(GNV.pc)
+    session = ScriptedSession(cn, monkeypatch, list(keys), columns=columns, lines=lines, interrupt_when_done=True)
+    if on_key is not None:
+        take = cn.read_single_key
+        monkeypatch.setattr(cn, "read_single_key", lambda: on_key(session.keys[0] if session.keys else None) or take())
+    torch.manual_seed(0)
     with pytest.raises(SystemExit):
         session.run(Model())
-    first, second, third = session.plain_frames[:3]
-    assert "2 modules still need" not in first + second and "[y] type rules (0)" in second
-    assert "2 modules still need a mode" in third and "[y] type rules (5)" in third
-    assert "budget from outside" in third
+    return session.frames
+
+
+def baseline_frames(cn, monkeypatch, keys, rules=None):
+    """The session's frames beside the baseline's frame for each state it showed.
+    The test keeps the selection and the open restructured modules (moves,
+    rule keys and Right on a restructured module only); the rules are read
+    from the configuration object the session edits."""
+    size = os.terminal_size((120, 40))
+    monkeypatch.setattr(baseline, "shutil", types.SimpleNamespace(get_terminal_size=lambda fallback=None: size))
+    torch.manual_seed(0)
+    entries = baseline.get_module_entries(Model())
+    state = {"selected": 0, "window": 0, "expanded": {}}
+    expected = []
+
+    def draw_then_follow(key):
+        text, state["window"] = baseline.targets_pass(entries, state["expanded"], state["selected"], state["window"])
+        expected.append(text + "\n")
+        visible = [e for e in entries if not e["in_replaced"] or state["expanded"].get(e["replaced_root"], False)]
+        if key == DOWN:
+            state["selected"] = min(state["selected"] + 1, len(visible) - 1)
+        elif key == UP:
+            state["selected"] = max(state["selected"] - 1, 0)
+        elif key == RIGHT and visible[state["selected"]]["is_replaced_root"]:
+            state["expanded"][visible[state["selected"]]["id"]] = True
+
+    frames = frames_of(cn, monkeypatch, keys, rules=rules, on_key=draw_then_follow)
+    return frames, expected
+
+
+# Rule keys by id and by class, on the embedding whose weight the head shares,
+# on the aliased block and inside the restructured module (opened with Right);
+# moves that scroll the window down and back up.
+DIFFERENTIAL_KEYS = (
+    ["p", DOWN, "t", DOWN, DOWN, "P", DOWN, "T", "t"] + [DOWN] * 34
+    + [RIGHT, DOWN, "P", DOWN, "t", DOWN, "p", "t", DOWN, "p"] + [UP] * 20 + ["p", "t"] + [UP] * 20 + ["t"]
+)
+
+
+def test_every_frame_is_the_one_the_baseline_draws(cn, monkeypatch):
+    frames, expected = baseline_frames(cn, monkeypatch, DIFFERENTIAL_KEYS)
+    assert len(frames) == len(expected) == len(DIFFERENTIAL_KEYS) + 1
+    shown = [plain(frame) for frame in frames]
+    assert len(set(shown)) > 60 and any("(id stale)" in frame for frame in shown)
+    assert any("shared tensor in conflict" in frame for frame in shown)
+    for index, (frame, reference) in enumerate(zip(frames, expected)):
+        assert frame == reference, f"frame {index} differs"
+
+
+# Header and footer giving way (narrow, short, smallest); too small.
+@pytest.mark.parametrize("columns, lines", [(44, 14), (120, 12), (30, 8), (20, 8)])
+def test_fitted_frames(cn, monkeypatch, snapshot, columns, lines):
+    frames = frames_of(cn, monkeypatch, KEYS, columns, lines)
+    assert len(frames) == len(KEYS) + 1
+    opened = KEYS.index("y") + 1  # the type-rules box inside the Targets screen
+    assert [plain(frames[i]) for i in (0, 3, opened, -1)] == snapshot
 
 
 def test_public_functions_on_the_session_entries_follow_every_rule_change(cn, monkeypatch):
@@ -172,11 +170,9 @@ def test_rule_values_that_are_not_plain_text_resolve_like_the_interpreter(cn, mo
         pc.set_module_ids_to_dendrify([Id(".blocks.1"), 7])
         pc.set_module_names_to_track(["Embedding", Id("Linear")])
 
-    keys = [DOWN, DOWN, "p", "y", ESC]
-    native = frames_of(cn, monkeypatch, keys, False, rules=rules)
-    public = frames_of(cn, monkeypatch, keys, True, rules=rules)
-    assert native == public
-    assert "mode=dendrify" in native[0]
+    frames, expected = baseline_frames(cn, monkeypatch, [DOWN, DOWN, "p", DOWN, "t"], rules=rules)
+    assert frames == expected
+    assert "mode=dendrify" in plain(frames[0])
 
 
 def budget_reference(entries, resolved):
@@ -197,11 +193,11 @@ def test_budget_counts_shared_parameters_once_and_asks_overriding_classes(cn, mo
     def rules(pc):
         pc.set_module_names_to_dendrify(["Embedding", "Linear", "Reported"])
 
-    frame = frames_of(cn, monkeypatch, [], False, rules=rules)[0]
+    frame = frames_of(cn, monkeypatch, [], rules=rules)[0]
     model = Model()
     entries = cn.get_module_entries(model)
-    total, added = budget_reference(entries, cn.resolve_entry_modes(entries))
+    total, added = budget_reference(entries, baseline.resolve_entry_modes(entries))
     # The tied head adds nothing; Reported counts 3 + 70, not its 1000 hidden ones.
     assert total == 200 + 12 * (20 + 16) + sum(p.numel() for p in model.attn.parameters()) + 73
-    assert "+" + cn.format_human_count(added) + " params per dendrite cycle" in frame
-    assert "model " + cn.format_human_count(total) + "  (" in frame
+    assert "+" + baseline.format_human_count(added) + " params per dendrite cycle" in frame
+    assert "model " + baseline.format_human_count(total) + "  (" in frame

@@ -19,18 +19,12 @@ CHILD = textwrap.dedent(
     from neuvora import configure_neuvora as cn
 
     def report(*args):
-        print(*args, flush=True)
+        print("@", *args, flush=True)
 
     cn.require_interactive_session = lambda: None
     cn.enter_alternate_screen = lambda: report("ENTER")
     cn.exit_alternate_screen = lambda: report("EXIT")
-    cn.normalize_selection_conflicts = lambda: None
-    cn.get_module_entries = lambda model: [{"id": ".a", "in_replaced": False}]
-    cn.resolve_entry_modes = lambda entries: {}
     cn.load_existing_module_settings = lambda: {}
-    cn.render_targets_lines = lambda *args: ([], [], [], None)
-    cn.compose_scrolling_screen = lambda h, b, f, start, focus=None: ("", start)
-    cn.wrap_screen_text_for_terminal = lambda text: text
 
     def read_single_key():
         report("HANDLER", signal.getsignal(signal.SIG) is not previous)
@@ -40,7 +34,7 @@ CHILD = textwrap.dedent(
     signal.SIG = getattr(signal, sys.argv[1])
     previous = signal.getsignal(signal.SIG)
     cn.read_single_key = read_single_key
-    cn.set_dendrification_targets(nn.Identity())
+    cn.set_dendrification_targets(nn.Sequential(nn.Linear(2, 2)))
     report("UNREACHABLE")
     """
 )
@@ -51,8 +45,9 @@ def test_signal_restores_terminal_then_ends_with_signal_status(name):
     result = subprocess.run(
         [sys.executable, "-c", CHILD, name], capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=60
     )
-    lines = [line for line in result.stdout.replace("\x1b[2J\x1b[H", "").splitlines() if line.strip()]
-    assert lines == ["ENTER", "HANDLER True", "EXIT"]
+    reported = [line[2:] for line in result.stdout.replace("\x1b[2J\x1b[H", "").splitlines() if line.startswith("@ ")]
+    assert reported == ["ENTER", "HANDLER True", "EXIT"]
+    assert "[Linear]" in result.stdout  # the frame was drawn before the signal
     assert result.returncode == -getattr(signal, name)
 
 
@@ -70,8 +65,7 @@ def test_handlers_are_back_after_session(cn, monkeypatch, name):
     previous = signal.signal(number, sentinel)
     try:
         session = ScriptedSession(cn, monkeypatch, [])
-        monkeypatch.setattr(cn, "get_module_entries", lambda model: [], raising=False)
-        monkeypatch.setattr(cn, "normalize_selection_conflicts", lambda: None, raising=False)
+        monkeypatch.setattr(cn, "get_module_entries", lambda model: [])
         monkeypatch.setattr("builtins.input", lambda prompt="": seen.setdefault("during", signal.getsignal(number)))
         session.run(nn.Identity())
         assert seen["during"] is not sentinel
@@ -82,7 +76,7 @@ def test_handlers_are_back_after_session(cn, monkeypatch, name):
 
 def test_resize_redraws_without_a_key_and_is_noted_while_drawing(cn, monkeypatch):
     """A resize while the (replaced) key reader waits draws the same screen again;
-    one that comes while a frame is drawn draws it once more before the next wait."""
+    one that comes while a frame is printed draws it once more before the next wait."""
     import os
 
     from scripted import ScriptedSession
@@ -99,15 +93,13 @@ def test_resize_redraws_without_a_key_and_is_noted_while_drawing(cn, monkeypatch
             return super()._next_key()
 
     session = Resizes(cn, monkeypatch, ["j", "q", "y"])
-    original_render = cn.render_static_overlay
+    def print_and_resize(*args, **kwargs):
+        if "Quit without configuring?" in str(args[0]) and resized["draws"] == 0:
+            resized["draws"] += 1
+            os.kill(os.getpid(), signal.SIGWINCH)  # while the quit overlay is printed
+        print(*args, **kwargs)
 
-    def render_and_resize(lines):
-        if resized["draws"] == 0:
-            os.kill(os.getpid(), signal.SIGWINCH)  # while the quit overlay is drawn
-        resized["draws"] += 1
-        return original_render(lines)
-
-    monkeypatch.setattr(cn, "render_static_overlay", render_and_resize)
+    monkeypatch.setattr(cn, "print", print_and_resize, raising=False)
     with pytest.raises(SystemExit):
         session.run(nn.Sequential(nn.Linear(2, 2), nn.Linear(2, 2)))
     frames = session.plain_frames
@@ -125,8 +117,7 @@ def test_resize_handler_is_left_alone_off_the_main_thread(cn, monkeypatch):
 
     seen = {}
     session = ScriptedSession(cn, monkeypatch, [])
-    monkeypatch.setattr(cn, "get_module_entries", lambda model: [], raising=False)
-    monkeypatch.setattr(cn, "normalize_selection_conflicts", lambda: None, raising=False)
+    monkeypatch.setattr(cn, "get_module_entries", lambda model: [])
     monkeypatch.setattr("builtins.input", lambda prompt="": seen.setdefault("during", signal.getsignal(signal.SIGWINCH)))
     before = signal.getsignal(signal.SIGWINCH)
     worker = threading.Thread(target=session.run, args=(nn.Identity(),))

@@ -1,11 +1,14 @@
 """The session driver on its own: entry, loop order, dispatch, save and
-teardown, with the screens replaced by small fakes on the module."""
+teardown, with the model's entries, the files and the configuration object
+replaced through the module's seams."""
 
 from __future__ import annotations
 
 import builtins
+import types
 
 import pytest
+import torch
 from torch import nn
 
 from neuvora import globals_neuvora as GNV
@@ -19,11 +22,13 @@ CANCEL_LINES = (
 
 
 def entry(name, replaced_root=None, is_root=False):
+    module = nn.Module()
+    module.weight = nn.Parameter(torch.zeros(10))
     return {
         "id": "." + name,
         "name": name,
         "type_name": "Linear",
-        "module": None,
+        "module": module,
         "depth": name.count("."),
         "direct_param_count": 10,
         "tree_param_count": 10,
@@ -37,6 +42,10 @@ class RecordingConfig(GNV.NVXConfig):
     def __init__(self, log):
         super().__init__()
         self.log = log
+
+    def set_module_ids_to_dendrify(self, ids):
+        self.log.append("normalize")  # the rule lists are written back on every pass
+        super().set_module_ids_to_dendrify(ids)
 
     def set_configuration_confirmed(self, value):
         self.log.append(("confirmed", value))
@@ -55,45 +64,24 @@ def log(monkeypatch):
 
 @pytest.fixture
 def fakes(cn, monkeypatch, log):
-    """Replaces everything the driver calls besides itself with small fakes."""
+    """The model's entries, the override files and the save path, through the seams."""
     state = {"entries": [entry("a"), entry("b", is_root=True), entry("b.c", replaced_root=".b"), entry("d")]}
-    is_key = lambda *accepted: (lambda key: key in accepted)  # noqa: E731
     replacements = {
-        "normalize_selection_conflicts": lambda: log.append("normalize"),
         "get_module_entries": lambda model: list(state["entries"]),
-        "resolve_entry_modes": lambda entries: {e["id"]: {"eff": None} for e in entries},
         "load_existing_module_settings": lambda: {},
-        "render_targets_lines": lambda entries, vis, index, resolved, expanded: (
-            ["TARGETS"],
-            [("> " if i == index else "  ") + e["id"] for i, e in enumerate(vis)],
-            ["footer"],
-            (index, index + 1),
-        ),
-        "build_run_items": lambda expanded: [],
-        "render_run_settings_lines": lambda items, index, describe: (["RUN"], [], ["footer"], None),
-        "compose_scrolling_screen": lambda h, b, f, start, focus=None: ("\n".join(h + b + f), start),
-        "wrap_screen_text_for_terminal": lambda text: text,
-        "render_static_overlay": lambda lines: "\n".join(lines),
-        "render_help_overlay": lambda: ["HELP"],
-        "render_quit_overlay": lambda: ["QUIT?"],
-        "render_save_overlay": lambda entries, resolved, index, path: [f"SAVE {index} {path}"],
-        "unset_module_entries": lambda entries, resolved: [],
         "_config_target_path": lambda: "suggested.json",
         "persist_module_settings_updates": lambda updates, overwrite_config_file=False: log.append(
             ("persist_module_settings_updates", dict(updates), overwrite_config_file)
         ),
-        "is_up_key": is_key("k", "\x1b[A"),
-        "is_down_key": is_key("j", "\x1b[B"),
-        "is_page_up_key": is_key("\x1b[5~"),
-        "is_page_down_key": is_key("\x1b[6~"),
-        "is_left_key": is_key("\x1b[D"),
-        "is_right_key": is_key("\x1b[C"),
-        "is_enter_key": is_key("\r", "\n"),
-        "is_tab_key": is_key("\t"),
     }
     for name, fake in replacements.items():
-        monkeypatch.setattr(cn, name, fake, raising=False)
+        monkeypatch.setattr(cn, name, fake)
+    GNV.pc.set_module_names_to_track(["Linear"])  # every module has a mode
     return state
+
+
+def selected_row(frame):
+    return next(line for line in frame.splitlines() if line.startswith("> "))
 
 
 @pytest.mark.parametrize("model", [nn.Identity(), nn.LazyLinear(3)], ids=["plain", "lazy, no submodules"])
@@ -127,13 +115,13 @@ def test_cancel_restores_terminal_and_flag_then_exits_zero(cn, monkeypatch, fake
 
 
 def test_other_exception_propagates_after_terminal_restored(cn, monkeypatch, fakes):
-    def broken(*args):
-        raise ZeroDivisionError("renderer broke")
+    def broken(fallback=None):
+        raise ZeroDivisionError("terminal size broke")
 
-    monkeypatch.setattr(cn, "render_targets_lines", broken)
     GNV.pc.__dict__["_auto_persist_config"] = "old"
     session = ScriptedSession(cn, monkeypatch, [])
-    with pytest.raises(ZeroDivisionError, match="renderer broke"):
+    monkeypatch.setattr(cn, "shutil", types.SimpleNamespace(get_terminal_size=broken))  # while drawing a frame
+    with pytest.raises(ZeroDivisionError, match="terminal size broke"):
         session.run(nn.Identity())
     assert session.events == ["guard", "enter", "exit"]
     assert "cancelled" not in session.output
@@ -188,9 +176,9 @@ def test_loop_normalises_every_pass_and_dispatches_overlay_first(cn, monkeypatch
     with pytest.raises(SystemExit):
         session.run(nn.Identity())
     frames = session.plain_frames
-    assert frames[1].startswith("HELP") and frames[2].startswith("HELP")
-    assert "> .a" in frames[3]
-    assert "> .b" in frames[4]
+    assert "? or Esc to close" in frames[1] and frames[2] == frames[1]
+    assert ".a  [" in selected_row(frames[3])
+    assert ".b  [" in selected_row(frames[4])
     # Once before the entries, then once per pass.
     assert log.count("normalize") == 1 + len(frames)
 
@@ -202,9 +190,9 @@ def test_collapsing_clamps_selection(cn, monkeypatch, fakes):
     with pytest.raises(SystemExit):
         session.run(nn.Identity())
     frames = session.plain_frames
-    assert ".b.c" in frames[2]  # expanded
-    assert "> .d" in frames[4]
-    assert ".b.c" not in frames[-1] and "> .b" in frames[-1]
+    assert ".b.c  [Linear] (id stale)" in frames[2]  # expanded
+    assert ".d  [" in selected_row(frames[4])
+    assert ".b.c" not in frames[-1] and ".b  [" in selected_row(frames[-1])
 
 
 @pytest.mark.parametrize(
@@ -263,6 +251,7 @@ def test_keep_editing_and_escape_close_save_overlay(cn, monkeypatch, fakes, log)
     session = ScriptedSession(cn, monkeypatch, keys)
     with pytest.raises(SystemExit):
         session.run(nn.Identity())
-    assert "SAVE 2 suggested.json" in session.plain_frames[4]
-    assert session.plain_frames[5].startswith("TARGETS")
+    save = session.plain_frames[4]
+    assert "  \u25b8 Keep editing" in save and "write it to suggested.json" in save
+    assert session.plain_frames[5].startswith("[ Targets")
     assert not [c for c in log if c != "normalize"]

@@ -219,11 +219,11 @@ def test_cycle_forward_function_without_torch(cn, monkeypatch):
 
 
 @pytest.mark.parametrize("current, expected", [(13, 10), (10, 11), (11, 12), (12, 13), ("other", 10)])
-def test_cycle_switch_mode(cn, plain, monkeypatch, current, expected):
+def test_cycle_switch_mode(cn, plain, current, expected):
     applied = []
-    monkeypatch.setattr(cn, "apply_setting_value", lambda name, value: applied.append((name, value)) or (True, ""))
+    plain.set_switch_mode = applied.append  # the configuration object's setter
     assert cn.cycle_enum_setting(setting_name="switch_mode", current_value=current) == (True, "")
-    assert applied == [("switch_mode", expected)]
+    assert applied == [expected]
 
 
 def test_cycle_real_switch_mode(cn):

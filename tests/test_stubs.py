@@ -428,11 +428,13 @@ def _mypy(tmp_path: Path, source: str) -> subprocess.CompletedProcess[str]:
     return subprocess.run(command, cwd=tmp_path, capture_output=True, text=True, timeout=900)
 
 
+@pytest.mark.slow
 def test_stubs_and_typed_usage_pass_mypy_strict(tmp_path):
     result = _mypy(tmp_path, USAGE)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+@pytest.mark.slow
 def test_mypy_rejects_calls_against_the_stubs(tmp_path):
     result = _mypy(tmp_path, BAD_USAGE)
     errors = [line for line in result.stdout.splitlines() if ": error:" in line]

@@ -20,8 +20,8 @@ constexpr long long kPageStep = 10;
 constexpr long long kPastTheEnd = 1LL << 40;
 
 // When each line of the Targets header gives way: the blank lines first, then
-// the mode legend, the rule under it, and the count of modules needing a mode.
-const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 4, 3};
+// the mode legend, the count of modules needing a mode, and the rule under it.
+const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 3, 4};
 // The Run settings header likewise; its hint (or description) and the status
 // message under it only when the body would get no row.
 const std::vector<int> kRunHeaderRanks = {0, 1, 2, 3};
