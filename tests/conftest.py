@@ -42,7 +42,8 @@ def clean():
 # pseudo-terminal, the long random-key sessions, the type checker and the
 # launcher. Decided by file, marker, test name and whether the test or a
 # fixture of its file starts a `PtySession`, so that new tests in those files
-# are marked without edits.
+# are marked without edits. A test may also be marked slow where it is
+# defined (the README's commands, one interpreter each).
 SLOW_FILES = {"test_distributed_launch.py"}
 SLOW_NAME_PARTS = ("mypy", "test_random_key_sessions")
 TERMINAL_SESSION = "PtySession("
