@@ -156,6 +156,7 @@ def test_a_file_that_is_not_a_json_object_is_never_overwritten(fresh_config, tmp
         ("dendrite_learning_rate", None, "a number"),
         ("switch_mode", "sometimes", "one of 'switch_every_time', 'history', 'fixed_switch', 'no_switch'"),
         ("nvx_forward_function", "no_such_function", "the name of a torch function"),
+        ("nvx_forward_function", "__class__", "the name of a torch function"),
         ("candidate_widths", 8, "a list"),
     ],
 )

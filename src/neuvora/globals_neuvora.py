@@ -136,8 +136,10 @@ def _parse_choice(choices):
 
 
 def _parse_torch_function(value):
+    """The torch function a saved name stands for (a name as written, so no
+    other attribute of torch passes)."""
     function = getattr(torch, value, None) if type(value) is str else None
-    return function if callable(function) else _REFUSED
+    return function if callable(function) and getattr(function, "__name__", None) == value else _REFUSED
 
 
 class NVXConfig:
