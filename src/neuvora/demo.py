@@ -177,7 +177,8 @@ def main(argv=None):
 
     if pc.get_configuration_confirmed() and not args.reconfigure:
         again = [*(["--tied"] if args.tied else []), *(["--config", args.config] if args.config else [])]
-        print(f"The configuration in {config_file} is confirmed (configuration_confirmed: true): "
+        source = f" in {config_file}" if config_file else ""
+        print(f"The configuration{source} is confirmed (configuration_confirmed: true): "
               "the configurator was skipped.")
         print("To open it again: " + shlex.join([*PROG.split(), *again, "--reconfigure"])
               + "   (make demo DEMO_ARGS=" + shlex.quote(shlex.join([*again, "--reconfigure"])) + ")")
