@@ -172,20 +172,20 @@ def test_a_member_of_the_wrong_kind_is_refused_and_nothing_is_taken(fresh_config
     assert fresh_config.get_module_ids_to_dendrify() == []
 
 
-def test_writing_replaces_the_file_in_one_step(fresh_config, tmp_path, monkeypatch):
+def test_writing_replaces_the_file_in_one_step(fresh_config, tmp_path):
     target = tmp_path / "real.json"
     target.write_text('{"kept": true}')
     target.chmod(0o640)
     link = tmp_path / "link.json"
     link.symlink_to(target)
     configured(fresh_config).set_config_file(str(link))
-    monkeypatch.setattr(GNV.os, "replace", lambda *args: (_ for _ in ()).throw(OSError(28, "No space left")))
-    with pytest.raises(OSError, match="No space left"):
-        fresh_config.persist_config_outputs(overwrite_config_file=True)
+    with pytest.MonkeyPatch.context() as failing:
+        failing.setattr(GNV.os, "replace", lambda *args: (_ for _ in ()).throw(OSError(28, "No space left")))
+        with pytest.raises(OSError, match="No space left"):
+            fresh_config.persist_config_outputs(overwrite_config_file=True)
     assert target.read_text() == '{"kept": true}'
     assert not list(tmp_path.rglob(".*.tmp"))
 
-    monkeypatch.undo()
     fresh_config.persist_config_outputs(overwrite_config_file=True)
     assert link.is_symlink() and json.loads(target.read_text())["kept"] is True
     assert stat.S_IMODE(target.stat().st_mode) == 0o640
