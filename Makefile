@@ -67,10 +67,11 @@ test-sanitize: $(ASAN_DEPS)
 	exit $$status
 
 # The configurator on the built-in demo model, in this terminal. Files it saves
-# go under demo-run/.
+# go under demo-run/. Options of the demo: make demo DEMO_ARGS="--tied --reconfigure".
+DEMO_ARGS ?=
 demo: build
 	mkdir -p demo-run
-	cd demo-run && ../$(PY) -m neuvora.demo
+	cd demo-run && ../$(PY) -m neuvora.demo $(DEMO_ARGS)
 
 # Recaptures the plain-text screens in README.md from a real session on the demo.
 screenshots: build

@@ -37,6 +37,8 @@ def clean():
 # random-key sessions, the type checker, the launcher) and every test that runs
 # the configurator in a real pseudo-terminal, that is every test marked "e2e"
 # and every test that uses the `pty` fixture, directly or through another fixture.
+# A test may also be marked slow where it is defined (the README's commands,
+# one interpreter each).
 
 
 @pytest.fixture(scope="session")

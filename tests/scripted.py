@@ -66,10 +66,16 @@ class ScriptedSession:
 
     def run(self, model):
         """Runs the session; returns its result (exceptions propagate)."""
+        return self.call(self.cn.set_dendrification_targets, model)
+
+    def call(self, program, *args):
+        """Runs `program(*args)`, which may open the session (a program around
+        it, such as the demo's `main`), and keeps what it printed; returns its
+        result (exceptions propagate)."""
         buffer = io.StringIO()
         try:
             with contextlib.redirect_stdout(buffer):
-                return self.cn.set_dendrification_targets(model)
+                return program(*args)
         finally:
             self.output = buffer.getvalue()
 

@@ -74,6 +74,25 @@ def test_nested_network_is_converted_in_place_with_equal_outputs(clean):
             clean.doing_threading = False
 
 
+def test_checkpoint_saved_before_conversion_loads_into_the_converted_network(clean):
+    # Layers in containers, attributes, nested modules and another layer's layer_array.
+    net = Net()
+    saved = copy.deepcopy(net.state_dict())
+    assert "outer.layer_array.0.skip_weights.1" in saved and "stem.1.skip_weights.2" in saved
+    x = torch.randn(4, F)
+    with torch.no_grad():
+        reference = net(x)
+        converted = clean.refresh_net(net)
+        for parameter in converted.parameters():
+            parameter.add_(1.0)
+        assert tuple(converted.load_state_dict(saved)) == ([], [])
+        assert torch.equal(converted(x), reference)
+        resaved = copy.deepcopy(converted.state_dict())
+        assert "outer.layer_array.0.skip_weights.1" not in resaved and "stem.1.skip_weights.1" in resaved
+        assert tuple(converted.load_state_dict(resaved)) == ([], [])
+        assert torch.equal(converted(x), reference)
+
+
 def test_bare_layer_becomes_a_new_wrapper(clean):
     layer = nvx(2)
     x = torch.randn(3, F)

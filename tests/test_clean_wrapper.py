@@ -8,6 +8,7 @@ import io
 import pickle
 import threading
 import time
+from collections import OrderedDict
 
 import pytest
 import torch
@@ -470,3 +471,157 @@ def test_container_and_member_overrides_are_honoured(clean):
     zeroed = Subclass(make_layer(3))
     assert torch.equal(zeroed(x), torch.zeros(2, 5))
 
+
+
+# -- checkpoints across conversion ---------------------------------------------
+
+
+def layer_with_skip_weights(kind):
+    """A layer of three sub-layers with several skip weights, exactly one, or none
+    (the wrapper keeps skip weights only for several), or a single sub-layer."""
+    if kind == "single":
+        return make_layer(1)
+    if kind == "one dendrite":
+        return make_layer(2, processors=True)  # two skip weights of the same shape
+    layer = make_layer(3, processors=True, skip=kind == "several")
+    if kind == "exactly one":
+        layer.skip_weights = nn.ParameterList([nn.Parameter(torch.ones(1, 5))])
+    return layer
+
+
+def scrambled(net):
+    with torch.no_grad():
+        for value in net.state_dict().values():
+            if value.is_floating_point():
+                value.add_(1.0)
+    return net
+
+
+def load_like_older_torch(net, state_dict):
+    """load_state_dict as torch before 2.0 does it: one copy of the state dict,
+    handed whole to every module, parents before children."""
+    state_dict = OrderedDict(state_dict)
+    missing, unexpected, errors = [], [], []
+
+    def load(module, prefix=""):
+        module._load_from_state_dict(state_dict, prefix, {}, True, missing, unexpected, errors)
+        for name, child in module._modules.items():
+            if child is not None:
+                load(child, prefix + name + ".")
+
+    load(net)
+    assert errors == []
+    return missing, unexpected
+
+
+LOADERS = {
+    "torch": lambda net, state: tuple(net.load_state_dict(state, strict=True)),
+    "older torch": load_like_older_torch,
+}
+SKIP_KINDS = ["several", "one dendrite", "exactly one", "none", "single"]
+
+
+@pytest.mark.parametrize("loader", LOADERS.values(), ids=LOADERS)
+@pytest.mark.parametrize("kind", SKIP_KINDS)
+def test_checkpoint_saved_before_conversion_loads_strictly(clean, kind, loader):
+    net = nn.Sequential(nn.Linear(5, 5), layer_with_skip_weights(kind), nn.ReLU())
+    saved = copy.deepcopy(net.state_dict())
+    x = torch.randn(3, 5)
+    reference = net(x)
+    converted = scrambled(clean.refresh_net(copy.deepcopy(net)))
+    assert not torch.equal(converted(x), reference)
+    assert loader(converted, saved) == ([], [])
+    assert torch.equal(converted(x), reference)
+    assert list(saved) == list(net.state_dict())  # the caller's dict is left alone
+
+
+@pytest.mark.parametrize("kind", SKIP_KINDS)
+def test_checkpoint_saved_after_conversion_loads_as_saved(clean, kind):
+    net = nn.Sequential(nn.Linear(5, 5), layer_with_skip_weights(kind))
+    converted = clean.refresh_net(copy.deepcopy(net))
+    saved = copy.deepcopy(converted.state_dict())
+    skip_keys = [key for key in saved if "skip_weights" in key]
+    kept = len(net[1].skip_weights) - 1 if kind in ("several", "one dendrite") else 0
+    assert skip_keys == [f"1.skip_weights.{i}" for i in range(kept)]
+    x = torch.randn(3, 5)
+    other = scrambled(clean.refresh_net(copy.deepcopy(net)))
+    assert tuple(other.load_state_dict(saved)) == ([], [])
+    assert torch.equal(other(x), converted(x))
+    assert all(torch.equal(other.state_dict()[key], value) for key, value in saved.items())
+    assert list(other.state_dict()) == list(saved)
+
+
+def test_loose_loading_never_puts_a_skip_weight_into_another_slot(clean):
+    layer = make_layer(4)
+    net = nn.Sequential(layer)
+    saved = {key: value.clone() for key, value in net.state_dict().items()}
+    converted = scrambled(clean.refresh_net(copy.deepcopy(net)))
+    del saved["0.skip_weights.1"]  # the layer's second entry, the wrapper's first
+    missing, unexpected = converted.load_state_dict(saved, strict=False)
+    assert (missing, unexpected) == (["0.skip_weights.0"], [])
+    for slot in (1, 2):
+        assert torch.equal(converted[0].skip_weights[slot], saved[f"0.skip_weights.{slot + 1}"])
+
+    # One sub-layer besides the main one: the layer's two entries have one shape.
+    pair = nn.Sequential(make_layer(2))
+    saved = copy.deepcopy(pair.state_dict())
+    loose = scrambled(clean.refresh_net(copy.deepcopy(pair)))
+    assert tuple(loose.load_state_dict(saved, strict=False)) == ([], [])
+    assert torch.equal(loose[0].skip_weights[0], saved["0.skip_weights.1"])
+
+
+class StatefulLayer(NVXLayer):
+    """A layer with state of its own that the wrapper does not take over."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.register_buffer("dendrite_age", torch.zeros(3))
+        self.gate = nn.Parameter(torch.ones(1))
+        self.tracker = nn.Linear(5, 1)
+        self.register_buffer("scratch", torch.zeros(1), persistent=False)
+
+    def get_extra_state(self):
+        return {"cycles_seen": 2}
+
+    def set_extra_state(self, state):
+        self.cycles_seen = state["cycles_seen"]
+
+
+def test_state_the_wrapper_does_not_keep_is_left_behind_by_name(clean):
+    torch.manual_seed(5)
+    layer = StatefulLayer(nn.Linear(5, 5), [nn.Linear(5, 5), nn.Linear(5, 5)])
+    net = nn.Sequential(nn.Linear(5, 5), layer)
+    saved = copy.deepcopy(net.state_dict())
+    x = torch.randn(2, 5)
+    reference = net(x)
+    converted = copy.deepcopy(net)
+    converted[1] = clean.make_module(converted[1])
+    assert converted[1]._state_left_behind == ("gate", "dendrite_age", "_extra_state", "tracker")
+    assert "_state_left_behind" not in vars(clean.make_module(make_layer(3)))
+    assert list(converted.state_dict()) == [
+        key for key in net.state_dict() if key.split(".")[1] not in converted[1]._state_left_behind
+        and key != "1.skip_weights.2"
+    ]
+    for clone in (copy.deepcopy, lambda net: torch.load(io.BytesIO(_saved(net)), weights_only=False)):
+        copied = scrambled(clone(converted))
+        assert tuple(copied.load_state_dict(saved)) == ([], [])
+        assert torch.equal(copied(x), reference)
+
+    # Names the layer never had are still reported.
+    saved["1.gated"] = torch.ones(1)
+    with pytest.raises(RuntimeError, match='Unexpected key\\(s\\) in state_dict: "1.gated"'):
+        converted.load_state_dict(saved)
+
+
+@pytest.mark.parametrize(
+    "clone",
+    [lambda net: pickle.loads(pickle.dumps(net)), lambda net: torch.load(io.BytesIO(_saved(net)), weights_only=False)],
+    ids=["pickle", "torch.save"],
+)
+def test_copies_of_a_converted_network_load_checkpoints_saved_before_conversion(clean, clone):
+    net = nn.Sequential(nn.Linear(5, 5), make_layer(4, processors=True))
+    saved = copy.deepcopy(net.state_dict())
+    x = torch.randn(2, 5)
+    copied = scrambled(clone(clean.refresh_net(copy.deepcopy(net))))
+    assert tuple(copied.load_state_dict(saved)) == ([], [])
+    assert torch.equal(copied(x), net(x))

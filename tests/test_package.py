@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import importlib.machinery
 import os
+import re
+import shlex
 import subprocess
 import sys
 
@@ -143,3 +145,55 @@ def test_wheel_holds_both_extensions_and_the_package_only(tmp_path):
     metadata = zipfile.ZipFile(wheel).read(next(n for n in names if n.endswith("/METADATA"))).decode()
     requirements = [line for line in metadata.splitlines() if line.startswith(("Requires-Dist:", "Requires-Python:"))]
     assert requirements == ["Requires-Python: <3.14,>=3.10", "Requires-Dist: torch>=1.11"]
+
+
+# -- every command the README shows runs --------------------------------------
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SHELL_BLOCK = re.compile(r"^```(?:sh|bash|shell|console)\n(.*?)^```", re.DOTALL | re.MULTILINE)
+ANY_BLOCK = re.compile(r"^```.*?^```", re.DOTALL | re.MULTILINE)
+INLINE_CODE = re.compile(r"`([^`]+)`")
+PYTHON_MODULE = re.compile(r"^(?:\S*/)?python3? -m ")
+
+
+def readme_commands():
+    """The `python -m ...` and `make ...` commands of README.md: each line of a
+    shell block (comments left out) and each inline code span."""
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as handle:
+        text = handle.read()
+    candidates = [line.split("#")[0] for block in SHELL_BLOCK.findall(text) for line in block.splitlines()]
+    candidates += INLINE_CODE.findall(ANY_BLOCK.sub("", text))
+    commands = {}
+    for candidate in candidates:
+        words = shlex.split(candidate)
+        targets = [word for word in words[1:] if not word.startswith("-") and "=" not in word]
+        if PYTHON_MODULE.match(" ".join(words)) or (words[:1] == ["make"] and targets):
+            commands.setdefault(" ".join(words), words)
+    return list(commands.values())
+
+
+README_COMMANDS = readme_commands()
+
+
+def test_the_readme_shows_the_commands_a_user_needs():
+    shown = {" ".join(words) for words in README_COMMANDS}
+    demo = "python -m neuvora.demo"
+    assert {"make demo", "make test", f"{demo} --tied", f"{demo} --reconfigure", f"{demo} --config cfg/demo.json"} <= shown
+
+
+@pytest.mark.slow  # an interpreter that imports torch per command
+@pytest.mark.parametrize("words", README_COMMANDS, ids=" ".join)
+def test_every_command_the_readme_shows_runs(words):
+    # A documented module parses its documented options: it answers --help
+    # after them, and its help names each of them. A make target exists: make
+    # says what it would run (-n runs nothing).
+    if words[0] == "make":
+        command = ["make", "-n", *words[1:]]
+    else:
+        command = [sys.executable, *words[1:], "--help"]
+    env = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    result = subprocess.run(command, cwd=ROOT, env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    if words[0] != "make":
+        options = [word.split("=")[0] for word in words[3:] if word.startswith("-")]
+        assert [option for option in options if option not in result.stdout] == [], result.stdout

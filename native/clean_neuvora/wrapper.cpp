@@ -3,6 +3,7 @@
 #include <limits>
 #include <vector>
 
+#include "checkpoint.hpp"
 #include "common/glue.hpp"
 #include "pycall.hpp"
 #include "threaded_calls.hpp"
@@ -14,6 +15,8 @@ namespace {
 PyObject* g_wrapper_class = nullptr;
 
 constexpr const char* kClassName = "NVXModulePyThread";
+constexpr const char* kLoadDoc =
+    "Loads this module's entries of a state dict, also one saved from the wrapped layer before conversion.";
 
 // A function placed in a class namespace so that it binds `self` like a
 // method defined in Python.
@@ -71,6 +74,12 @@ Py_ssize_t slot_order(py::handle index) {
     return slot < 0 ? std::numeric_limits<Py_ssize_t>::max() - 1 : slot;
 }
 
+// `super(NVXModulePyThread, self)`: torch.nn.Module's side of the wrapper.
+py::object module_side(py::handle self) {
+    return steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type), g_wrapper_class,
+                                              self.ptr(), nullptr));
+}
+
 // ---------------------------------------------------------------------------
 // __init__(self, original_module)
 // ---------------------------------------------------------------------------
@@ -79,9 +88,7 @@ void initialise(Args& a) {
     py::handle self = a[0];
     py::handle original = a[1];
 
-    py::object parent = steal(PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type),
-                                                           g_wrapper_class, self.ptr(), nullptr));
-    steal(PyObject_CallMethod(parent.ptr(), "__init__", nullptr));
+    steal(PyObject_CallMethod(module_side(self).ptr(), "__init__", nullptr));
 
     auto assign = [&](PyObject* name, py::handle value) {
         if (PyObject_SetAttr(self.ptr(), name, value.ptr()) < 0) {
@@ -110,6 +117,17 @@ void initialise(Args& a) {
     register_buffer("node_index", detached);
     register_buffer("num_cycles", get_attr(original, n.num_cycles));
     register_buffer("view_tuple", get_attr(original, n.view_tuple));
+    record_state_left_behind(original, self);
+}
+
+// ---------------------------------------------------------------------------
+// _load_from_state_dict(self, state_dict, prefix, ...): torch's loading of
+// this module's own entries, after renaming those saved before conversion.
+// ---------------------------------------------------------------------------
+py::object load_from_state_dict(Args& a) {
+    adapt_checkpoint(a[0], a[1], a[2]);
+    py::object load = module_side(a[0]).attr("_load_from_state_dict");
+    return load(a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
 }
 
 // ---------------------------------------------------------------------------
@@ -329,6 +347,11 @@ py::object create_wrapper_class(const py::object& module_base) {
     ns["process_and_pre"] =
         as_method(make_variadic_function("process_and_pre", {"self"}, nullptr, process_and_pre));
     ns["forward"] = as_method(make_variadic_function("forward", {"self"}, nullptr, forward));
+    ns["_load_from_state_dict"] =
+        as_method(make_function("_load_from_state_dict",
+                                {"self", "state_dict", "prefix", "local_metadata", "strict", "missing_keys",
+                                 "unexpected_keys", "error_msgs"},
+                                kLoadDoc, load_from_state_dict));
 
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type(py::str(kClassName), py::make_tuple(module_base), ns);

@@ -34,6 +34,18 @@ class NVXModulePyThread(_TorchModule):
     def process_and_forward(self, *args2: Any, **kwargs2: Any) -> None: ...
     def process_and_pre(self, *args: Any, **kwargs: Any) -> None: ...
     def forward(self, *args: Any, **kwargs: Any) -> Any: ...
+    # torch's loading of this module's entries; a state dict saved from the
+    # wrapped layer before conversion is renamed to the wrapper's entries first.
+    def _load_from_state_dict(
+        self,
+        state_dict: Any,
+        prefix: str,
+        local_metadata: Any,
+        strict: bool,
+        missing_keys: list[str],
+        unexpected_keys: list[str],
+        error_msgs: list[str],
+    ) -> None: ...
 
 # The class `make_module` instantiates.
 ModuleType: type[NVXModulePyThread]

@@ -5,6 +5,11 @@ classifier and, after a save, prints what was written. ``python -m neuvora.demo
 --tied`` does the same on a language model whose output head shares its weight
 with the token embedding (as GPT-2's does) and that keeps one parameter on the
 model object itself (as CLIP's ``logit_scale``).
+
+A confirmed configuration skips the configurator: the one in ``--config FILE``,
+or without that option the default that "and save it as default" left where
+the configurator suggests (``GNV.pc.default_config_path()``).
+``--reconfigure`` opens the configurator anyway.
 """
 
 from __future__ import annotations
@@ -12,6 +17,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import shlex
 import sys
 
 import torch
@@ -86,31 +92,110 @@ def build_tied_demo_model():
 
 
 def _show_saved(paths):
-    for path in paths:
+    for path in dict.fromkeys(paths):
         if path and os.path.exists(path):
             print(f"\n== {path}")
             with open(path, encoding="utf-8") as handle:
                 print(json.dumps(json.load(handle), indent=2))
 
 
+PROG = "python -m neuvora.demo"
+
+
+def build_parser(config):
+    """The demo's options; `config` gives the paths the help names."""
+    run_config, default = config.get_run_config_path(), config.default_config_path()
+    files = (
+        "files (relative to the working directory; `make demo` runs in demo-run/):\n"
+        f"  {run_config}\n"
+        "      the run's configuration, written by every save; \"and save it as\n"
+        "      default\" marks it confirmed\n"
+        "  --config FILE\n"
+        "      the configuration file that \"and save it as default\" writes; without\n"
+        "      --config the configurator asks for its path, suggesting\n"
+        f"      {default}\n"
+        "\n"
+        "A confirmed configuration (configuration_confirmed: true) skips the\n"
+        "configurator: the one in --config FILE, or without --config the one in\n"
+        f"{default}. --reconfigure opens the configurator anyway."
+    )
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Opens the configurator on a small transformer-style network in this\n"
+        "terminal; after a save, prints what was written.",
+        epilog=files,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument(
+        "--tied",
+        action="store_true",
+        help="a language model whose head shares the token embedding's weight and that "
+        "holds a parameter of its own, instead of the transformer",
+    )
+    parser.add_argument(
+        "--config",
+        metavar="FILE",
+        help="configuration file: read when it exists, written by \"and save it as default\"",
+    )
+    parser.add_argument(
+        "--reconfigure",
+        action="store_true",
+        help="open the configurator even when the configuration is confirmed",
+    )
+    return parser
+
+
+def _saved_default(GNV):
+    """The default configuration file, when it holds a confirmed configuration.
+    A run's configuration saved for that run only is not a default."""
+    probe = GNV.NVXConfig()
+    probe.set_config_file(probe.default_config_path())
+    if probe.load_config_file() and probe.get_configuration_confirmed():
+        return probe.get_config_file()
+    return None
+
+
+def _print_targets(pc):
+    print("Targets by id:", pc.get_module_ids_to_dendrify(), "tracked:", pc.get_module_ids_to_track())
+    print("Targets by type:", pc.get_module_names_to_dendrify(), "tracked:", pc.get_module_names_to_track())
+
+
 def main(argv=None):
     from neuvora import dendrify_model
     from neuvora import globals_neuvora as GNV
 
-    args = sys.argv[1:] if argv is None else argv
-    model = build_tied_demo_model() if "--tied" in args else build_demo_model()
-    dendrify_model(model)
     pc = GNV.pc
-    print("Saved. Targets by id:", pc.get_module_ids_to_dendrify(), "tracked:", pc.get_module_ids_to_track())
-    print("Targets by type:", pc.get_module_names_to_dendrify(), "tracked:", pc.get_module_names_to_track())
+    parser = build_parser(pc)
+    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
+    try:
+        config_file = args.config or _saved_default(GNV)
+        if config_file:
+            pc.set_config_file(config_file)
+            pc.load_config_file()
+    except (OSError, ValueError) as error:
+        parser.exit(2, f"{PROG}: error: {error}\n")
+
+    if pc.get_configuration_confirmed() and not args.reconfigure:
+        again = [*(["--tied"] if args.tied else []), *(["--config", args.config] if args.config else [])]
+        source = f" in {config_file}" if config_file else ""
+        print(f"The configuration{source} is confirmed (configuration_confirmed: true): "
+              "the configurator was skipped.")
+        print("To open it again: " + shlex.join([*PROG.split(), *again, "--reconfigure"])
+              + "   (make demo DEMO_ARGS=" + shlex.quote(shlex.join([*again, "--reconfigure"])) + ")")
+        _print_targets(pc)
+        return 0
+    if args.reconfigure:
+        # Confirmed again only by saving; set directly, so that the file is not
+        # rewritten before the user saves.
+        pc.configuration_confirmed = False
+
+    model = build_tied_demo_model() if args.tied else build_demo_model()
+    dendrify_model(model)
+    print("Saved.", end=" ")
+    _print_targets(pc)
     _show_saved([pc.get_run_config_path(), pc.get_config_file()])
     return 0
 
 
 if __name__ == "__main__":
-    argparse.ArgumentParser(
-        prog="python -m neuvora.demo",
-        description="Opens the configurator on a small transformer-style network in this terminal; "
-        "after a save, prints what was written (files go to the working directory).",
-    ).parse_args()
     sys.exit(main())

@@ -2,13 +2,18 @@
 
 ``pc`` holds the rule lists of the dendrification targets, the run settings with
 their get_/set_ pairs, the switch-mode constants and the persistence of the run's
-configuration as JSON, which is everything the native modules rely on.
+configuration as JSON, which is everything the native modules rely on. A saved
+configuration file is read back with ``set_config_file(path)`` then
+``load_config_file()``.
 """
 
 from __future__ import annotations
 
+import contextlib
+import errno
 import json
 import os
+import stat
 
 import torch
 
@@ -35,6 +40,106 @@ def _jsonable(value):
     if isinstance(value, (list, tuple)):
         return [_jsonable(v) for v in value]
     return value
+
+
+def _read_json_object(path, failure):
+    """The JSON object stored in the file at `path`. Content that is not a JSON
+    object (malformed, not UTF-8, nested past the parser's depth, or another
+    kind of value at the top) raises ValueError: `failure` + the quoted path +
+    the reason. Errors of the file system propagate as they are."""
+    try:
+        with open(path, encoding="utf-8") as handle:
+            document = json.load(handle)
+    except (ValueError, RecursionError) as error:
+        raise ValueError(f"{failure} {path!r}: its content is not valid JSON") from error
+    if not isinstance(document, dict):
+        kind = type(document).__name__
+        raise ValueError(f"{failure} {path!r}: its top level is a JSON {kind}, not an object")
+    return document
+
+
+def _open_temporary(destination):
+    """A fresh temporary file beside `destination`, opened for writing (created
+    exclusively, so no other file is ever clobbered), and its path."""
+    directory, base = os.path.split(destination)
+    attempt = 0
+    while True:
+        # The base is shortened so that the name stays within the file system's
+        # limit even when the destination's own name is close to it.
+        candidate = os.path.join(directory, f".{base[:200]}.{os.getpid()}.{attempt}.tmp")
+        try:
+            return open(candidate, "x", encoding="utf-8"), candidate
+        except FileExistsError:
+            if attempt >= 99:
+                raise
+            attempt += 1
+
+
+def _replace_file_contents(path, text):
+    """Makes `text` the whole content of `path` without the file ever being seen
+    half-written: the text goes to a temporary file beside it, is flushed to
+    disk, and takes the old file's place in one rename. On any error the old
+    file is as it was and the temporary file is gone. A symbolic link keeps
+    pointing at the file it names, which gets the content; missing folders are
+    created; an existing file that may not be written raises PermissionError."""
+    destination = os.path.realpath(path) if os.path.islink(path) else path
+    directory = os.path.dirname(destination)
+    if directory:
+        os.makedirs(directory, exist_ok=True)
+    replacing = os.path.exists(destination)
+    if replacing and not os.access(destination, os.W_OK):
+        raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), path)
+    handle, temporary = _open_temporary(destination)
+    try:
+        with handle:
+            handle.write(text)
+            handle.flush()
+            os.fsync(handle.fileno())
+        if replacing:
+            with contextlib.suppress(OSError):  # keep the replaced file's permission bits
+                os.chmod(temporary, stat.S_IMODE(os.stat(destination).st_mode))
+        os.replace(temporary, destination)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+    # Make the rename itself durable; the new content is in place either way.
+    with contextlib.suppress(OSError):
+        folder = os.open(directory or ".", os.O_RDONLY)
+        try:
+            os.fsync(folder)
+        finally:
+            os.close(folder)
+
+
+# What a parse function of NVXConfig._member_checks returns for a value it refuses.
+_REFUSED = object()
+
+
+def _parse_kind(kind):
+    """Accepts values of exactly this JSON kind (so true is not an integer)."""
+    return lambda value: value if type(value) is kind else _REFUSED
+
+
+def _parse_number(value):
+    return value if type(value) in (int, float) else _REFUSED
+
+
+def _parse_texts(value):
+    if type(value) is list and all(type(item) is str for item in value):
+        return list(value)
+    return _REFUSED
+
+
+def _parse_choice(choices):
+    return lambda value: value if type(value) is str and value in choices else _REFUSED
+
+
+def _parse_torch_function(value):
+    """The torch function a saved name stands for (a name as written, so no
+    other attribute of torch passes)."""
+    function = getattr(torch, value, None) if type(value) is str else None
+    return function if callable(function) and getattr(function, "__name__", None) == value else _REFUSED
 
 
 class NVXConfig:
@@ -126,21 +231,91 @@ class NVXConfig:
         return outputs
 
     def persist_config_outputs(self, overwrite_config_file=False):
-        """Write the run's configuration (and, when asked, the config file)."""
+        """Write the run's configuration (and, when asked, the config file).
+
+        Each file keeps the members it already had (``module_settings`` among
+        them) and is replaced atomically. A file that exists but does not hold
+        a JSON object is never overwritten: ValueError names it, and no file
+        has been written."""
         paths = [self.get_run_config_path()]
-        if overwrite_config_file and self._config_file:
+        if overwrite_config_file and self._config_file and self._config_file not in paths:
             paths.append(self._config_file)
+        outputs = self.config_outputs()
+        texts = []
         for path in paths:
             document = {}
             if os.path.exists(path):
-                with open(path, encoding="utf-8") as handle:
-                    document = json.load(handle)
-            document.update(self.config_outputs())
-            directory = os.path.dirname(path)
-            if directory:
-                os.makedirs(directory, exist_ok=True)
-            with open(path, "w", encoding="utf-8") as handle:
-                json.dump(document, handle, indent=2)
+                document = _read_json_object(path, "cannot save the configuration into")
+            document.update(outputs)
+            texts.append((path, json.dumps(document, indent=2)))
+        for path, text in texts:
+            _replace_file_contents(path, text)
+
+    def load_config_file(self):
+        """Take the four rule lists, the run settings and ``configuration_confirmed``
+        from the configuration file (``set_config_file``).
+
+        Returns True when the file was read; False when no file is set or it
+        does not exist yet (saving as default creates it). Members the file
+        lacks keep their values, and members that are neither (such as
+        ``module_settings``) are left to their own readers. A file that does not
+        hold a JSON object, or a member of the wrong kind, raises ValueError
+        naming the file, and nothing is taken from it."""
+        path = self._config_file
+        if not path or not os.path.exists(path):
+            return False
+        failure = "cannot load the configuration from"
+        document = _read_json_object(path, failure)
+        taken = {}
+        for name, value in document.items():
+            check = self._member_checks().get(name)
+            if check is None:
+                continue
+            kind, parse = check
+            parsed = parse(value)
+            if parsed is _REFUSED:
+                raise ValueError(f"{failure} {path!r}: {name} must be {kind}, not {json.dumps(value)[:60]}")
+            taken[name] = parsed
+        for name, value in taken.items():
+            setattr(self, name if name == "configuration_confirmed" else "_" + name, value)
+        return True
+
+    def _member_checks(self):
+        """For each member a configuration file may set: what it must be, and
+        the function that turns its JSON value into the stored one (or _REFUSED)."""
+        checks = {name: ("a list of texts", _parse_texts) for name in RULE_LIST_NAMES}
+        checks["configuration_confirmed"] = ("true or false", _parse_kind(bool))
+        switch_modes = (
+            self.DOING_SWITCH_EVERY_TIME,
+            self.DOING_HISTORY,
+            self.DOING_FIXED_SWITCH,
+            self.DOING_NO_SWITCH,
+        )
+        for name, default in self._RUN_SETTINGS.items():
+            if name == "switch_mode":
+                checks[name] = ("one of " + ", ".join(map(repr, switch_modes)), _parse_choice(switch_modes))
+            elif callable(default):
+                checks[name] = ("the name of a torch function", _parse_torch_function)
+            elif isinstance(default, float):
+                checks[name] = ("a number", _parse_number)
+            else:
+                kind = {bool: "true or false", int: "an integer", str: "a text", list: "a list"}[type(default)]
+                checks[name] = (kind, _parse_kind(type(default)))
+        return checks
+
+    def default_config_path(self):
+        """Where a saved default configuration is looked for when no configuration
+        file is given, the path the configurator suggests for "and save it as
+        default": the run's configuration file, relative to the working
+        directory, or ``<save_name>/<save_name>_config.json`` without one."""
+        run_config = self.get_run_config_path()
+        if run_config:
+            try:
+                return os.path.relpath(run_config, os.getcwd())
+            except (TypeError, ValueError, OSError):
+                return run_config
+        save_name = self.get_save_name() or "NVX"
+        return f"{save_name}/{save_name}_config.json"
 
     def _auto_persist(self):
         if self.__dict__.get("_auto_persist_config", True) and self._config_file:
