@@ -2,14 +2,15 @@
 #include <utility>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/target_model/entry_table.hpp"
+#include "core/screens/overlay_text.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
-#include "core/screens/overlay_text.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::overlays {
@@ -12,11 +13,6 @@ using style::dim;
 
 std::u32string title(const std::u32string& text) {
     return U"  " + color_text(text, style::kColorTitle);
-}
-
-std::u32string decimal(std::size_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u32string(digits.begin(), digits.end());
 }
 
 std::u32string repeated(char32_t c, std::size_t count) {
@@ -146,7 +142,7 @@ TypeRuleRow type_rule_hint(const std::u32string& text) {
 std::u32string near_miss_text(const std::vector<std::pair<std::u32string, std::size_t>>& classes, bool more,
                               const std::u32string& rule) {
     std::u32string out = U"also in this model: ";
-    for (const auto& [name, count] : classes) out += name + U" (" + decimal(count) + U"), ";
+    for (const auto& [name, count] : classes) out += name + U" (" + display::decimal(count) + U"), ";
     if (more) out += U"…, ";
     const bool one = classes.size() == 1 && !more;
     return out + (one ? U"a " + rule + U" subclass" : rule + U" subclasses");
@@ -211,8 +207,9 @@ Lines save_lines(const std::vector<std::pair<std::u32string, std::u32string>>& u
     Lines lines{U"", U"  " + color_text(U"Save configuration", style::kColorTitle), U""};
     if (!conflicts.empty()) {
         const std::u32string noun = conflict_tensors == 1 ? U" shared tensor gets" : U" shared tensors get";
-        lines.push_back(color_text(U"  ⚠  " + decimal(conflict_tensors) + noun + U" more than one mode",
-                                   style::kColorAttention));
+        lines.push_back(
+            color_text(U"  ⚠  " + display::decimal(conflict_tensors) + noun + U" more than one mode",
+                       style::kColorAttention));
         lines.push_back(U"");
         for (const std::u32string& conflict : conflicts) lines.push_back(U"      " + dim(conflict));
         lines.push_back(U"");
@@ -241,21 +238,23 @@ Lines save_lines(const std::vector<std::pair<std::u32string, std::u32string>>& u
         }
     } else {
         const std::u32string noun = unset_count == 1 ? U"module has" : U"modules have";
-        lines.push_back(color_text(U"  ⚠  " + decimal(unset_count) + U" " + noun + U" parameters but no mode",
-                                   style::kColorAttention));
+        lines.push_back(
+            color_text(U"  ⚠  " + display::decimal(unset_count) + U" " + noun + U" parameters but no mode",
+                       style::kColorAttention));
         lines.push_back(U"");
         for (const auto& [id, type_name] : unset_listed) {
             lines.push_back(U"      " + dim(id + U"   [" + type_name + U"]"));
         }
         if (unset_count > kSaveListedUnset) {
-            lines.push_back(U"      " + dim(U"(+" + decimal(unset_count - kSaveListedUnset) + U" more)"));
+            lines.push_back(U"      " +
+                            dim(U"(+" + display::decimal(unset_count - kSaveListedUnset) + U" more)"));
         }
         lines.push_back(U"");
         lines.push_back(dim(U"  These parameters get no dendrites and are not tracked. Usually a mistake."));
         lines.push_back(U"");
         const std::u32string labels[] = {
             U"Keep editing",
-            U"Start anyway — I know these " + decimal(unset_count) + U" have no mode",
+            U"Start anyway — I know these " + display::decimal(unset_count) + U" have no mode",
         };
         for (std::size_t i = 0; i < 2; ++i) {
             const bool on = selected(i);

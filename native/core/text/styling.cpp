@@ -1,5 +1,7 @@
 #include "styling.hpp"
 
+#include "display_text.hpp"
+
 namespace nvx::style {
 namespace {
 
@@ -8,11 +10,6 @@ int hex_digit(char32_t c) {
     if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10;
     if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A') + 10;
     return -1;
-}
-
-std::u32string decimal(int value) {
-    const std::string digits = std::to_string(value);
-    return std::u32string(digits.begin(), digits.end());
 }
 
 }  // namespace
@@ -47,8 +44,8 @@ std::optional<Rgb> parse_hex_color(const std::u32string& hex) {
 }
 
 std::u32string color_text(const std::u32string& text, const Rgb& rgb) {
-    return U"\x1b[38;2;" + decimal(rgb.red) + U";" + decimal(rgb.green) + U";" + decimal(rgb.blue) + U"m" +
-           text + kReset;
+    return U"\x1b[38;2;" + display::decimal(rgb.red) + U";" + display::decimal(rgb.green) + U";" +
+           display::decimal(rgb.blue) + U"m" + text + kReset;
 }
 
 std::u32string color_text(const std::u32string& text, const std::u32string& hex) {
