@@ -44,6 +44,15 @@ void set_python_error_from_current_exception() {
     }
 }
 
+// Raises the interpreter's TypeError for a wrong positional count, e.g.
+// "name() takes exactly 1 positional argument (2 given)".
+[[noreturn]] void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected,
+                                  Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", name,
+                 qualifier, expected, expected == 1 ? "" : "s", given);
+    throw py::error_already_set();
+}
+
 // Binds the parameters from the leading positional arguments and the keywords
 // that name them; a missing one takes its default. A variadic function leaves
 // the surplus positionals to its caller and collects the keywords that name no
@@ -187,12 +196,6 @@ py::object make_function(const char* name, std::vector<Param> params, const char
 py::object make_variadic_function(const char* name, std::vector<Param> params, const char* doc,
                                   VariadicBody body) {
     return build_function(name, std::move(params), doc, nullptr, std::move(body));
-}
-
-void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected, Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", name,
-                 qualifier, expected, expected == 1 ? "" : "s", given);
-    throw py::error_already_set();
 }
 
 }  // namespace nvx

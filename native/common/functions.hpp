@@ -66,9 +66,4 @@ void def(py::module_& module, const char* name, std::vector<Param> params, const
     module.attr(name) = make_function(name, std::move(params), doc, to_body(std::forward<F>(fn)));
 }
 
-// Raises the interpreter's TypeError for a wrong positional count, e.g.
-// "name() takes exactly 1 positional argument (2 given)".
-[[noreturn]] void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected,
-                                  Py_ssize_t given);
-
 }  // namespace nvx
