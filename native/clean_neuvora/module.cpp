@@ -2,7 +2,7 @@
 // the wrapper class and the network refresh functions.
 #include <pybind11/pybind11.h>
 
-#include "common/glue.hpp"
+#include "common/module_namespace.hpp"
 #include "pycall.hpp"
 #include "refresh.hpp"
 #include "wrapper.hpp"

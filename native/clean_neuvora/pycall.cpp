@@ -155,7 +155,7 @@ py::object module_attr_if_present(py::handle module, PyObject* name) {
         case Found::general:
             break;
     }
-    return get_attr_if_present(module, name);
+    return attribute_if_present(module, name);
 }
 
 namespace {
@@ -219,10 +219,6 @@ Py_ssize_t container_len(py::handle container) {
         throw py::error_already_set();
     }
     return size;
-}
-
-py::object get_attr_if_present(py::handle obj, PyObject* name) {
-    return attribute_if_present(obj.ptr(), name);
 }
 
 py::object get_index(py::handle obj, Py_ssize_t index) {

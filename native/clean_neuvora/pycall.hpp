@@ -56,10 +56,6 @@ inline py::object get_attr(py::handle obj, PyObject* name) {
     return steal(PyObject_GetAttr(obj.ptr(), name));
 }
 
-// `obj.name` when present; a null object when reading it raises AttributeError
-// (what `hasattr` reports as absent). Other errors propagate.
-py::object get_attr_if_present(py::handle obj, PyObject* name);
-
 // `module.name` for a torch module, resolved as torch resolves it (class data
 // descriptors, the instance dict, class attributes, then the module's
 // parameters, buffers and submodules) without the interpreted fallback.

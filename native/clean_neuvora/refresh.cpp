@@ -1,8 +1,9 @@
 // The network walk that swaps every NVXLayer for a wrapper, in place.
 #include "refresh.hpp"
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "pycall.hpp"
 
 namespace nvx::clean {
@@ -208,7 +209,7 @@ py::object refresh_nvx(Args& a) {
         py::make_tuple(nn.attr("Sequential"), nn.attr("ModuleList"),
                        py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyList_Type)));
     if (is_subclass(type_of(net), containers)) {
-        if (PyList_Check(net.ptr()) && !get_attr_if_present(net, py::str("named_children").ptr())) {
+        if (PyList_Check(net.ptr()) && !attribute_if_present(net, py::str("named_children").ptr())) {
             refresh_list_items(net, depth, name_so_far, converted);
         } else {
             refresh_children(net, depth, name_so_far, converted);

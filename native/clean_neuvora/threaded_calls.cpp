@@ -4,7 +4,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "common/glue.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::clean {
 namespace {

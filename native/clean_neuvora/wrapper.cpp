@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "checkpoint.hpp"
-#include "common/glue.hpp"
+#include "common/functions.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "pycall.hpp"
 #include "threaded_calls.hpp"
 
@@ -98,7 +100,7 @@ void initialise(Args& a) {
     assign(n.layer_array, get_attr(original, n.layer_array));
     assign(n.processor_array, get_attr(original, n.processor_array));
 
-    py::object skip = get_attr_if_present(original, n.skip_weights);
+    py::object skip = attribute_if_present(original, n.skip_weights);
     if (skip) {
         const Py_ssize_t count = PyObject_Size(skip.ptr());
         if (count < 0) {

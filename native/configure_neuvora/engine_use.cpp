@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -3,7 +3,7 @@
 // not touched at load time.
 #include <pybind11/pybind11.h>
 
-#include "common/glue.hpp"
+#include "common/module_namespace.hpp"
 #include "registry.hpp"
 
 namespace py = pybind11;

@@ -1,6 +1,6 @@
 #include "seams.hpp"
 
-#include "common/glue.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::configure {
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "common/glue.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::overrides {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "atomic_write.hpp"
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "scopes.hpp"
 
 namespace nvx::overrides {

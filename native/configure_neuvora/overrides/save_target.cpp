@@ -1,6 +1,7 @@
 #include "save_target.hpp"
 
-#include "common/glue.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::overrides {
 

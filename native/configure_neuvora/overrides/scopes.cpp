@@ -1,7 +1,7 @@
 #include "scopes.hpp"
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::overrides {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -1,4 +1,5 @@
-#include "common/glue.hpp"
+#include "common/functions.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "descriptions.hpp"
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 
 namespace nvx::configure {
 namespace {

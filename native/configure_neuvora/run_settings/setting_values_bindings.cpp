@@ -1,4 +1,4 @@
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "setting_values.hpp"
 

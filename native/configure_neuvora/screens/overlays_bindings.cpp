@@ -2,8 +2,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/target_model/entry_table.hpp"

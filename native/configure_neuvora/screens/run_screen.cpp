@@ -3,8 +3,8 @@
 #include <climits>
 #include <optional>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/run_settings/descriptions.hpp"
 #include "configure_neuvora/run_settings/setting_values.hpp"
 #include "core/text/display_text.hpp"

@@ -9,18 +9,19 @@
 #include <utility>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/budget.hpp"
-#include "core/text/human_count.hpp"
-#include "configure_neuvora/target_model/pyutil.hpp"
+#include "configure_neuvora/target_model/names.hpp"
 #include "configure_neuvora/target_model/rule_editing.hpp"
+#include "core/screens/targets_text.hpp"
 #include "core/text/display_text.hpp"
+#include "core/text/human_count.hpp"
 #include "core/text/styling.hpp"
 #include "targets_frame.hpp"
-#include "core/screens/targets_text.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -30,18 +31,6 @@ using target::names;
 PyObject* zero() {
     static PyObject* const value = PyLong_FromLong(0);  // kept for the life of the process
     return value;
-}
-
-// `mapping[key]`, with the interpreter's KeyError when it is missing.
-py::object item(const py::handle& mapping, PyObject* key) {
-    if (PyDict_CheckExact(mapping.ptr())) {
-        PyObject* found = PyDict_GetItemWithError(mapping.ptr(), key);  // borrowed
-        if (found != nullptr) return py::reinterpret_borrow<py::object>(found);
-        if (PyErr_Occurred()) throw py::error_already_set();
-    }
-    PyObject* found = PyObject_GetItem(mapping.ptr(), key);
-    if (found == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(found);
 }
 
 // `mapping.get(key, False)` as a truth value.
@@ -67,21 +56,6 @@ bool greater_than_zero(const py::handle& value) {
     return result != 0;
 }
 
-// Replaces `buffer` with the code points of `str(value)`, reusing its storage.
-void assign_text(std::u32string& buffer, const py::handle& value) {
-    buffer.clear();
-    py::object text =
-        PyUnicode_Check(value.ptr()) ? py::reinterpret_borrow<py::object>(value) : py::object(to_str(value));
-    PyObject* obj = text.ptr();
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(obj);
-    const int kind = PyUnicode_KIND(obj);
-    const void* data = PyUnicode_DATA(obj);
-    buffer.reserve(static_cast<size_t>(length));
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        buffer.push_back(static_cast<char32_t>(PyUnicode_READ(kind, data, i)));
-    }
-}
-
 // "  " * depth, with the interpreter's rules for the repeat count.
 void assign_indent(std::u32string& buffer, const py::handle& depth) {
     if (PyLong_Check(depth.ptr())) {
@@ -98,7 +72,7 @@ void assign_indent(std::u32string& buffer, const py::handle& depth) {
     }
     PyObject* repeated = PyNumber_Multiply(py::str("  ").ptr(), depth.ptr());
     if (repeated == nullptr) throw py::error_already_set();
-    assign_text(buffer, py::reinterpret_steal<py::object>(repeated));
+    to_u32(to_str(py::reinterpret_steal<py::object>(repeated)), buffer);
 }
 
 targets::ModeColor mode_color(const py::handle& mode) {
@@ -132,10 +106,11 @@ targets::Marker marker_of(const py::handle& eff, bool owns_parameters, const py:
 }
 
 targets::Marker marker_for(const py::handle& entry, const py::handle& record) {
-    if (truthy(item(entry, names().in_replaced))) return targets::marker(targets::MarkerKind::Blank, {});
-    py::object eff = item(record, names().eff);
-    if (eff.is_none()) return marker_of(eff, greater_than_zero(item(entry, names().direct_param_count)), eff);
-    return marker_of(eff, false, item(record, names().source));
+    if (truthy(get_item(entry, names().in_replaced))) return targets::marker(targets::MarkerKind::Blank, {});
+    py::object eff = get_item(record, names().eff);
+    if (eff.is_none())
+        return marker_of(eff, greater_than_zero(get_item(entry, names().direct_param_count)), eff);
+    return marker_of(eff, false, get_item(record, names().source));
 }
 
 py::tuple marker_pair(const targets::Marker& m) {
@@ -182,28 +157,28 @@ public:
     void paint(py::handle entry, bool selected, const RecordOf& record_of, const py::object& shared_owner,
                std::vector<std::u32string>& rows) {
         const target::Names& n = names();
-        assign_indent(indent_, item(entry, n.depth));
-        py::object entry_id = item(entry, n.id);
-        assign_text(id_, entry_id);
+        assign_indent(indent_, get_item(entry, n.depth));
+        py::object entry_id = get_item(entry, n.id);
+        to_u32(to_str(entry_id), id_);
         display::escape_controls_in_place(id_);
-        assign_text(type_name_, item(entry, n.type_name));
+        to_u32(to_str(get_item(entry, n.type_name)), type_name_);
         display::escape_controls_in_place(type_name_);
-        py::object own_count = item(entry, n.direct_param_count);
+        py::object own_count = get_item(entry, n.direct_param_count);
         py::object record = record_of(entry_id);
         const targets::RowText row{selected, indent_, id_, type_name_};
 
-        if (truthy(item(entry, n.is_replaced_root))) {
+        if (truthy(get_item(entry, n.is_replaced_root))) {
             const Py_ssize_t children = child_count_(entry_id);
             const std::string digits = std::to_string(children);
             count_text_.assign(digits.begin(), digits.end());
             const bool open = get_truthy(expanded_replaced_, entry_id);
             targets::append_replaced_root_lines(rows, row, count_text_, open);
-        } else if (truthy(item(entry, n.in_replaced))) {
+        } else if (truthy(get_item(entry, n.in_replaced))) {
             rows.push_back(targets::stale_row(row, targets::marker(targets::MarkerKind::Blank, {})));
         } else {
             const bool has_params = greater_than_zero(own_count);
-            py::object eff = item(record, n.eff);
-            py::object source = eff.is_none() ? py::none() : item(record, n.source);
+            py::object eff = get_item(record, n.eff);
+            py::object source = eff.is_none() ? py::none() : get_item(record, n.source);
             const targets::Marker marker = marker_of(eff, has_params, source);
             targets::Tail tail;
             if (eff.is_none()) {
@@ -215,14 +190,14 @@ public:
                 tail.verb = verb_;
                 if (text_equals(source, n.inherited)) {
                     tail.inherited = true;
-                    assign_text(origin_, item(record, n.origin_id));
+                    to_u32(to_str(get_item(record, n.origin_id)), origin_);
                     display::escape_controls_in_place(origin_);
                     tail.origin = origin_;
                 }
-                py::object overridden = item(record, n.overridden);
+                py::object overridden = get_item(record, n.overridden);
                 if (!overridden.is_none()) {
                     tail.overridden = true;
-                    verb_text(overridden_verb_, item(overridden, n.mode));
+                    verb_text(overridden_verb_, get_item(overridden, n.mode));
                     tail.overridden_verb = overridden_verb_;
                 }
             }
@@ -230,7 +205,7 @@ public:
             if (has_params) params_text(own_count);
             shared_with_.clear();
             if (shared_owner) {
-                assign_text(shared_with_, shared_owner);
+                to_u32(to_str(shared_owner), shared_with_);
                 display::escape_controls_in_place(shared_with_);
             }
             rows.push_back(targets::normal_row(row, marker, tail, has_params, params_, shared_with_));
@@ -255,7 +230,7 @@ private:
             params_ = found->second;
             return;
         }
-        assign_text(params_, (*format_count_)(count));
+        to_u32(to_str((*format_count_)(count)), params_);
     }
 
     static bool machine_count(const py::object& count, std::int64_t& out) {
@@ -270,7 +245,7 @@ private:
 
     void verb_text(std::u32string& buffer, const py::handle& mode) {
         if (!verbs_) verbs_ = global("MODE_VERB");
-        assign_text(buffer, verb_of(*verbs_, mode));
+        to_u32(to_str(verb_of(*verbs_, mode)), buffer);
     }
 
     py::handle expanded_replaced_;
@@ -334,7 +309,7 @@ std::vector<std::u32string> footer_notes(target::EntryTable& table,
 
 // The effective mode `resolved` gives row `index`.
 target::Mode mode_in(const py::handle& resolved, const target::EntryTable& table, std::size_t index) {
-    py::object eff = item(item(resolved, table.field(index, target::Field::Id).ptr()), names().eff);
+    py::object eff = get_item(get_item(resolved, table.field(index, target::Field::Id).ptr()), names().eff);
     if (text_equals(eff, names().dendrified)) return target::Mode::Dendrified;
     if (text_equals(eff, names().tracked)) return target::Mode::Tracked;
     return target::Mode::None;
@@ -385,7 +360,7 @@ py::object render_targets_lines(Args& a) {
     RowPainter painter(expanded_replaced, [&](const py::object& entry_id) {
         return static_cast<Py_ssize_t>(table->children_of(entry_id));
     });
-    const auto record_of = [&](const py::object& entry_id) { return item(resolved, entry_id.ptr()); };
+    const auto record_of = [&](const py::object& entry_id) { return get_item(resolved, entry_id.ptr()); };
     std::vector<std::u32string> rows;
 
     py::object visible = py::reinterpret_steal<py::object>(

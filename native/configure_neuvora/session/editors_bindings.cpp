@@ -3,20 +3,20 @@
 // with every key. The text editing itself lives in editors.cpp.
 #include <algorithm>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "core/text/display_text.hpp"
-#include "core/layout/frame_fit.hpp"
+#include "core/editors/text_state.hpp"
 #include "core/keys/key_input.hpp"
+#include "core/layout/frame_fit.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "editor_frame.hpp"
-#include "core/editors/text_state.hpp"
+#include "key_tests.hpp"
 
 namespace nvx::configure {
 namespace {
-
-const char32_t kBackspace = U'\x7f';
 
 py::str key_name(const char* name) {
     return py::str(name);
@@ -41,28 +41,17 @@ py::tuple result(bool done) {
     return result(done, py::str(""));
 }
 
-bool key_is(const py::object& key, const char* predicate) {
-    return truthy(call_global(predicate, key));
-}
-
-bool is_escape(const py::object& key) {
-    return equals(key, py::str("\x1b"));
-}
-bool is_backspace(const py::object& key) {
-    return equals(key, from_u32(std::u32string(1, kBackspace)));
-}
-
 // Which of the shared text-editing keys `key` is, tested in the editors' order.
 enum class TextKey { kNone, kLeft, kRight, kHome, kEnd, kBackspace, kDelete, kEnter, kTyped };
 
 TextKey classify_after_escape(const py::object& key) {
-    if (key_is(key, "is_left_key")) return TextKey::kLeft;
-    if (key_is(key, "is_right_key")) return TextKey::kRight;
-    if (is_str(key) && keys::is_home(to_u32(key))) return TextKey::kHome;
-    if (is_str(key) && keys::is_end(to_u32(key))) return TextKey::kEnd;
-    if (is_backspace(key)) return TextKey::kBackspace;
-    if (key_is(key, "is_delete_key")) return TextKey::kDelete;
-    if (key_is(key, "is_enter_key")) return TextKey::kEnter;
+    if (keys::test("is_left_key", key)) return TextKey::kLeft;
+    if (keys::test("is_right_key", key)) return TextKey::kRight;
+    if (is_str(key) && nvx::keys::is_home(to_u32(key))) return TextKey::kHome;
+    if (is_str(key) && nvx::keys::is_end(to_u32(key))) return TextKey::kEnd;
+    if (keys::is_backspace(key)) return TextKey::kBackspace;
+    if (keys::test("is_delete_key", key)) return TextKey::kDelete;
+    if (keys::test("is_enter_key", key)) return TextKey::kEnter;
     if (is_str(key) && editors::is_typed_character(to_u32(key))) return TextKey::kTyped;
     return TextKey::kNone;
 }
@@ -136,7 +125,7 @@ py::object persist_edited_value(const py::object& state, const py::object& overr
 }
 
 py::tuple handle_scalar_editor(const py::object& state, const py::object& key, const py::object& overrides) {
-    if (is_escape(key)) return result(true);
+    if (keys::is_escape(key)) return result(true);
     const TextKey kind = classify_after_escape(key);
     if (kind != TextKey::kEnter) {
         edit_text(state, kind, key);
@@ -184,7 +173,7 @@ py::tuple commit_list_entry(const py::object& state) {
 }
 
 py::tuple handle_list_typing(const py::object& state, const py::object& key) {
-    if (is_escape(key)) {
+    if (keys::is_escape(key)) {
         leave_typing(state);
         set_item(state, "cursor_index", py::int_(0));
         return result(false);
@@ -197,19 +186,19 @@ py::tuple handle_list_typing(const py::object& state, const py::object& key) {
 
 py::tuple handle_list_navigation(const py::object& state, const py::object& key,
                                  const py::object& overrides) {
-    if (is_escape(key)) return result(true);
+    if (keys::is_escape(key)) return result(true);
     const py::object values = item(state, "values");
     const long long selected = as_index(item(state, "selected_index"));
     const long long count = static_cast<long long>(py::len(values));
-    if (key_is(key, "is_left_key")) {
+    if (keys::test("is_left_key", key)) {
         set_item(state, "selected_index", py::int_(std::max(0LL, selected - 1)));
-    } else if (key_is(key, "is_right_key")) {
+    } else if (keys::test("is_right_key", key)) {
         set_item(state, "selected_index", py::int_(std::min(selected + 1, count + 1)));
-    } else if (is_backspace(key) || key_is(key, "is_delete_key")) {
+    } else if (keys::is_backspace(key) || keys::test("is_delete_key", key)) {
         if (selected < count) {
             if (PyObject_DelItem(values.ptr(), py::int_(selected).ptr()) != 0) throw py::error_already_set();
         }
-    } else if (key_is(key, "is_select_key")) {
+    } else if (keys::test("is_select_key", key)) {
         if (selected == count + 1) {
             const py::object copy = py::reinterpret_steal<py::object>(PySequence_List(values.ptr()));
             if (!copy) throw py::error_already_set();

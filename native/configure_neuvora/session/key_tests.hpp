@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "common/glue.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "core/keys/key_input.hpp"
 
 namespace nvx::configure::keys {

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/module_namespace.hpp"
 #include "session.hpp"
 
 namespace nvx::configure {

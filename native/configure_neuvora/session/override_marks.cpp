@@ -1,8 +1,8 @@
 // Overrides the user can see and take back: the mark on the Targets rows and
 // type rules that hold overrides, and removing one setting from a scope in the
 // overrides overlay.
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "core/screens/targets_text.hpp"
 #include "core/text/styling.hpp"
 #include "session.hpp"

@@ -14,11 +14,6 @@
 namespace nvx::configure {
 namespace {
 
-std::u32string decimal(std::size_t value) {
-    const std::string text = std::to_string(value);
-    return std::u32string(text.begin(), text.end());
-}
-
 std::u32string quoted(const std::u32string& text) {
     return U"'" + display::escape_controls(text) + U"'";
 }
@@ -30,7 +25,8 @@ std::u32string no_match(const std::u32string& text) {
 // "match k of N": where `position` stands among the matches.
 std::u32string match_count(const std::vector<int>& matches, int position) {
     const auto at = std::lower_bound(matches.begin(), matches.end(), position) - matches.begin();
-    return U"match " + decimal(static_cast<std::size_t>(at) + 1) + U" of " + decimal(matches.size());
+    return U"match " + display::decimal(static_cast<std::size_t>(at) + 1) + U" of " +
+           display::decimal(matches.size());
 }
 
 }  // namespace

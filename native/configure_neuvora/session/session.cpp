@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/engine_use.hpp"
 #include "core/screens/static_pages.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
-#include "core/text/display_text.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "editor_frame.hpp"
 

@@ -6,7 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/lazy_parameters.hpp"

@@ -3,7 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/terminal/signal_handlers.hpp"
 
 namespace nvx::configure {

@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/glue.hpp"
-#include "entry_table.hpp"
+#include "common/interp.hpp"
+#include "common/torch_calls.hpp"
 #include "core/model/flat_map.hpp"
 #include "core/text/human_count.hpp"
-#include "pyutil.hpp"
+#include "entry_table.hpp"
+#include "names.hpp"
 #include "torch_access.hpp"
 
 namespace nvx::target {
@@ -32,7 +33,7 @@ bool machine_int(PyObject* value, std::int64_t& out) {
 bool less_than(PyObject* value, long long bound) {
     py::object limit = steal(PyLong_FromLongLong(bound));
     py::object result = steal(PyObject_RichCompare(value, limit.ptr(), Py_LT));
-    return py_truthy(result.ptr());
+    return truthy(result.ptr());
 }
 
 // `format(x, ".1f")`.

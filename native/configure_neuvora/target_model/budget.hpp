@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/interp.hpp"
 #include "core/model/flat_map.hpp"
-#include "pyutil.hpp"
 
 namespace nvx::target {
 namespace py = pybind11;

@@ -1,5 +1,5 @@
 #include "budget.hpp"
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "configure_neuvora/registry.hpp"
 
 namespace nvx::configure {

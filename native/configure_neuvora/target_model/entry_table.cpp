@@ -5,12 +5,12 @@
 #include <string>
 #include <utility>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "core/model/module_ids.hpp"
 #include "mode_rules.hpp"
 #include "module_entries.hpp"
-#include "core/model/module_ids.hpp"
-#include "pyutil.hpp"
+#include "names.hpp"
+#include "rule_lists.hpp"
 
 namespace nvx::target {
 namespace {
@@ -305,7 +305,7 @@ bool EntryTable::truth(std::size_t index, Field which) const {
                         : which == Field::IsReplacedRoot ? hot.is_root
                                                          : Known::Ask;
     if (known != Known::Ask) return known == Known::Yes;
-    return py_truthy(field(index, which).ptr());
+    return truthy(field(index, which).ptr());
 }
 
 bool EntryTable::owns_parameters(std::size_t index) const {
@@ -429,7 +429,7 @@ std::vector<int> EntryTable::visible(const py::handle& expanded_replaced) const 
             if (PyDict_CheckExact(expanded_replaced.ptr())) {
                 PyObject* found = PyDict_GetItemWithError(expanded_replaced.ptr(), root);
                 if (found == nullptr && PyErr_Occurred()) throw py::error_already_set();
-                *state = found != nullptr && py_truthy(found);
+                *state = found != nullptr && truthy(found);
             } else {
                 *state = truthy(expanded_replaced.attr("get")(py::handle(root), py::bool_(false)));
             }

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/torch_calls.hpp"
 #include "core/model/flat_map.hpp"
-#include "pyutil.hpp"
+#include "names.hpp"
 #include "torch_access.hpp"
 
 namespace nvx::target {

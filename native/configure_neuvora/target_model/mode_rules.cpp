@@ -3,9 +3,11 @@
 #include <memory>
 #include <utility>
 
+#include "common/interp.hpp"
 #include "entry_table.hpp"
 #include "module_entries.hpp"
-#include "pyutil.hpp"
+#include "names.hpp"
+#include "rule_lists.hpp"
 
 namespace nvx::target {
 namespace {

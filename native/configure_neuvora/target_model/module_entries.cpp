@@ -4,11 +4,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
+#include "common/torch_calls.hpp"
 #include "core/model/flat_map.hpp"
-#include "lazy_parameters.hpp"
 #include "core/model/module_ids.hpp"
-#include "pyutil.hpp"
+#include "lazy_parameters.hpp"
+#include "names.hpp"
 #include "torch_access.hpp"
 
 namespace nvx::target {
@@ -399,7 +401,7 @@ std::vector<long> enclosing_roots(const std::vector<EntryValues>& values,
         for (std::size_t r = 0; r < prefixes.size(); ++r) {
             py::object hit =
                 steal(PyObject_CallMethodOneArg(values[i].id.ptr(), startswith.ptr(), prefixes[r].ptr()));
-            if (py_truthy(hit.ptr())) {
+            if (truthy(hit.ptr())) {
                 result[i] = static_cast<long>(r);
                 break;
             }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/glue.hpp"
+#include "common/interp.hpp"
 
 namespace nvx::target {
 

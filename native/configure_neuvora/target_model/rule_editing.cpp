@@ -2,9 +2,11 @@
 
 #include <memory>
 
+#include "common/interp.hpp"
 #include "entry_table.hpp"
 #include "module_entries.hpp"
-#include "pyutil.hpp"
+#include "names.hpp"
+#include "rule_lists.hpp"
 
 namespace nvx::target {
 namespace {

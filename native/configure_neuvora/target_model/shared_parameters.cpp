@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <tuple>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/torch_calls.hpp"
 #include "entry_table.hpp"
-#include "pyutil.hpp"
+#include "names.hpp"
 
 namespace nvx::target {
 

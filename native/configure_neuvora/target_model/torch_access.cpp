@@ -1,8 +1,8 @@
 #include "torch_access.hpp"
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
-#include "pyutil.hpp"
+#include "common/module_namespace.hpp"
+#include "names.hpp"
 
 namespace nvx::target {
 

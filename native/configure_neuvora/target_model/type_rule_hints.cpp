@@ -4,10 +4,10 @@
 #include <map>
 #include <utility>
 
-#include "common/glue.hpp"
 #include "common/interp.hpp"
+#include "common/torch_calls.hpp"
 #include "entry_table.hpp"
-#include "pyutil.hpp"
+#include "names.hpp"
 
 namespace nvx::target {
 namespace {
@@ -23,8 +23,10 @@ py::object torch_module_class() {
 // Names of the base classes of `type` that say something about it: not the
 // class itself, not `object`, not torch.nn.Module.
 std::vector<py::object> base_names(PyTypeObject* type, PyObject* module_class) {
+    static PyObject* const mro_name = intern("__mro__");
     std::vector<py::object> out;
-    PyObject* mro = type->tp_mro;
+    const py::object held = attribute_if_present(reinterpret_cast<PyObject*>(type), mro_name);
+    PyObject* mro = held.ptr();
     if (mro == nullptr || !PyTuple_Check(mro)) return out;
     for (Py_ssize_t k = 1; k < PyTuple_GET_SIZE(mro); ++k) {
         PyObject* base = PyTuple_GET_ITEM(mro, k);

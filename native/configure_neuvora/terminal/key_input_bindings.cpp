@@ -7,8 +7,9 @@
 
 #include <string>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "core/keys/key_input.hpp"
 #include "resize_signal.hpp"

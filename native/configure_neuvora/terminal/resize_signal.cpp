@@ -1,6 +1,6 @@
 #include "resize_signal.hpp"
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -8,12 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "screen_compose.hpp"
 #include "core/layout/screen_layout.hpp"
 #include "core/text/styling.hpp"
+#include "screen_compose.hpp"
 
 namespace nvx::configure {
 namespace {

@@ -1,7 +1,9 @@
 // require_interactive_session and _distributed_rank.
 #include <pybind11/pybind11.h>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "core/session/guard_text.hpp"
 

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "common/glue.hpp"
+#include "common/functions.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;

@@ -1,4 +1,6 @@
-#include "common/glue.hpp"
+#include "common/functions.hpp"
+#include "common/interp.hpp"
+#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "core/text/styling.hpp"
 

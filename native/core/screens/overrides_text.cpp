@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/text/digits.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::overlays {

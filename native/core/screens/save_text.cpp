@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/text/digits.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::overlays {
@@ -13,7 +13,7 @@ using style::dim;
 
 }  // namespace
 
-using text::decimal;
+using display::decimal;
 
 Lines save_lines(const std::vector<std::pair<std::u32string, std::u32string>>& unset_listed,
                  std::size_t unset_count, const std::function<bool(std::size_t)>& selected,

@@ -1,12 +1,10 @@
 #include "targets_text.hpp"
 
-#include "core/text/digits.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::targets {
 namespace {
-
-using text::decimal;
 
 using style::kReset;
 
@@ -78,7 +76,6 @@ void cursor(std::u32string& out, bool selected) {
     }
 }
 
-
 std::size_t gap(std::size_t column, std::size_t used) {
     return used + kMinGap > column ? kMinGap : column - used;
 }
@@ -96,17 +93,6 @@ std::u32string row_start(const RowText& row, const Marker& marker, std::size_t r
 }
 
 }  // namespace
-
-const std::u32string& mode_hex(ModeColor color) {
-    switch (color) {
-        case ModeColor::Dendrify:
-            return style::kColorDendrify;
-        case ModeColor::Track:
-            return style::kColorTrack;
-        default:
-            return style::kColorNone;
-    }
-}
 
 std::u32string tab_bar(bool targets_active) {
     std::u32string out = U"[ ";
@@ -174,14 +160,14 @@ std::u32string status_line(std::size_t need, std::size_t type_rule_count, bool a
     std::u32string status;
     if (need > 0) {
         const bool one = need == 1;
-        styled(status, attention_open(), std::u32string_view(U"  \u26a0 "), decimal(need),
+        styled(status, attention_open(), std::u32string_view(U"  \u26a0 "), display::decimal(need),
                std::u32string_view(one ? U" module still needs a mode" : U" modules still need a mode"));
     } else if (all_reached) {
         styled(status, open_of(ModeColor::Dendrify),
                std::u32string_view(U"  \u2713 every parameter is dendrified or tracked"));
     }
     status.append(gap(kHintColumn, style::visible_width(status)), U' ');
-    styled(status, accent_open(), std::u32string_view(U"[y] type rules ("), decimal(type_rule_count),
+    styled(status, accent_open(), std::u32string_view(U"[y] type rules ("), display::decimal(type_rule_count),
            std::u32string_view(U")"));
     return status;
 }
@@ -265,7 +251,7 @@ std::u32string shared_weights_text(std::u32string_view row, std::u32string_view 
                                    std::u32string_view row_verb, std::u32string_view owner_verb) {
     std::u32string out(row);
     out += tensors == 1 ? std::u32string(U" shares a weight with ")
-                        : U" shares " + decimal(tensors) + U" weights with ";
+                        : U" shares " + display::decimal(tensors) + U" weights with ";
     out += owner;
     out += U": ";
     out += row_verb;
@@ -278,7 +264,7 @@ std::u32string shared_conflict_line(const std::u32string& first_pair, std::size_
     std::u32string out;
     styled(
         out, attention_open(), std::u32string_view(U"\u26a0 "), first_pair, std::u32string_view(U" ("),
-        decimal(tensors),
+        display::decimal(tensors),
         std::u32string_view(tensors == 1 ? U" shared tensor in conflict)" : U" shared tensors in conflict)"));
     return out;
 }

@@ -13,7 +13,6 @@ namespace nvx::targets {
 
 // The colour a mode is drawn in: get_color_hex_for_mode's three outcomes.
 enum class ModeColor { Dendrify, Track, Other };
-const std::u32string& mode_hex(ModeColor color);
 
 // Tab bar shared by both screens and the overrides overlay.
 std::u32string tab_bar(bool targets_active);

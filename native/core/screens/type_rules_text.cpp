@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/text/digits.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::overlays {
@@ -13,7 +13,7 @@ using style::dim;
 
 }  // namespace
 
-using text::decimal;
+using display::decimal;
 
 std::u32string type_rule_arrow(const std::u32string& verb) {
     return U"→ " + verb;

@@ -25,4 +25,9 @@ void escape_controls_in_place(std::u32string& text) {
     text = escape_controls(text);
 }
 
+std::u32string decimal(long long value) {
+    const std::string digits = std::to_string(value);
+    return std::u32string(digits.begin(), digits.end());
+}
+
 }  // namespace nvx::display

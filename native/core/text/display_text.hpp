@@ -20,4 +20,7 @@ std::u32string escape_controls(std::u32string_view text);
 // The same, in place; leaves `text` untouched (no allocation) when it is clean.
 void escape_controls_in_place(std::u32string& text);
 
+// The decimal digits of `value` (with a leading "-" when negative).
+std::u32string decimal(long long value);
+
 }  // namespace nvx::display

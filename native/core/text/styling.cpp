@@ -1,11 +1,9 @@
 #include "styling.hpp"
 
-#include "digits.hpp"
+#include "display_text.hpp"
 
 namespace nvx::style {
 namespace {
-
-using text::decimal;
 
 int hex_digit(char32_t c) {
     if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
@@ -13,7 +11,6 @@ int hex_digit(char32_t c) {
     if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A') + 10;
     return -1;
 }
-
 
 }  // namespace
 
@@ -47,8 +44,8 @@ std::optional<Rgb> parse_hex_color(const std::u32string& hex) {
 }
 
 std::u32string color_text(const std::u32string& text, const Rgb& rgb) {
-    return U"\x1b[38;2;" + decimal(rgb.red) + U";" + decimal(rgb.green) + U";" + decimal(rgb.blue) + U"m" +
-           text + kReset;
+    return U"\x1b[38;2;" + display::decimal(rgb.red) + U";" + display::decimal(rgb.green) + U";" +
+           display::decimal(rgb.blue) + U"m" + text + kReset;
 }
 
 std::u32string color_text(const std::u32string& text, const std::u32string& hex) {

@@ -1,0 +1,23 @@
+// Calls on torch and its modules through the interpreter, shared by both
+// extension modules: torch itself is always the module's `torch` global.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <initializer_list>
+
+namespace nvx {
+namespace py = pybind11;
+
+// `torch.<path...>` from the module's `torch` global, following each name in
+// turn (interned); null when torch is None or a name is missing.
+py::object torch_attribute(std::initializer_list<PyObject*> path);
+
+// An iterator over `method(recurse=recurse)`, where `method` is a module's
+// bound `named_parameters`: the (name, parameter) pairs the interpreter yields.
+py::object iterate_named_parameters(PyObject* method, bool recurse);
+
+// `parameter.numel()`.
+py::object numel_of(PyObject* parameter);
+
+}  // namespace nvx
