@@ -36,9 +36,10 @@ def bound(specifiers: SpecifierSet, operator: str) -> Version:
 
 
 # The claims: requires-python ">=3.A,<3.B" gives 3.A and 3.(B-1); torch's lower bound the oldest torch.
-PYTHON_RANGE = SpecifierSet(PROJECT["requires-python"])
-LOWEST_PYTHON = f"{bound(PYTHON_RANGE, '>=').major}.{bound(PYTHON_RANGE, '>=').minor}"
-NEWEST_PYTHON = f"{bound(PYTHON_RANGE, '<').major}.{bound(PYTHON_RANGE, '<').minor - 1}"
+PYTHON_FLOOR = bound(SpecifierSet(PROJECT["requires-python"]), ">=")
+PYTHON_CEILING = bound(SpecifierSet(PROJECT["requires-python"]), "<")
+LOWEST_PYTHON = f"{PYTHON_FLOOR.major}.{PYTHON_FLOOR.minor}"
+NEWEST_PYTHON = f"{PYTHON_CEILING.major}.{PYTHON_CEILING.minor - 1}"
 TORCH_RANGE = next(Requirement(dep) for dep in PROJECT["dependencies"] if Requirement(dep).name == "torch").specifier
 OLDEST_TORCH = bound(TORCH_RANGE, ">=")
 
