@@ -17,7 +17,7 @@ ASAN_VENV := .venv-asan
 ASAN_PY   := $(ASAN_VENV)/bin/python
 ASAN_DEPS := $(ASAN_VENV)/.deps-installed
 
-.PHONY: build test test-fast test-sanitize wheel demo bench fuzz format clean screenshots
+.PHONY: build test test-fast test-matrix test-sanitize wheel demo bench fuzz format clean screenshots
 
 # An environment that sees the base interpreter's packages is made again.
 $(DEPS): requirements-dev.txt
@@ -37,6 +37,14 @@ test: build
 # the type checker and the launcher (the tests marked "slow").
 test-fast: build
 	$(PYTEST) -m "not slow"
+
+# The whole suite at both ends of the supported range (noxfile.py): "lowest",
+# the oldest CPython and torch that pyproject.toml claims, and "newest", the
+# newest CPython claimed with the newest torch pip installs. Each session has
+# its own environment under .nox/ and build folder under build-nox/; the
+# interpreters are taken from PATH or pyenv.
+test-matrix: $(DEPS)
+	TEST_WORKERS=$(TEST_WORKERS) $(PY) -m nox
 
 # A wheel of the package under dist/, to install where torch already is.
 wheel: $(DEPS)
@@ -93,4 +101,4 @@ format: $(DEPS)
 	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
 
 clean:
-	rm -rf build build-asan dist demo-run
+	rm -rf build build-asan build-nox dist demo-run

@@ -144,7 +144,7 @@ def test_wheel_holds_both_extensions_and_the_package_only(tmp_path):
     assert not [name for name in names if "test" in name.lower() or name.endswith((".cpp", ".hpp"))]
     metadata = zipfile.ZipFile(wheel).read(next(n for n in names if n.endswith("/METADATA"))).decode()
     requirements = [line for line in metadata.splitlines() if line.startswith(("Requires-Dist:", "Requires-Python:"))]
-    assert requirements == ["Requires-Python: <3.14,>=3.10", "Requires-Dist: torch>=1.11"]
+    assert requirements == ["Requires-Python: <3.14,>=3.10", "Requires-Dist: torch>=1.12"]
 
 
 # -- every command the README shows runs --------------------------------------

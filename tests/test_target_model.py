@@ -650,8 +650,7 @@ def test_budget_line_needs_a_record_per_entry(cn):
 
 
 def test_budget_line_with_large_counts(cn):
-    with torch.device("meta"):
-        model = nn.Sequential(nn.Linear(50000, 50000), nn.Linear(40000, 1))
+    model = nn.Sequential(nn.Linear(50000, 50000, device="meta"), nn.Linear(40000, 1, device="meta"))
     set_rules(ids_d=[".1"])
     entries = cn.get_module_entries(model)
     resolved = cn.resolve_entry_modes(entries)

@@ -221,7 +221,9 @@ def test_keyword_arguments_and_no_docstrings(cn):
 
 # -- real architectures: shared tensors, the model's own parameters, near misses -----
 
-from torch.nn.utils import parametrizations  # noqa: E402
+import torch  # noqa: E402
+from torch import nn  # noqa: E402
+from torch.nn.utils import parametrize  # noqa: E402
 
 from scripted import DOWN, PAGE_DOWN, UP, ScriptedSession  # noqa: E402
 
@@ -403,13 +405,20 @@ def test_models_without_these_cases_keep_their_check_mark(cn, monkeypatch):
     assert not any("model itself" in f or "shared with" in f or warning_lines(f) for f in frames)
 
 
+class Doubled(nn.Module):
+    """A parametrization: the weight seen is twice the one stored."""
+
+    def forward(self, weight):
+        return 2 * weight
+
+
 class Attention(nn.Module):
     def __init__(self):
         super().__init__()
         self.attn = nn.MultiheadAttention(4, 2)  # out_proj is a NonDynamicallyQuantizableLinear
         self.proj = nn.Linear(4, 4)
         self.conv = nn.Conv1d(2, 2, 3)
-        self.normed = parametrizations.weight_norm(nn.Conv1d(2, 2, 3))  # a ParametrizedConv1d
+        self.doubled = parametrize.register_parametrization(nn.Conv1d(2, 2, 3), "weight", Doubled())  # a ParametrizedConv1d
 
 
 # A project's own class named like its base, and a subclass of it.
