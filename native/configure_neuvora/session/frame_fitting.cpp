@@ -4,6 +4,7 @@
 // window, screens let header and footer lines give way.
 #include <algorithm>
 
+#include "core/keys/key_table.hpp"
 #include "core/layout/compose.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
@@ -34,8 +35,6 @@ constexpr int kHintRank = layout::kGivesWayLast + 1;
 constexpr int kStatusRank = layout::kGivesWayLast + 2;
 const std::vector<int> kTargetsFooterRanks = {5, kBudgetRank, 1};
 constexpr int kNewKeysRank = 6;
-const std::u32string kNewKeysLine =
-    U"/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset";
 // The type-rules block the user asked for, once cut to one rule, goes last.
 constexpr int kTypeRulesRank = layout::kGivesWayLast + 3;
 
@@ -278,7 +277,7 @@ py::object Session::targets_footer(const py::object& footer, std::vector<int>& r
     if (count > 1) {
         // The keys beyond the screen's own hint, under the rule that ends the
         // tree: the budget line, the notes under it and the hint stay together.
-        lines.insert(1, from_u32(style::dim(kNewKeysLine)));
+        lines.insert(1, from_u32(style::dim(nvx::keys::further_keys_line())));
         ranks.insert(ranks.begin() + 1, kNewKeysRank);
     }
     py::object shown = with_status(lines);
@@ -293,22 +292,28 @@ py::object Session::targets_footer(const py::object& footer, std::vector<int>& r
 }
 
 bool Session::scroll_page(const py::object& key, long long& first_row) const {
-    using keys::test;
-    const std::u32string text = keys::text_of(key);
-    if (test("is_up_key", key)) {
-        first_row -= 1;
-    } else if (test("is_down_key", key)) {
-        first_row += 1;
-    } else if (test("is_page_up_key", key)) {
-        first_row -= kPageStep;
-    } else if (test("is_page_down_key", key)) {
-        first_row += kPageStep;
-    } else if (nvx::keys::is_home(text)) {
-        first_row = 0;
-    } else if (nvx::keys::is_end(text)) {
-        first_row = kPastTheEnd;
-    } else {
-        return false;
+    using nvx::keys::Action;
+    switch (nvx::keys::action_in(nvx::keys::Place::TallPage, keys::text_of(key))) {
+        case Action::ScrollUp:
+            first_row -= 1;
+            break;
+        case Action::ScrollDown:
+            first_row += 1;
+            break;
+        case Action::ScrollPageUp:
+            first_row -= kPageStep;
+            break;
+        case Action::ScrollPageDown:
+            first_row += kPageStep;
+            break;
+        case Action::ScrollTop:
+            first_row = 0;
+            break;
+        case Action::ScrollBottom:
+            first_row = kPastTheEnd;
+            break;
+        default:
+            return false;
     }
     first_row = std::max(0LL, first_row);
     return true;
