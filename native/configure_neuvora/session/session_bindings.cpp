@@ -14,7 +14,7 @@
 #include "configure_neuvora/target_model/lazy_parameters.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
 #include "session.hpp"
-#include "termination_signals.hpp"
+#include "configure_neuvora/terminal/termination_signals.hpp"
 
 namespace nvx::configure {
 namespace {
