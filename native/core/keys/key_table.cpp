@@ -109,15 +109,18 @@ std::vector<Binding> make_bindings() {
         {P::Overrides, is(kDelete), A::RemoveOverride, H::RemoveOverride},
         {P::Overrides, any_of({U"s", U"S"}), A::OpenSave, H::Save},
 
+        // Editing the text of the number editor or of a list entry; Escape and
+        // Enter are the editor's own.
+        {P::TextEntry, is(kLeft), A::CursorLeft},
+        {P::TextEntry, is(kRight), A::CursorRight},
+        {P::TextEntry, is(kHome), A::CursorHome, H::EditorHomeEnd},
+        {P::TextEntry, is(kEnd), A::CursorEnd, H::EditorHomeEnd},
+        {P::TextEntry, any_of({kBackspace}), A::EraseBefore},
+        {P::TextEntry, is(kDelete), A::EraseAt},
+        {P::TextEntry, typed(), A::TypeCharacter},
+
         {P::ScalarEditor, any_of({kEscape}), A::Cancel},
-        {P::ScalarEditor, is(kLeft), A::CursorLeft},
-        {P::ScalarEditor, is(kRight), A::CursorRight},
-        {P::ScalarEditor, is(kHome), A::CursorHome, H::EditorHomeEnd},
-        {P::ScalarEditor, is(kEnd), A::CursorEnd, H::EditorHomeEnd},
-        {P::ScalarEditor, any_of({kBackspace}), A::EraseBefore},
-        {P::ScalarEditor, is(kDelete), A::EraseAt},
         {P::ScalarEditor, is(kEnter), A::Save},
-        {P::ScalarEditor, typed(), A::TypeCharacter},
 
         {P::ListEditor, any_of({kEscape}), A::Cancel},
         {P::ListEditor, is(kLeft), A::SelectPrevious},
@@ -127,14 +130,7 @@ std::vector<Binding> make_bindings() {
         {P::ListEditor, is(kSelect), A::Select},
 
         {P::ListEditorTyping, any_of({kEscape}), A::StopTyping},
-        {P::ListEditorTyping, is(kLeft), A::CursorLeft},
-        {P::ListEditorTyping, is(kRight), A::CursorRight},
-        {P::ListEditorTyping, is(kHome), A::CursorHome},
-        {P::ListEditorTyping, is(kEnd), A::CursorEnd},
-        {P::ListEditorTyping, any_of({kBackspace}), A::EraseBefore},
-        {P::ListEditorTyping, is(kDelete), A::EraseAt},
         {P::ListEditorTyping, is(kEnter), A::CommitEntry},
-        {P::ListEditorTyping, typed(), A::TypeCharacter},
     };
 }
 
@@ -202,23 +198,33 @@ const std::vector<Binding>& bindings() {
     return table;
 }
 
+std::optional<Place> falls_back_to(Place place) {
+    switch (place) {
+        case Place::Help:
+        case Place::Legend:
+        case Place::Quit:
+        case Place::TypeRules:
+            return Place::TallPage;
+        case Place::ScalarEditor:
+        case Place::ListEditorTyping:
+            return Place::TextEntry;
+        default:
+            return std::nullopt;
+    }
+}
+
 Action action_in(Place place, const std::u32string& key) {
     for (const Binding& binding : bindings()) {
         if (binding.place == place && accepts(binding.key, key)) return binding.action;
     }
-    return Action::None;
+    const std::optional<Place> fallback = falls_back_to(place);
+    return fallback ? action_in(*fallback, key) : Action::None;
 }
 
 Action action_for(const KeyContext& context, const std::u32string& key) {
     if (context.editor) return action_in(*context.editor, key);
     if (context.searching) return action_in(Place::SearchPrompt, key);
-    if (context.overlay) {
-        const Action action = action_in(*context.overlay, key);
-        const Place overlay = *context.overlay;
-        const bool tall_page = overlay == Place::Help || overlay == Place::Legend || overlay == Place::Quit ||
-                               overlay == Place::TypeRules;
-        return action == Action::None && tall_page ? action_in(Place::TallPage, key) : action;
-    }
+    if (context.overlay) return action_in(*context.overlay, key);
     const Action global = action_in(Place::Everywhere, key);
     return global != Action::None ? global : action_in(context.screen, key);
 }

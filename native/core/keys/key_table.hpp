@@ -10,7 +10,7 @@
 // does not use (the help, legend, quit and type-rules pages then scroll when
 // taller than the terminal); then the keys that act everywhere; then the
 // active screen. Within one place the bindings are tried in table order and
-// the first match acts.
+// the first match acts; a place may then fall back to another (falls_back_to).
 //
 // Some actions depend on state the table does not know: every Targets key
 // needs a visible row; "h", Enter and removal in the overrides overlay need a
@@ -41,6 +41,7 @@ enum class Place {
     ScalarEditor,
     ListEditor,        // moving between the slots of a list
     ListEditorTyping,  // typing into one slot
+    TextEntry,         // the number editor and a list slot being typed into, for their text
 };
 
 enum class Action {
@@ -165,8 +166,13 @@ struct Binding {
 // Every binding of every place, each place's in the order its keys are tried.
 const std::vector<Binding>& bindings();
 
-// What `key` does in `place` alone (the first binding that accepts it);
-// Action::None when none does.
+// Where the keys a place does not use itself are tried next: the scrolling of
+// a tall page for the help, legend, quit and type-rules pages, the text keys
+// for the editors that take text.
+std::optional<Place> falls_back_to(Place place);
+
+// What `key` does in `place` (the first of its bindings that accepts it, then
+// those of the place it falls back to); Action::None when none does.
 Action action_in(Place place, const std::u32string& key);
 
 // The state a key meets: the active screen (Targets or RunSettings), and what
