@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import builtins
 import copy
+import types
 
 import pytest
 import torch
@@ -224,6 +225,25 @@ def test_conversion_goes_through_module_globals(clean, monkeypatch):
     net = nn.Sequential(nvx(1))
     clean.refresh_net(net)
     assert type(net[0]) is nn.Identity
+
+
+@pytest.mark.parametrize("name", ["refresh_nvx", "make_module", "get_pretrained_nvx_attr", "get_pretrained_nvx_var"])
+def test_the_walk_calls_its_own_functions_directly(clean, monkeypatch, name):
+    monkeypatch.setattr(clean, name, lambda *args: pytest.fail(f"{name} was looked up on the module"))
+    net = Net()
+    clean.refresh_net(net)
+    assert "NVXLayer" not in type_names(net)
+
+
+def test_the_configuration_is_read_through_the_module_gnv(clean, monkeypatch, capsys):
+    config = type(clean.GNV.pc)()
+    config.set_extra_verbose(True)
+    config.modules_to_track = [Block]
+    monkeypatch.setattr(clean, "GNV", types.SimpleNamespace(pc=config))
+    net = nn.Sequential(Block())
+    clean.refresh_net(net)
+    assert type(net[0].inner) is NVXLayer  # a tracked class is left alone
+    assert "CL calling convert on [0]: Block, depth 1" in capsys.readouterr().out.splitlines()
 
 
 def test_pretrained_accessors(clean):

@@ -341,6 +341,56 @@ def test_predicates_on_non_text_raise_the_interpreters_error(cn, name):
         getattr(cn, name)(None)
 
 
+class RecordingKey:
+    """A key that is not text: its comparisons and string methods are recorded."""
+
+    def __init__(self, text):
+        self.text, self.log = text, []
+
+    def __eq__(self, other):
+        self.log.append(("==", other))
+        return self.text == other
+
+    __hash__ = None
+
+    def startswith(self, prefix):
+        self.log.append(("startswith", prefix))
+        return self.text.startswith(prefix)
+
+    def endswith(self, suffix):
+        self.log.append(("endswith", suffix))
+        return self.text.endswith(suffix)
+
+    def __contains__(self, part):
+        self.log.append(("in", part))
+        return part in self.text
+
+
+@pytest.mark.parametrize(
+    "name, key, log",
+    [
+        ("is_up_key", "x", [("==", "k"), ("startswith", "\x1b")]),
+        ("is_up_key", "k", [("==", "k")]),
+        (
+            "is_up_key",
+            "\x1b[1;5A",
+            [("==", "k"), ("startswith", "\x1b"), ("==", "\x1b[A"), ("==", "\x1bOA"), ("startswith", "\x1b["),
+             ("endswith", "A")],
+        ),
+        ("is_left_key", "\x1bOD", [("startswith", "\x1b"), ("==", "\x1b[D"), ("==", "\x1bOD")]),
+        ("is_right_key", "\x1bO5C", [("startswith", "\x1b"), ("==", "\x1b[C"), ("==", "\x1bOC"), ("startswith", "\x1b[")]),
+        ("is_page_up_key", "\x1b[5;5~", [("==", "\x1b[5~"), ("startswith", "\x1b["), ("in", "[5"), ("endswith", "~")]),
+        ("is_delete_key", "\x1b[15~", [("==", "\x1b[3~"), ("startswith", "\x1b["), ("in", "[3")]),
+        ("is_enter_key", "\n", [("==", "\r"), ("==", "\n")]),
+        ("is_select_key", "x", [("==", " "), ("==", "\r"), ("==", "\n")]),
+    ],
+)
+def test_predicates_on_other_values_make_the_described_tests_in_order(cn, name, key, log):
+    recorded = RecordingKey(key)
+    assert getattr(cn, name)(recorded) == getattr(cn, name)(key)
+    assert recorded.log == log
+
+
 def test_enter_and_tab_compare_any_value(cn):
     assert cn.is_enter_key(13) is False and cn.is_tab_key(None) is False and cn.is_select_key(b" ") is False
 

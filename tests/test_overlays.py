@@ -9,6 +9,9 @@ from torch import nn
 
 from neuvora import globals_neuvora as GNV
 from screens import plain, styled
+from scripted import BACKSPACE, DELETE, DOWN, ENTER, ESC, LEFT, RIGHT, TAB, UP, ScriptedSession
+
+HOME, END = "\x1b[H", "\x1b[F"
 
 POINTER = "⟨#E8EEEC⟩  ▸ ⟨/⟩"
 
@@ -32,10 +35,159 @@ def unresolved(entries):
 
 def test_help_overlay_lines(cn, snapshot):
     lines = cn.render_help_overlay()
-    # The keys of the original screens, with search, n/N and Home/End added.
+    # The key reference as originally laid out: the keys added since are the session's.
     assert styled(lines) == snapshot
-    assert len(lines) == 32
-    assert [i for i, line in enumerate(lines) if line == ""] == [0, 2, 13, 18, 24, 30]
+    assert len(lines) == 29
+    assert [i for i, line in enumerate(lines) if line == ""] == [0, 2, 11, 16, 21, 27]
+
+
+def keys_model():
+    """Entries: .enc .enc.0 .enc.1 .attn (restructured) .attn.out_proj .head"""
+    model = nn.Module()
+    model.enc = nn.Sequential(nn.Linear(4, 4), nn.ReLU())
+    model.attn = nn.MultiheadAttention(4, 1)
+    model.head = nn.Linear(4, 2)
+    return model
+
+
+def session_frames(cn, monkeypatch, keys, lines=40):
+    session = ScriptedSession(cn, monkeypatch, keys, lines=lines, interrupt_when_done=True)
+    with pytest.raises(SystemExit):
+        session.run(keys_model())
+    return session.plain_frames
+
+
+# The rows the session's key reference adds to the original one, after the line they follow.
+ADDED_HELP_ROWS = {
+    "   Enter     open Overrides for a dendrified module": [
+        "   /         find a module by id or class name (Enter keep · Esc back)",
+        "   n / N     next / previous module that matches the last search",
+    ],
+    "   ↑↓ / jk   move        Tab  switch panel": [
+        "   Home/End  first / last row; ↑↓ PgUp PgDn Home End scroll a tall page",
+    ],
+    "   (see the h legend on the Targets panel for how modes resolve)": [
+        "",
+        "  Editing",
+        "   u         undo the last rule change (p t P T x)     Ctrl-R  redo it",
+        "   !         jump to the next module that needs a mode",
+        "   Del / ⌫   in Overrides: remove this scope's value of a setting",
+        "   Home/End  in a number editor: cursor to the start / end",
+    ],
+}
+
+
+def test_session_help_page_is_the_reference_with_the_added_rows(cn, monkeypatch, snapshot):
+    page = session_frames(cn, monkeypatch, ["?"])[-1].splitlines()
+    assert page == snapshot
+    expected = []
+    for line in (plain(line) for line in cn.render_help_overlay()):
+        expected += [line, *ADDED_HELP_ROWS.get(line, [])]
+    assert page == expected
+
+
+def selected(frame):
+    return next(line for line in frame.splitlines() if line.startswith("> "))
+
+
+def status(frame):
+    return frame.splitlines()[-1].strip()
+
+
+def rules():
+    p = GNV.pc
+    return (p.get_module_ids_to_dendrify(), p.get_module_ids_to_track(), p.get_module_names_to_dendrify(),
+            p.get_module_names_to_track())
+
+
+# Each key row of the session's key reference, and what its keys do in a session.
+HELP_ROW_KEYS = {
+    "p / t": [
+        (["j", "p"], lambda f: rules() == ([".enc.0"], [], [], [])),
+        (["j", "t"], lambda f: rules() == ([], [".enc.0"], [], [])),
+    ],
+    "P / T": [
+        (["j", "P"], lambda f: rules() == ([], [], ["Linear"], [])),
+        (["j", "T"], lambda f: rules() == ([], [], [], ["Linear"])),
+    ],
+    "x": [(["j", "p", "x"], lambda f: rules() == ([], [], [], []) and status(f[-1]) == "cleared .enc.0")],
+    "→ / ←": [
+        (["j", "j", "j", RIGHT], lambda f: ".attn.out_proj" in f[-1]),
+        (["j", "j", "j", RIGHT, LEFT], lambda f: ".attn.out_proj" not in f[-1] and ".attn.out_proj" in f[-2]),
+        ([TAB, RIGHT, LEFT], lambda f: len(f[-2].splitlines()) > len(f[-1].splitlines()) == len(f[-3].splitlines())),
+    ],
+    "y": [(["y", "y"], lambda f: "Type rules" in f[-2] and "Type rules" not in f[-1])],
+    "h": [
+        (["h"], lambda f: "Targets legend" in f[-1]),
+        ([TAB, ENTER, "j", "h", "h"], lambda f: "dendrite_count \u2014" in f[-2] and "dendrite_count \u2014" not in f[-1]),
+    ],
+    "Enter": [
+        (["j", "p", ENTER], lambda f: "Overrides \u2014 .enc.0" in f[-1]),
+        ([TAB, ENTER, "j", ENTER], lambda f: f[-1].startswith("  Edit dendrite_count")),
+    ],
+    "/": [
+        (["/", *"relu", ENTER], lambda f: ".enc.1" in selected(f[-1]) and status(f[-1]) == "match 1 of 1 for 'relu'"),
+        (["j", "/", *"relu", ESC], lambda f: ".enc.0" in selected(f[-1]) and ".enc.1" in selected(f[-2])),
+    ],
+    "n / N": [
+        (["/", *"lin", ENTER, "n"], lambda f: ".attn.out_proj" in selected(f[-1]) and status(f[-1]) == "match 2 of 3 for 'lin'"),
+        (["/", *"lin", ENTER, "N"], lambda f: ".head" in selected(f[-1]) and status(f[-1]) == "match 3 of 3 for 'lin'"),
+    ],
+    "↑↓ / jk": [
+        (["j", DOWN, "k"], lambda f: ".enc.0" in selected(f[-1])),
+        ([DOWN, DOWN, UP], lambda f: ".enc.0" in selected(f[-1])),
+        ([TAB], lambda f: selected(f[-1]).startswith("> \u25b8 ")),  # a bucket of the Run settings
+    ],
+    "Home/End": [
+        ([END, HOME], lambda f: ".head" in selected(f[-2]) and ".enc " in selected(f[-1])),
+        ([TAB, ENTER, "j", ENTER, HOME, "1", END, "2", ENTER], lambda f: GNV.pc.get_dendrite_count() == 142),
+    ],
+    "s": [(["s"], lambda f: "Save configuration" in f[-1])],
+    "q": [(["q"], lambda f: "Quit without configuring?" in f[-1])],
+    "u": [
+        (["j", "p", "u"], lambda f: rules() == ([], [], [], []) and status(f[-1]) == "undid: dendrify .enc.0"),
+        (["j", "p", "u", "\x12"], lambda f: rules() == ([".enc.0"], [], [], [])),
+    ],
+    "!": [(["!"], lambda f: status(f[-1]).startswith("1 of ") and ".enc.0" in selected(f[-1]))],
+    "Del / ⌫": [
+        (["j", "p", ENTER, ENTER, "9", ENTER, DELETE], lambda f: "dendrite_count override removed here." in f[-1]),
+        (["j", "p", ENTER, ENTER, "9", ENTER, BACKSPACE], lambda f: "dendrite_count override removed here." in f[-1]),
+    ],
+}
+
+
+def help_row_keys(page):
+    """The keys column of every key row: the rows of each section but the modes."""
+    keys, section = set(), None
+    for line in page:
+        if line.startswith("  ") and not line.startswith("   "):
+            section = line.strip()
+        elif line.startswith("   ") and section != "Modes":
+            keys.add(line[3:13].strip())
+    return keys
+
+
+def test_every_row_of_the_key_reference_is_checked(cn, monkeypatch):
+    page = session_frames(cn, monkeypatch, ["?"])[-1].splitlines()
+    assert help_row_keys(page) == set(HELP_ROW_KEYS)
+
+
+@pytest.mark.parametrize(
+    "keys, check",
+    [case for cases in HELP_ROW_KEYS.values() for case in cases],
+    ids=[f"{row} {i}" for row, cases in HELP_ROW_KEYS.items() for i in range(len(cases))],
+)
+def test_every_key_of_the_key_reference_does_what_it_says(cn, monkeypatch, keys, check):
+    frames = session_frames(cn, monkeypatch, keys)
+    assert check(frames)
+
+
+def test_a_tall_key_reference_scrolls(cn, monkeypatch):
+    frames = session_frames(cn, monkeypatch, ["?", END, HOME, DOWN], lines=20)
+    assert frames[1].splitlines()[1].strip() == "Keys" and "vvvv more below vvvv" in frames[1]
+    assert frames[2].splitlines()[-1] == "  ? or Esc to close" and "^^^^ more above ^^^^" in frames[2]
+    assert frames[3] == frames[1]
+    assert frames[4] != frames[1] and "^^^^ more above ^^^^" in frames[4]
 
 
 def test_legend_overlay_lines(cn, snapshot):

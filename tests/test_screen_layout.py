@@ -10,7 +10,10 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from torch import nn
+
 from screens import plain as uncoloured
+from scripted import ScriptedSession
 
 ESC = "\x1b"
 RESET = "\x1b[0m"
@@ -229,6 +232,50 @@ def test_huge_body_frame(cn, terminal):
     text, start = cn.compose_scrolling_screen(["H"], lines, ["F"], start, (5, 6))
     assert start == 5
     assert cn.get_visual_line_count(lines, 80) == sum(max(1, -(-len(x) // 80)) for x in lines)
+
+
+@pytest.mark.parametrize("keys, lines", [([], 20), (["\t"], 16)], ids=["targets", "run settings"])
+def test_a_fitted_screen_cuts_its_rules_and_wraps_its_text(cn, monkeypatch, keys, lines):
+    """Too short for the screen's own composition: header and footer lines are
+    fitted by their kind, a rule cut to the width, text wrapped on words."""
+    model = nn.Module()
+    model.enc = nn.Sequential(nn.Linear(4, 4), nn.ReLU())
+    model.head = nn.Linear(4, 2)
+    session = ScriptedSession(cn, monkeypatch, keys + ["x"], columns=40, lines=lines, interrupt_when_done=True)
+    with pytest.raises(SystemExit):
+        session.run(model)
+    rows = session.plain_frames[-1].splitlines()
+    assert [row for row in rows if row.strip(" ") and not row.strip(" \u2500")] == ["  " + "\u2500" * 38] * 2
+    assert max(len(row) for row in rows) <= 40 and len(rows) < lines
+    hint_end = max(i for i, row in enumerate(rows) if row.endswith("s start"))
+    assert len(rows[hint_end - 1]) > 30  # the key hint, wrapped on words
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda cn, bad: cn.get_visual_line_count(["a", bad], 80),
+        lambda cn, bad: cn.wrap_ansi_line_on_words(bad, 80),
+        lambda cn, bad: cn.compose_scrolling_screen(["h", bad], [], ["f"], 0),
+        lambda cn, bad: cn.compose_scrolling_screen(["h"], ["a", bad], ["f"], 0),
+        lambda cn, bad: cn.compose_scrolling_screen(["h"], [], [bad], 0),
+    ],
+    ids=["count", "wrap", "header", "body", "footer"],
+)
+@pytest.mark.parametrize("bad", [7, b"bytes", None])
+def test_lines_that_are_not_text_fail_as_stripping_them_does(cn, terminal, call, bad):
+    terminal(80, 24)
+    with pytest.raises(TypeError) as expected:
+        SGR.sub("", bad)
+    with pytest.raises(TypeError) as raised:
+        call(cn, bad)
+    assert str(raised.value) == str(expected.value)
+
+
+def test_body_lines_outside_the_window_are_never_read(cn, terminal):
+    terminal(80, 24)
+    text, start = cn.compose_scrolling_screen(["h"], ["a"] * 100 + [None], ["f"], 0, (0, 1))
+    assert start == 0 and text.split("\n")[-2:] == [BELOW, "f"]
 
 
 def styled_body(cn, count):

@@ -3,7 +3,7 @@
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
+#include "module_globals.hpp"
 #include "pycall.hpp"
 
 namespace nvx::clean {
@@ -11,12 +11,16 @@ namespace {
 
 constexpr const char* kLayerClassName = "NVXLayer";
 
+py::object configuration() {
+    return module_global(Global::GNV).attr("pc");
+}
+
 bool extra_verbose() {
-    return truthy(global("GNV").attr("pc").attr("get_extra_verbose")());
+    return truthy(configuration().attr("get_extra_verbose")());
 }
 
 void say(const py::object& text) {
-    global("print")(text);
+    module_global(Global::Print)(text);
 }
 
 // `a + b` with the interpreter's semantics (str concatenation here).
@@ -69,8 +73,27 @@ void set_attr(py::handle obj, py::handle name, py::handle value) {
     }
 }
 
+// `make_module(module)`: a new wrapper through the module's `ModuleType`.
+py::object make_module(py::handle module) {
+    return module_global(Global::ModuleType)(module);
+}
+
+// `get_pretrained_nvx_attr(pretrained_dendrite, member)`.
+py::object pretrained_attr(py::handle pretrained, py::handle member) {
+    if (pretrained.is_none()) return py::none();
+    return py::getattr(pretrained, member);
+}
+
+// `get_pretrained_nvx_var(pretrained_dendrite, submodule_id)`.
+py::object pretrained_var(py::handle pretrained, py::handle submodule_id) {
+    if (pretrained.is_none()) return py::none();
+    return pretrained.attr("get_submodule")(submodule_id);
+}
+
+py::object refresh_nvx(py::handle net, py::handle depth, py::handle name_so_far, py::handle converted);
+
 py::object refresh(py::handle child, py::handle depth, py::handle sub_name, py::handle converted) {
-    return call_global("refresh_nvx", child, plus(depth, py::int_(1)), sub_name, converted);
+    return refresh_nvx(child, plus(depth, py::int_(1)), sub_name, converted);
 }
 
 // A plain list of layers (a layer_array kept as a list): each element is walked
@@ -92,7 +115,7 @@ void refresh_list_items(py::handle net, py::handle depth, py::handle name_so_far
             set_index(net, i, refresh(get_index(net, i), depth, sub_name, converted));
         }
         if (type_name_is(get_index(net, i), kLayerClassName)) {
-            set_index(net, i, call_global("make_module", get_index(net, i)));
+            set_index(net, i, make_module(get_index(net, i)));
         }
     }
 }
@@ -111,8 +134,7 @@ void refresh_children(py::handle net, py::handle depth, py::handle name_so_far, 
             set_attr(net, submodule_id, refresh(get_submodule(submodule_id), depth, sub_name, converted));
         }
         if (type_name_is(net.attr("get_submodule")(submodule_id), kLayerClassName)) {
-            set_attr(net, submodule_id,
-                     call_global("make_module", call_global("get_pretrained_nvx_var", net, submodule_id)));
+            set_attr(net, submodule_id, make_module(pretrained_var(net, submodule_id)));
         }
     }
     if (PyErr_Occurred() != nullptr) {
@@ -123,12 +145,12 @@ void refresh_children(py::handle net, py::handle depth, py::handle name_so_far, 
 // Returns false when `net` is a tracked class and must be left alone.
 bool refresh_members(py::handle net, py::handle members, py::handle depth, py::handle name_so_far,
                      py::handle converted) {
-    py::object pc = global("GNV").attr("pc");
+    py::object pc = configuration();
     py::object net_type = type_of(net);
     if (contains(pc.attr("get_modules_to_track")(), net_type)) {
         return false;
     }
-    py::object module_class = global("nn").attr("Module");
+    py::object module_class = module_global(Global::Nn).attr("Module");
     py::object property_type =
         py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyProperty_Type));
     const bool at_top = nvx::equals(name_so_far, text(""));
@@ -152,7 +174,7 @@ bool refresh_members(py::handle net, py::handle members, py::handle depth, py::h
         if (nvx::equals(member, text("device")) || nvx::equals(member, text("dtype"))) {
             continue;
         }
-        if (contains(global("GNV").attr("pc").attr("get_module_names_to_not_save")(), sub_name)) {
+        if (contains(configuration().attr("get_module_names_to_not_save")(), sub_name)) {
             continue;
         }
         if (at_top && contains(converted, sub_name)) {
@@ -169,8 +191,7 @@ bool refresh_members(py::handle net, py::handle members, py::handle depth, py::h
             }
         }
         if (type_name_is(get_attr_or_none(net, member), kLayerClassName)) {
-            set_attr(net, member,
-                     call_global("make_module", call_global("get_pretrained_nvx_attr", net, member)));
+            set_attr(net, member, make_module(pretrained_attr(net, member)));
         }
     }
     if (PyErr_Occurred() != nullptr) {
@@ -179,12 +200,7 @@ bool refresh_members(py::handle net, py::handle members, py::handle depth, py::h
     return true;
 }
 
-py::object refresh_nvx(Args& a) {
-    py::handle net = a[0];
-    py::handle depth = a[1];
-    py::handle name_so_far = a[2];
-    py::handle converted = a[3];
-
+py::object refresh_nvx(py::handle net, py::handle depth, py::handle name_so_far, py::handle converted) {
     if (extra_verbose()) {
         py::object depth_text = decimal(depth);
         say(plus(plus(plus(text("CL calling convert on "), to_str(net)), text(" depth ")), depth_text));
@@ -193,7 +209,7 @@ py::object refresh_nvx(Args& a) {
                       text(", depth ")),
                  depth_text));
     }
-    if (type_of(net).is(global("ModuleType"))) {
+    if (type_of(net).is(module_global(Global::ModuleType))) {
         if (extra_verbose()) {
             say(
                 text("this is only being called because something in your model is pointed to "
@@ -204,7 +220,7 @@ py::object refresh_nvx(Args& a) {
     }
     py::object members = net.attr("__dir__")();
 
-    py::object nn = global("nn");
+    py::object nn = module_global(Global::Nn);
     py::object containers =
         py::make_tuple(nn.attr("Sequential"), nn.attr("ModuleList"),
                        py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyList_Type)));
@@ -219,7 +235,7 @@ py::object refresh_nvx(Args& a) {
     }
 
     if (type_name_is(net, kLayerClassName)) {
-        return call_global("make_module", net);
+        return make_module(net);
     }
     return py::reinterpret_borrow<py::object>(net);
 }
@@ -228,21 +244,14 @@ py::object refresh_nvx(Args& a) {
 
 void register_refresh(py::module_& m) {
     def(m, "refresh_net", {"pretrained_dendrite"}, nullptr,
-        [](Args& a) { return call_global("refresh_nvx", a[0], py::int_(0), from_utf8(""), py::list()); });
-    def(m, "refresh_nvx", {"net", "depth", "name_so_far", "converted_list"}, nullptr, refresh_nvx);
-    def(m, "make_module", {"module"}, nullptr, [](Args& a) { return call_global("ModuleType", a[0]); });
-    def(m, "get_pretrained_nvx_attr", {"pretrained_dendrite", "member"}, nullptr, [](Args& a) {
-        if (a[0].is_none()) {
-            return py::none().cast<py::object>();
-        }
-        return py::getattr(a[0], a[1]);
-    });
-    def(m, "get_pretrained_nvx_var", {"pretrained_dendrite", "submodule_id"}, nullptr, [](Args& a) {
-        if (a[0].is_none()) {
-            return py::none().cast<py::object>();
-        }
-        return a[0].attr("get_submodule")(a[1]);
-    });
+        [](Args& a) { return refresh_nvx(a[0], py::int_(0), from_utf8(""), py::list()); });
+    def(m, "refresh_nvx", {"net", "depth", "name_so_far", "converted_list"}, nullptr,
+        [](Args& a) { return refresh_nvx(a[0], a[1], a[2], a[3]); });
+    def(m, "make_module", {"module"}, nullptr, [](Args& a) { return make_module(a[0]); });
+    def(m, "get_pretrained_nvx_attr", {"pretrained_dendrite", "member"}, nullptr,
+        [](Args& a) { return pretrained_attr(a[0], a[1]); });
+    def(m, "get_pretrained_nvx_var", {"pretrained_dendrite", "submodule_id"}, nullptr,
+        [](Args& a) { return pretrained_var(a[0], a[1]); });
 }
 
 }  // namespace nvx::clean

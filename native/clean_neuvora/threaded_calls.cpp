@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
+#include "module_globals.hpp"
 
 namespace nvx::clean {
 namespace {
@@ -29,7 +29,7 @@ std::unordered_map<PyObject*, Waiting>& waiting() {
 }
 
 Modes current_modes() {
-    py::object torch = global("torch");
+    py::object torch = module_global(Global::Torch);
     return Modes{truthy(torch.attr("is_inference_mode_enabled")()), truthy(torch.attr("is_grad_enabled")()),
                  torch.attr("get_num_threads")()};
 }
@@ -38,7 +38,7 @@ Modes current_modes() {
 // thread would otherwise start its own pool of the default size on its first
 // matrix product (costly, and oversubscribing when the caller asked for fewer).
 void adopt_thread_count(const py::object& wanted) {
-    py::object torch = global("torch");
+    py::object torch = module_global(Global::Torch);
     if (!nvx::equals(torch.attr("get_num_threads")(), wanted)) {
         torch.attr("set_num_threads")(wanted);
     }
@@ -49,10 +49,10 @@ void adopt_thread_count(const py::object& wanted) {
 py::object mode_switch(const Modes& wanted) {
     const Modes here = current_modes();
     if (here.inference != wanted.inference) {
-        return global("torch").attr("inference_mode")(wanted.inference);
+        return module_global(Global::Torch).attr("inference_mode")(wanted.inference);
     }
     if (!wanted.inference && here.grad != wanted.grad) {
-        return global("torch").attr("set_grad_enabled")(wanted.grad);
+        return module_global(Global::Torch).attr("set_grad_enabled")(wanted.grad);
     }
     return py::object();
 }

@@ -7,6 +7,7 @@
 #include "common/functions.hpp"
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
+#include "module_globals.hpp"
 #include "pycall.hpp"
 #include "threaded_calls.hpp"
 
@@ -221,7 +222,7 @@ py::object process_and_pre(Args& a, py::tuple& args, py::dict& kwargs) {
 void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tuple& args, py::dict& kwargs) {
     const Names& n = names();
     ThreadedCall waiting_call(outputs);
-    py::object thread_class = global("Thread");
+    py::object thread_class = module_global(Global::Thread);
     py::object dendrite_target = get_attr(self, n.process_and_forward);
     py::object main_target = get_attr(self, n.process_and_pre);
 
@@ -272,7 +273,7 @@ void run_threaded(py::handle self, py::handle outputs, Py_ssize_t count, py::tup
 py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
     const Names& n = names();
     py::handle self = a[0];
-    const bool threaded = truthy(global("doing_threading"));
+    const bool threaded = truthy(module_global(Global::DoingThreading));
 
     py::object layers = module_attr(self, n.layer_array);
     const Py_ssize_t count = container_len(layers);
@@ -322,7 +323,7 @@ py::object forward(Args& a, py::tuple& args, py::dict& kwargs) {
             }
         }
         if (out_index < count - 1) {
-            py::object pc = get_attr(global("GNV"), n.pc);
+            py::object pc = get_attr(module_global(Global::GNV), n.pc);
             py::object activation = steal(PyObject_CallMethodNoArgs(pc.ptr(), n.get_nvx_forward_function));
             current = steal(PyObject_CallOneArg(activation.ptr(), current.ptr()));
         }

@@ -145,10 +145,10 @@ py::list render_save_overlay(Args& a) {
 void register_overlays(py::module_& m) {
     def(m, "render_static_overlay", {"lines"}, nullptr,
         [](Args& a) -> py::object { return py::str("\n").attr("join")(a[0]); });
-    def(m, "render_help_overlay", {}, nullptr, [](Args&) { return to_list(overlays::help_lines()); });
+    def(m, "render_help_overlay", {}, nullptr, [](Args&) { return to_list(overlays::help_page().lines); });
     def(m, "render_legend_overlay", {}, "Describe the Targets-screen markers and colours.",
-        [](Args&) { return to_list(overlays::legend_lines()); });
-    def(m, "render_quit_overlay", {}, nullptr, [](Args&) { return to_list(overlays::quit_lines()); });
+        [](Args&) { return to_list(overlays::legend_page().lines); });
+    def(m, "render_quit_overlay", {}, nullptr, [](Args&) { return to_list(overlays::quit_page().lines); });
     def(m, "render_type_rules_overlay", {"entries"}, nullptr,
         [](Args& a) { return render_type_rules_overlay(a[0]); });
     def(m, "render_overrides_overlay",

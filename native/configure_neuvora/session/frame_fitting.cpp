@@ -4,8 +4,9 @@
 // window, screens let header and footer lines give way.
 #include <algorithm>
 
+#include "core/keys/key_table.hpp"
+#include "core/layout/compose.hpp"
 #include "core/text/display_text.hpp"
-#include "configure_neuvora/terminal/screen_compose.hpp"
 #include "core/text/styling.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
@@ -13,8 +14,7 @@
 namespace nvx::configure {
 namespace {
 
-// Rows of body the screens keep before their header and footer give way.
-constexpr long long kWantedBodyRows = 3;
+using layout::kWantedBodyRows;
 // How far a page key scrolls a page, and a first row past any page's end.
 constexpr long long kPageStep = 10;
 constexpr long long kPastTheEnd = 1LL << 40;
@@ -35,8 +35,6 @@ constexpr int kHintRank = layout::kGivesWayLast + 1;
 constexpr int kStatusRank = layout::kGivesWayLast + 2;
 const std::vector<int> kTargetsFooterRanks = {5, kBudgetRank, 1};
 constexpr int kNewKeysRank = 6;
-const std::u32string kNewKeysLine =
-    U"/ find   n/N next\u00b7previous   Home/End   u undo   Ctrl-R redo   ! next unset";
 // The type-rules block the user asked for, once cut to one rule, goes last.
 constexpr int kTypeRulesRank = layout::kGivesWayLast + 3;
 
@@ -58,13 +56,16 @@ bool is_blank(const std::u32string& line) {
     return style::visible_width(line) == 0;
 }
 
-// Lines with their ranks; lines past the end of `ranks` stay, blank ones give way first.
+// Lines with their ranks; lines past the end of `ranks` stay, blank ones give
+// way first. The screens' separator is a rule.
 std::vector<layout::ScreenLine> ranked(const std::vector<std::u32string>& lines,
                                        const std::vector<int>& ranks) {
+    static const std::u32string separator = style::horizontal_rule();
     std::vector<layout::ScreenLine> out;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const int rank = i < ranks.size() ? ranks[i] : (is_blank(lines[i]) ? 1 : 0);
-        out.push_back({lines[i], rank});
+        out.push_back(
+            {lines[i], rank, lines[i] == separator ? layout::LineKind::Rule : layout::LineKind::Text});
     }
     return out;
 }
@@ -78,7 +79,7 @@ std::optional<layout::Focus> focus_pair(const py::object& focus) {
 
 long long rows_of(const std::vector<layout::ScreenLine>& lines, long long columns) {
     long long rows = 0;
-    for (const auto& line : lines) rows += layout::fitted_line_rows(line.text, columns);
+    for (const auto& line : lines) rows += layout::fitted_line_rows(line, columns);
     return rows;
 }
 
@@ -132,7 +133,7 @@ py::str Session::fit_overlay(const py::object& lines, long long& window_start, c
             }
         }
     }
-    const layout::FittedFrame fitted = layout::fit_window(shown, window_start, focus, size.columns,
+    const layout::FittedFrame fitted = layout::fit_window({shown, focus}, window_start, size.columns,
                                                           layout::frame_rows_available(size.lines));
     window_start = fitted.window_start;
     return from_u32(fitted.text);
@@ -142,14 +143,21 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
                                 const py::object& footer, const std::vector<int>& header_ranks,
                                 const std::vector<int>& footer_ranks, const py::object& focus,
                                 py::object& window_start, bool lazy) {
+    const TerminalSize size = terminal_now();
     const py::object full_header = type_rules.is_none() ? header : with_type_rules(header, type_rules);
     const bool text_lines = all_text(full_header) && all_text(footer);
     py::object composed;
     if (lazy && text_lines) {
-        auto [text, start] = compose_lazy_screen(full_header, body.count, body.line, footer,
-                                                 py::cast<long long>(window_start), focus_pair(focus));
-        window_start = py::int_(start);
-        composed = text;
+        layout::ScreenFrame frame{ranked(u32_lines(full_header), header_ranks), body.count, body.line,
+                                  ranked(u32_lines(footer), footer_ranks), focus_pair(focus)};
+        const layout::TerminalSize terminal{size.columns, size.lines};
+        const long long start = py::cast<long long>(window_start);
+        const layout::FittedFrame shown = type_rules.is_none()
+                                              ? layout::show_screen(frame, start, terminal)
+                                              : layout::compose_screen(frame, start, terminal);
+        window_start = py::int_(shown.window_start);
+        if (type_rules.is_none()) return from_u32(shown.text);
+        composed = from_u32(shown.text);
     } else {
         if (!body.list) {
             py::list lines;
@@ -165,7 +173,6 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
         return py::str(composed);
     }
 
-    const TerminalSize size = terminal_now();
     const long long rows = layout::frame_rows_available(size.lines);
     const std::vector<std::u32string> head_lines = u32_lines(header);
     const std::vector<std::u32string> foot_lines = u32_lines(footer);
@@ -194,7 +201,7 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
         long long fixed = 2;
         for (long long i = 0; i < block_size; ++i) {
             const long long line_rows =
-                layout::fitted_line_rows(block[static_cast<std::size_t>(i)], size.columns);
+                layout::fitted_line_rows({block[static_cast<std::size_t>(i)]}, size.columns);
             (i == 0 || i >= block_size - 2 ? fixed : rule_rows) += line_rows;
         }
         const long long room =
@@ -224,7 +231,7 @@ std::vector<layout::ScreenLine> Session::cut_type_rules(const std::vector<std::u
                                                         long long room, long long columns) {
     const auto rules = static_cast<long long>(lines.size()) - 3;  // between the top and the bottom of the box
     const auto rule_rows = [&](long long rule) {
-        return layout::fitted_line_rows(lines[static_cast<std::size_t>(rule + 1)], columns);
+        return layout::fitted_line_rows({lines[static_cast<std::size_t>(rule + 1)]}, columns);
     };
     long long first = std::clamp(type_rules_first_, 0LL, rules - 1);
     long long end = first;
@@ -270,7 +277,7 @@ py::object Session::targets_footer(const py::object& footer, std::vector<int>& r
     if (count > 1) {
         // The keys beyond the screen's own hint, under the rule that ends the
         // tree: the budget line, the notes under it and the hint stay together.
-        lines.insert(1, from_u32(style::dim(kNewKeysLine)));
+        lines.insert(1, from_u32(style::dim(nvx::keys::further_keys_line())));
         ranks.insert(ranks.begin() + 1, kNewKeysRank);
     }
     py::object shown = with_status(lines);
@@ -285,22 +292,28 @@ py::object Session::targets_footer(const py::object& footer, std::vector<int>& r
 }
 
 bool Session::scroll_page(const py::object& key, long long& first_row) const {
-    using keys::test;
-    const std::u32string text = keys::text_of(key);
-    if (test("is_up_key", key)) {
-        first_row -= 1;
-    } else if (test("is_down_key", key)) {
-        first_row += 1;
-    } else if (test("is_page_up_key", key)) {
-        first_row -= kPageStep;
-    } else if (test("is_page_down_key", key)) {
-        first_row += kPageStep;
-    } else if (nvx::keys::is_home(text)) {
-        first_row = 0;
-    } else if (nvx::keys::is_end(text)) {
-        first_row = kPastTheEnd;
-    } else {
-        return false;
+    using nvx::keys::Action;
+    switch (nvx::keys::action_in(nvx::keys::Place::TallPage, keys::text_of(key))) {
+        case Action::ScrollUp:
+            first_row -= 1;
+            break;
+        case Action::ScrollDown:
+            first_row += 1;
+            break;
+        case Action::ScrollPageUp:
+            first_row -= kPageStep;
+            break;
+        case Action::ScrollPageDown:
+            first_row += kPageStep;
+            break;
+        case Action::ScrollTop:
+            first_row = 0;
+            break;
+        case Action::ScrollBottom:
+            first_row = kPastTheEnd;
+            break;
+        default:
+            return false;
     }
     first_row = std::max(0LL, first_row);
     return true;

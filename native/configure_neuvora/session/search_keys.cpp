@@ -5,7 +5,7 @@
 // matches of the last search.
 #include <algorithm>
 
-#include "core/editors/text_state.hpp"
+#include "core/keys/key_table.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "key_tests.hpp"
@@ -129,16 +129,23 @@ void Session::update_search() {
 bool Session::handle_search_key(const py::object& key) {
     if (!search_.open) return false;
     const std::u32string text = keys::text_of(key);
-    if (keys::test("is_enter_key", key)) {
-        close_search(true);
-    } else if (text == U"\x1b") {
-        close_search(false);
-    } else if (text == U"\x7f" || text == U"\b") {
-        if (!search_.text.empty()) search_.text.pop_back();
-        update_search();
-    } else if (editors::is_typed_character(text) && !display::is_control(text.front())) {
-        search_.text += text;
-        update_search();
+    switch (nvx::keys::action_in(nvx::keys::Place::SearchPrompt, text)) {
+        case nvx::keys::Action::KeepFound:
+            close_search(true);
+            break;
+        case nvx::keys::Action::AbandonSearch:
+            close_search(false);
+            break;
+        case nvx::keys::Action::EraseSearchCharacter:
+            if (!search_.text.empty()) search_.text.pop_back();
+            update_search();
+            break;
+        case nvx::keys::Action::TypeSearchCharacter:
+            search_.text += text;
+            update_search();
+            break;
+        default:
+            break;  // every other key is swallowed while the prompt is open
     }
     return true;
 }

@@ -116,16 +116,6 @@ std::optional<py::object> Session::next_key() {
     return key;
 }
 
-py::object Session::with_editing_help(const py::object& help) {
-    // Before the blank line and the close hint that end the key reference.
-    py::list lines = list_copy(help);
-    const auto count = static_cast<Py_ssize_t>(py::len(lines));
-    const Py_ssize_t at = count >= 2 ? count - 2 : count;
-    py::list added;
-    for (const std::u32string& line : overlays::editing_help_lines()) added.append(from_u32(line));
-    return py::object(lines[py::slice(0, at, 1)]) + added + py::object(lines[py::slice(at, count, 1)]);
-}
-
 py::object Session::message_line(const py::object& message) {
     const py::str shown = from_u32(display::escape_controls(to_u32(to_str(message))));
     return call_global("color_text", py::str("  ") + shown, global("COLOR_ACCENT"));
@@ -149,7 +139,9 @@ py::str Session::render_frame() {
         return from_u32(layout::too_small_frame(size.columns, size.lines));
     }
     if (overlay_ == "help") {
-        return fit_overlay(with_editing_help(call_global("render_help_overlay")), page_first_row_, nullptr);
+        py::list lines;
+        for (const std::u32string& line : overlays::session_help_page().lines) lines.append(from_u32(line));
+        return fit_overlay(lines, page_first_row_, nullptr);
     }
     if (overlay_ == "legend")
         return fit_overlay(call_global("render_legend_overlay"), page_first_row_, nullptr);

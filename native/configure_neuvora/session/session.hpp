@@ -90,8 +90,6 @@ private:
     py::object type_rules_box();
     // `footer` with the status message under it, when there is one.
     py::object with_status(const py::object& footer) const;
-    // The key reference with the editing keys added.
-    static py::object with_editing_help(const py::object& help);
     // A message as a line of the frame (the status line's look).
     static py::object message_line(const py::object& message);
 

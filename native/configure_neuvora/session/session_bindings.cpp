@@ -13,8 +13,8 @@
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/lazy_parameters.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
+#include "configure_neuvora/terminal/termination_signals.hpp"
 #include "session.hpp"
-#include "termination_signals.hpp"
 
 namespace nvx::configure {
 namespace {

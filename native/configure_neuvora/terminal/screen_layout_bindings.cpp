@@ -1,32 +1,22 @@
 // terminal_size, row counting, wrapping, the text cursor and the scrolling
-// screen composition.
+// screen composition: conversions around the core's layout.
 #include <pybind11/pybind11.h>
 
-#include <algorithm>
-#include <functional>
-#include <stdexcept>
-#include <utility>
-#include <vector>
+#include <string>
+#include <unordered_map>
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/seams.hpp"
+#include "core/layout/compose.hpp"
 #include "core/layout/screen_layout.hpp"
-#include "core/text/styling.hpp"
-#include "screen_compose.hpp"
+#include "text_adapters.hpp"
 
 namespace nvx::configure {
 namespace {
 
 using namespace py::literals;
-
-// Visible width of a screen line; a value that is not text goes through the
-// module's `strip_ansi`, which raises the interpreter's error for it.
-std::size_t visible_width_of(const py::handle& line) {
-    if (is_str(line)) return style::visible_width(to_u32(line));
-    return py::len(call_global("strip_ansi", line));
-}
 
 long long as_integer(const py::handle& value) {
     return py::cast<long long>(value);
@@ -58,11 +48,11 @@ py::list wrap_line(const py::object& line, long long columns) {
 }
 
 py::object terminal_size() {
-    return global("shutil").attr("get_terminal_size")("fallback"_a = py::make_tuple(120, 40));
+    return seam(Seam::Shutil).attr("get_terminal_size")("fallback"_a = py::make_tuple(120, 40));
 }
 
 py::object wrap_screen_text(const py::object& screen_text) {
-    const long long columns = as_integer(call_global("terminal_size").attr("columns"));
+    const long long columns = as_integer(call_seam(Seam::TerminalSize).attr("columns"));
     py::list rows;
     for (const py::handle piece : screen_text.attr("split")("\n")) {
         for (const py::handle row : wrap_line(py::reinterpret_borrow<py::object>(piece), columns)) {
@@ -79,90 +69,39 @@ std::optional<layout::Focus> focus_of(const py::object& focus) {
     return layout::Focus{as_integer(pair[0]), as_integer(pair[1])};
 }
 
-// The terminal's columns and the body budget left by the header and footer,
-// read once per frame.
-struct FrameSize {
-    long long columns;
-    long long budget;
-};
-
-FrameSize frame_size(const py::object& header_lines, const py::object& footer_lines) {
-    py::object size = call_global("terminal_size");
-    const long long columns = as_integer(size.attr("columns"));
-    const long long terminal_lines = as_integer(size.attr("lines"));
-    const long long reserved = as_integer(visual_line_count(header_lines, columns)) +
-                               as_integer(visual_line_count(footer_lines, columns));
-    return {columns, layout::body_budget(terminal_lines, reserved)};
-}
-
-// Terminal rows of each body line, measured at first use only: the window
-// logic looks at the lines near the window, so a frame costs the window's
-// size, not the body's.
-class BodyRows {
-public:
-    BodyRows(long long count, long long columns, std::function<std::size_t(long long)> width_of)
-        : rows_(static_cast<std::size_t>(count), 0), columns_(columns), width_of_(std::move(width_of)) {}
-
-    long long operator()(long long index) {
-        const auto count = static_cast<long long>(rows_.size());
-        if (index < 0) index += count;
-        if (index < 0 || index >= count) throw std::out_of_range("list index out of range");
-        long long& rows = rows_[static_cast<std::size_t>(index)];
-        if (rows == 0) rows = std::max(1LL, layout::rows_for_width(width_of_(index), columns_));
-        return rows;
+// Header or footer lines; a line that is not text fails as measuring it would.
+std::vector<layout::FrameLine> frame_lines(const py::object& lines) {
+    std::vector<layout::FrameLine> out;
+    for (const py::handle line : lines) {
+        visible_width_of(line);
+        out.push_back({to_u32(line)});
     }
-
-private:
-    std::vector<long long> rows_;
-    long long columns_;
-    std::function<std::size_t(long long)> width_of_;
-};
+    return out;
+}
 
 py::object compose_scrolling_screen(const py::object& header_lines, const py::object& body_lines,
                                     const py::object& footer_lines, const py::object& window_start,
                                     const py::object& focus) {
-    const FrameSize frame = frame_size(header_lines, footer_lines);
-    const auto count = static_cast<long long>(py::len(body_lines));
-    BodyRows rows_of(count, frame.columns,
-                     [&](long long index) { return visible_width_of(body_lines[py::int_(index)]); });
-    const layout::Window window = layout::place_window(count, frame.budget, as_integer(window_start),
-                                                       focus_of(focus), std::ref(rows_of));
-
-    py::list lines;
-    for (const py::handle line : header_lines) lines.append(line);
-    if (window.start > 0) lines.append(from_u32(style::dim(U"  ^^^^ more above ^^^^")));
-    for (long long i = window.start; i < window.end; ++i) lines.append(body_lines[py::int_(i)]);
-    if (window.end < count) lines.append(from_u32(style::dim(U"  vvvv more below vvvv")));
-    for (const py::handle line : footer_lines) lines.append(line);
-    return py::make_tuple(from_utf8("\n").attr("join")(lines), py::int_(window.start));
+    const layout::TerminalSize size = read_terminal_size();
+    layout::ScreenFrame frame;
+    frame.header = frame_lines(header_lines);
+    frame.footer = frame_lines(footer_lines);
+    frame.body_count = static_cast<long long>(py::len(body_lines));
+    // Only the lines the window logic looks at are read, each once.
+    std::unordered_map<long long, std::u32string> read;
+    frame.body_line = [&](long long index) -> const std::u32string& {
+        auto found = read.find(index);
+        if (found != read.end()) return found->second;
+        const py::object line = get_item(body_lines, py::int_(index));
+        visible_width_of(line);
+        return read.emplace(index, to_u32(line)).first->second;
+    };
+    frame.focus = focus_of(focus);
+    const layout::FittedFrame composed = layout::compose_screen(frame, as_integer(window_start), size);
+    return py::make_tuple(from_u32(composed.text), py::int_(composed.window_start));
 }
 
 }  // namespace
-
-std::pair<py::str, long long> compose_lazy_screen(const py::list& header_lines, long long count,
-                                                  const BodyLine& body_line, const py::list& footer_lines,
-                                                  long long window_start,
-                                                  const std::optional<layout::Focus>& focus) {
-    const FrameSize frame = frame_size(header_lines, footer_lines);
-    BodyRows rows_of(count, frame.columns,
-                     [&](long long index) { return style::visible_width(body_line(index)); });
-    const layout::Window window =
-        layout::place_window(count, frame.budget, window_start, focus, std::ref(rows_of));
-
-    std::u32string text;
-    bool first = true;
-    const auto add = [&](const std::u32string& line) {
-        if (!first) text += U'\n';
-        first = false;
-        text += line;
-    };
-    for (const py::handle line : header_lines) add(to_u32(line));
-    if (window.start > 0) add(style::dim(U"  ^^^^ more above ^^^^"));
-    for (long long i = window.start; i < window.end; ++i) add(body_line(i));
-    if (window.end < count) add(style::dim(U"  vvvv more below vvvv"));
-    for (const py::handle line : footer_lines) add(to_u32(line));
-    return {from_u32(text), window.start};
-}
 
 void register_screen_layout(py::module_& m) {
     def(m, "terminal_size", {}, nullptr, [](Args&) { return terminal_size(); });

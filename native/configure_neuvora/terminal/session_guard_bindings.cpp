@@ -3,8 +3,8 @@
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "core/session/guard_text.hpp"
 
 namespace nvx::configure {
@@ -12,11 +12,11 @@ namespace {
 
 py::object distributed_rank() {
     for (const char* name : guard::kRankVariables) {
-        py::object value = global("os").attr("environ").attr("get")(name);
+        py::object value = seam(Seam::Os).attr("environ").attr("get")(name);
         if (value.is_none()) continue;
         // The first variable that is set decides, even when its value is not a number.
         try {
-            return global("int")(value);
+            return steal(PyNumber_Long(value.ptr()));
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError)) throw;
             return py::int_(0);
@@ -28,7 +28,7 @@ py::object distributed_rank() {
 // Both standard streams are terminals; a closed, missing or odd stream counts as none.
 bool attached_to_terminal() {
     try {
-        py::object sys = global("sys");
+        py::object sys = seam(Seam::Sys);
         if (!truthy(sys.attr("stdin").attr("isatty")())) return false;
         return truthy(sys.attr("stdout").attr("isatty")());
     } catch (py::error_already_set& e) {
@@ -40,9 +40,9 @@ bool attached_to_terminal() {
 }
 
 void require_interactive_session() {
-    if (global("termios").is_none()) raise(PyExc_RuntimeError, guard::kNoTermiosMessage);
+    if (seam(Seam::Termios).is_none()) raise(PyExc_RuntimeError, guard::kNoTermiosMessage);
     const bool is_tty = attached_to_terminal();
-    py::object rank = call_global("_distributed_rank");
+    py::object rank = call_seam(Seam::DistributedRank);
     if (is_tty && equals(rank, py::int_(0))) return;
     const std::string reason = is_tty ? guard::rank_reason(py::cast<std::string>(to_str(rank)))
                                       : std::string(guard::kNoTerminalReason);

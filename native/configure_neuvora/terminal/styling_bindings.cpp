@@ -1,8 +1,8 @@
 #include "common/functions.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "core/text/styling.hpp"
+#include "text_adapters.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -11,7 +11,8 @@ namespace {
 // fast path does not cover; it raises the interpreter's own ValueError.
 int channel_via_interpreter(const py::object& hex_color, int start) {
     py::object piece = hex_color[py::slice(start, start + 2, 1)];
-    return py::cast<int>(global("int")(piece, 16));
+    const py::handle int_type(reinterpret_cast<PyObject*>(&PyLong_Type));
+    return py::cast<int>(int_type(piece, 16));
 }
 
 std::u32string color_text_of(const py::object& text, const py::object& hex_color) {
@@ -34,7 +35,7 @@ void register_styling(py::module_& m) {
     m.attr("COLOR_ATTENTION") = from_u32(style::kColorAttention);
     m.attr("COLOR_ACCENT") = from_u32(style::kColorAccent);
     m.attr("HR") = from_u32(style::horizontal_rule());
-    m.attr("ANSI_ESCAPE_RE") = m.attr("re").attr("compile")(R"(\x1b\[[0-9;]*m)");
+    m.attr("ANSI_ESCAPE_RE") = ansi_escape_pattern();
 
     def(m, "_ansi", {"text", "code"}, nullptr,
         [](Args& a) { return from_u32(style::ansi(to_u32(to_str(a[0])), to_u32(to_str(a[1])))); });
@@ -50,7 +51,7 @@ void register_styling(py::module_& m) {
         [](Args& a) -> py::object {
             if (!is_str(a[0])) {
                 // Same error the interpreter's regular expression gives for non-text.
-                return global("ANSI_ESCAPE_RE").attr("sub")("", a[0]);
+                return ansi_escape_pattern().attr("sub")("", a[0]);
             }
             return from_u32(style::strip_ansi(to_u32(a[0])));
         });

@@ -3,76 +3,57 @@
 namespace nvx::keys {
 namespace {
 
-constexpr char32_t kEsc = U'\x1b';
+// An arrow: the two exact sequences (normal and application cursor mode), then
+// any CSI sequence ending in the arrow's letter.
+KeyPattern arrow(std::u32string alias, char32_t letter) {
+    return {std::move(alias), true, {{U'\x1b', U'[', letter}, {U'\x1b', U'O', letter}},
+            U"\x1b[",         U"",  {letter}};
+}
+
+// A paging or delete key: the exact sequence, then any CSI sequence holding
+// "[<digit>" and ending in "~".
+KeyPattern tilde_key(char32_t digit) {
+    return {U"", false, {{U'\x1b', U'[', digit, U'~'}}, U"\x1b[", {U'[', digit}, U"~"};
+}
+
+KeyPattern exactly(std::vector<std::u32string> texts) {
+    return {U"", false, std::move(texts), U"", U"", U""};
+}
 
 bool starts_with(const std::u32string& text, const std::u32string& prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool ends_with(const std::u32string& text, char32_t last) {
-    return !text.empty() && text.back() == last;
-}
-
-bool contains(const std::u32string& text, const std::u32string& part) {
-    return text.find(part) != std::u32string::npos;
-}
-
-// Arrow keys: the two exact sequences (normal and application cursor mode),
-// then any CSI sequence ending in the arrow's letter (modifier forms such as
-// ESC [1;5A).
-bool is_arrow(const std::u32string& key, char32_t letter) {
-    if (key.empty() || key.front() != kEsc) return false;
-    if (key == std::u32string{kEsc, U'[', letter} || key == std::u32string{kEsc, U'O', letter}) {
-        return true;
-    }
-    return starts_with(key, U"\x1b[") && ends_with(key, letter);
-}
-
-// Paging and delete keys: the exact sequence, then any CSI sequence holding
-// "[<digit>" and ending in "~" (modifier forms such as ESC [5;5~).
-bool is_tilde_key(const std::u32string& key, char32_t digit) {
-    const std::u32string exact{kEsc, U'[', digit, U'~'};
-    if (key == exact) return true;
-    return starts_with(key, U"\x1b[") && contains(key, std::u32string{U'[', digit}) && ends_with(key, U'~');
+bool ends_with(const std::u32string& text, const std::u32string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
 
-bool is_up(const std::u32string& key) {
-    return key == U"k" || is_arrow(key, U'A');
-}
-bool is_down(const std::u32string& key) {
-    return key == U"j" || is_arrow(key, U'B');
-}
-bool is_left(const std::u32string& key) {
-    return is_arrow(key, U'D');
-}
-bool is_right(const std::u32string& key) {
-    return is_arrow(key, U'C');
-}
-bool is_page_up(const std::u32string& key) {
-    return is_tilde_key(key, U'5');
-}
-bool is_page_down(const std::u32string& key) {
-    return is_tilde_key(key, U'6');
-}
-bool is_delete(const std::u32string& key) {
-    return is_tilde_key(key, U'3');
-}
-bool is_home(const std::u32string& key) {
-    return key == U"\x1b[H" || key == U"\x1bOH" || key == U"\x1b[1~" || key == U"\x1b[7~";
-}
-bool is_end(const std::u32string& key) {
-    return key == U"\x1b[F" || key == U"\x1bOF" || key == U"\x1b[4~" || key == U"\x1b[8~";
-}
-bool is_enter(const std::u32string& key) {
-    return key == U"\r" || key == U"\n";
-}
-bool is_tab(const std::u32string& key) {
-    return key == U"\t";
-}
-bool is_select(const std::u32string& key) {
-    return key == U" " || is_enter(key);
+const KeyPattern kUp = arrow(U"k", U'A');
+const KeyPattern kDown = arrow(U"j", U'B');
+const KeyPattern kLeft = arrow(U"", U'D');
+const KeyPattern kRight = arrow(U"", U'C');
+const KeyPattern kPageUp = tilde_key(U'5');
+const KeyPattern kPageDown = tilde_key(U'6');
+const KeyPattern kDelete = tilde_key(U'3');
+const KeyPattern kEnter = exactly({U"\r", U"\n"});
+const KeyPattern kTab = exactly({U"\t"});
+const KeyPattern kSelect = exactly({U" ", U"\r", U"\n"});
+const KeyPattern kHome = exactly({U"\x1b[H", U"\x1bOH", U"\x1b[1~", U"\x1b[7~"});
+const KeyPattern kEnd = exactly({U"\x1b[F", U"\x1bOF", U"\x1b[4~", U"\x1b[8~"});
+
+bool matches(const KeyPattern& pattern, const std::u32string& key) {
+    if (!pattern.alias.empty() && key == pattern.alias) return true;
+    if (pattern.escape_only && !starts_with(key, U"\x1b")) return false;
+    for (const std::u32string& text : pattern.exact) {
+        if (key == text) return true;
+    }
+    if (pattern.prefix.empty()) return false;
+    return starts_with(key, pattern.prefix) &&
+           (pattern.part.empty() || key.find(pattern.part) != std::u32string::npos) &&
+           ends_with(key, pattern.suffix);
 }
 
 bool ends_escape_sequence(std::uint8_t byte) {

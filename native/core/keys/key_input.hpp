@@ -6,23 +6,81 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace nvx::keys {
 
-bool is_up(const std::u32string& key);
-bool is_down(const std::u32string& key);
-bool is_left(const std::u32string& key);
-bool is_right(const std::u32string& key);
-bool is_page_up(const std::u32string& key);
-bool is_page_down(const std::u32string& key);
-bool is_delete(const std::u32string& key);
-bool is_enter(const std::u32string& key);
-bool is_tab(const std::u32string& key);
-bool is_select(const std::u32string& key);
+// What a classifying predicate tests, in this order: `alias` first (a letter
+// that stands for the key, such as "k" for up); then, when `escape_only`, a key
+// that does not start with ESC is not this key; then the `exact` texts; then,
+// when `prefix` is not empty, the pattern: the key starts with `prefix`,
+// contains `part` (when not empty) and ends with `suffix`.
+struct KeyPattern {
+    std::u32string alias;
+    bool escape_only = false;
+    std::vector<std::u32string> exact;
+    std::u32string prefix;
+    std::u32string part;
+    std::u32string suffix;
+};
+
+// Up and down also answer to "k" and "j". The arrows and the paging and delete
+// keys accept the modifier forms terminals send (ESC [1;5A for Ctrl+Up,
+// ESC [5;5~ for Ctrl+Page Up).
+extern const KeyPattern kUp;
+extern const KeyPattern kDown;
+extern const KeyPattern kLeft;
+extern const KeyPattern kRight;
+extern const KeyPattern kPageUp;
+extern const KeyPattern kPageDown;
+extern const KeyPattern kDelete;
+extern const KeyPattern kEnter;
+extern const KeyPattern kTab;
+// Space or Enter.
+extern const KeyPattern kSelect;
 // Home and End as terminals send them: ESC [ H / ESC [ F, ESC O H / ESC O F,
 // and the VT and rxvt forms ESC [ 1 ~ / ESC [ 4 ~ and ESC [ 7 ~ / ESC [ 8 ~.
-bool is_home(const std::u32string& key);
-bool is_end(const std::u32string& key);
+extern const KeyPattern kHome;
+extern const KeyPattern kEnd;
+
+bool matches(const KeyPattern& pattern, const std::u32string& key);
+
+inline bool is_up(const std::u32string& key) {
+    return matches(kUp, key);
+}
+inline bool is_down(const std::u32string& key) {
+    return matches(kDown, key);
+}
+inline bool is_left(const std::u32string& key) {
+    return matches(kLeft, key);
+}
+inline bool is_right(const std::u32string& key) {
+    return matches(kRight, key);
+}
+inline bool is_page_up(const std::u32string& key) {
+    return matches(kPageUp, key);
+}
+inline bool is_page_down(const std::u32string& key) {
+    return matches(kPageDown, key);
+}
+inline bool is_delete(const std::u32string& key) {
+    return matches(kDelete, key);
+}
+inline bool is_enter(const std::u32string& key) {
+    return matches(kEnter, key);
+}
+inline bool is_tab(const std::u32string& key) {
+    return matches(kTab, key);
+}
+inline bool is_select(const std::u32string& key) {
+    return matches(kSelect, key);
+}
+inline bool is_home(const std::u32string& key) {
+    return matches(kHome, key);
+}
+inline bool is_end(const std::u32string& key) {
+    return matches(kEnd, key);
+}
 
 // True when the byte, read as a Latin-1 character, is a letter or "~": the
 // bytes that end an escape sequence.

@@ -12,6 +12,12 @@
 
 namespace nvx::layout {
 
+// The terminal's size, read once per frame by the caller.
+struct TerminalSize {
+    long long columns;
+    long long lines;
+};
+
 // How a header or footer line is shown when the terminal is narrow.
 enum class LineKind {
     Text,  // wraps on words

@@ -17,20 +17,6 @@ const std::u32string& more_below() {
     return mark;
 }
 
-// A line drawn only of rule characters (and spaces): the separators.
-bool is_rule(const std::u32string& line) {
-    const std::u32string plain = style::strip_ansi(line);
-    bool any_rule = false;
-    for (const char32_t c : plain) {
-        if (c == U'\u2500') {
-            any_rule = true;
-        } else if (c != U' ') {
-            return false;
-        }
-    }
-    return any_rule;
-}
-
 // The first `columns` visible characters of `line`, its style codes kept.
 std::u32string clip_visible(const std::u32string& line, long long columns) {
     std::u32string clipped;
@@ -52,11 +38,11 @@ std::u32string clip_visible(const std::u32string& line, long long columns) {
     return clipped;
 }
 
-std::vector<std::u32string> fitted_rows(const std::u32string& line, long long columns) {
-    if (is_rule(line) && static_cast<long long>(style::visible_width(line)) > columns) {
-        return {clip_visible(line, columns)};
+std::vector<std::u32string> fitted_rows(const FrameLine& line, long long columns) {
+    if (line.kind == LineKind::Rule && static_cast<long long>(style::visible_width(line.text)) > columns) {
+        return {clip_visible(line.text, columns)};
     }
-    return terminal_rows(line, columns);
+    return terminal_rows(line.text, columns);
 }
 
 class Rows {
@@ -153,12 +139,12 @@ std::u32string clip_to_width(const std::u32string& line, long long columns) {
     return clip_visible(line, columns);
 }
 
-long long fitted_line_rows(const std::u32string& line, long long columns) {
+long long fitted_line_rows(const FrameLine& line, long long columns) {
     return static_cast<long long>(fitted_rows(line, columns).size());
 }
 
-FittedFrame fit_window(const std::vector<std::u32string>& lines, long long window_start,
-                       const std::optional<Focus>& focus, long long columns, long long rows) {
+FittedFrame fit_window(const PageFrame& page, long long window_start, long long columns, long long rows) {
+    const std::vector<std::u32string>& lines = page.lines;
     const auto count = static_cast<long long>(lines.size());
     std::vector<long long> heights(lines.size());
     long long total = 0;
@@ -172,7 +158,7 @@ FittedFrame fit_window(const std::vector<std::u32string>& lines, long long windo
         return out.frame(0);
     }
     const long long budget = std::max(1LL, rows - 2);
-    const Window window = place_window(count, budget, window_start, focus, [&](long long index) {
+    const Window window = place_window(count, budget, window_start, page.focus, [&](long long index) {
         return heights[static_cast<std::size_t>(index < 0 ? index + count : index)];
     });
     Rows out(rows);
@@ -203,7 +189,7 @@ FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_cou
     std::vector<long long> heights;
     int last_rank = 0;
     for (const ScreenLine* line : lines) {
-        heights.push_back(fitted_line_rows(line->text, columns));
+        heights.push_back(fitted_line_rows(*line, columns));
         last_rank = std::max(last_rank, line->gives_way);
     }
     std::vector<bool> kept(lines.size(), true);
@@ -228,12 +214,12 @@ FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_cou
     Rows out(rows);
     const std::size_t header_count = header.size();
     for (std::size_t i = 0; i < header_count; ++i) {
-        if (kept[i]) out.add_all(fitted_rows(lines[i]->text, columns));
+        if (kept[i]) out.add_all(fitted_rows(*lines[i], columns));
     }
     add_window(out, window, body_count, budget, marks_shown,
                [&](long long i) { return terminal_rows(body_line(i), columns); });
     for (std::size_t i = header_count; i < lines.size(); ++i) {
-        if (kept[i]) out.add_all(fitted_rows(lines[i]->text, columns));
+        if (kept[i]) out.add_all(fitted_rows(*lines[i], columns));
     }
     return out.frame(window.start);
 }

@@ -42,21 +42,22 @@ struct FittedFrame {
     long long window_start;  // first line shown
 };
 
-// `lines` as they are when they fit in `rows` terminal rows; otherwise the
-// window of whole lines starting near `window_start` that keeps `focus` in
-// view, between the dimmed "more above" / "more below" marks. A window start
-// past the end is pulled back so the last line is at the bottom.
-FittedFrame fit_window(const std::vector<std::u32string>& lines, long long window_start,
-                       const std::optional<Focus>& focus, long long columns, long long rows);
+// The page's lines as they are when they fit in `rows` terminal rows;
+// otherwise the window of whole lines starting near `window_start` that keeps
+// the page's focus in view, between the dimmed "more above" / "more below"
+// marks. A window start past the end is pulled back so the last line is at the
+// bottom.
+FittedFrame fit_window(const PageFrame& page, long long window_start, long long columns, long long rows);
 
 using ScreenLine = FrameLine;
 using BodyText = BodyLine;
 
-// A screen fitted into `rows` terminal rows: horizontal rules are cut to the
+// A screen fitted into `rows` terminal rows: lines of kind Rule are cut to the
 // width, and header and footer lines give way, rank by rank, until the body
 // gets `wanted_body_rows` rows (or all of its own, when fewer) beside the
-// scroll marks, or one row once only the last lines are left. The body window keeps `focus` in view, as the
-// screens' composition does; a body line taller than the window shows its first rows.
+// scroll marks, or one row once only the last lines are left. The body window
+// keeps `focus` in view, as the screens' composition does; a body line taller
+// than the window shows its first rows.
 FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_count, const BodyText& body_line,
                        const std::vector<ScreenLine>& footer, long long window_start,
                        const std::optional<Focus>& focus, long long columns, long long rows,
@@ -66,6 +67,6 @@ FittedFrame fit_screen(const std::vector<ScreenLine>& header, long long body_cou
 std::u32string clip_to_width(const std::u32string& line, long long columns);
 
 // Terminal rows of a header or footer line in a fitted screen (rules cut to the width).
-long long fitted_line_rows(const std::u32string& line, long long columns);
+long long fitted_line_rows(const FrameLine& line, long long columns);
 
 }  // namespace nvx::layout

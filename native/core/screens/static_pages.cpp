@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/text/display_text.hpp"
+#include "core/keys/key_table.hpp"
 #include "core/text/styling.hpp"
 
 namespace nvx::overlays {
@@ -12,53 +12,69 @@ using style::color_text;
 using style::dim;
 const std::u32string kBlock = U"\u2588\u2588";
 
-}  // namespace
+// Width of the keys column of the key reference.
+constexpr std::size_t kKeysColumn = 10;
 
-
-Lines help_lines() {
-    auto dendrify = [](const std::u32string& text) { return color_text(text, style::kColorDendrify); };
-    auto track = [](const std::u32string& text) { return color_text(text, style::kColorTrack); };
-    return {
-        U"",
-        title(U"Keys"),
-        U"",
-        dim(U"  Targets screen"),
-        U"   p / t     dendrify / track this module",
-        U"   P / T     dendrify / track every module of this type",
-        U"   x         clear this module (falls back to its type rule)",
-        U"   → / ←     expand / collapse a module that will be restructured (↯)",
-        U"   y         show / hide the type-rules list",
-        U"   h         show the marker & colour legend",
-        U"   Enter     open Overrides for a dendrified module",
-        U"   /         find a module by id or class name (Enter keep · Esc back)",
-        U"   n / N     next / previous module that matches the last search",
-        U"",
-        dim(U"  Run settings screen"),
-        U"   → / ←     expand / collapse a bucket",
-        U"   Enter     edit the highlighted setting",
-        U"   h         describe the highlighted setting",
-        U"",
-        dim(U"  Everywhere"),
-        U"   ↑↓ / jk   move        Tab  switch panel",
-        U"   Home/End  first / last row; ↑↓ PgUp PgDn Home End scroll a tall page",
-        U"   s         save & start training",
-        U"   q         quit without configuring",
-        U"",
-        dim(U"  Modes"),
-        U"   " + dendrify(U"dendrify") + U" = dendrites are added here during training",
-        U"   " + track(U"track") + U"     = no dendrites, the parameters are just counted",
-        U"   " + dim(U"↳ inherited") + U" = a mode set on an ancestor applies to the whole subtree",
-        U"   " + dim(U"(see the h legend on the Targets panel for how modes resolve)"),
-        U"",
-        color_text(U"  ? or Esc to close", style::kColorAccent),
-    };
+std::u32string key_row(const keys::HelpRowText& row) {
+    std::u32string keys = row.keys;
+    keys.resize(std::max(kKeysColumn, keys.size() + 1), U' ');
+    return U"   " + keys + row.text;
 }
 
-Lines legend_lines() {
+// The section's title and rows; nothing when it has no row to show.
+Lines help_section(keys::HelpSection section, bool with_added) {
+    Lines lines;
+    for (const keys::HelpRowText& row : keys::help_rows()) {
+        if (row.section == section && (row.original || with_added)) lines.push_back(key_row(row));
+    }
+    if (!lines.empty()) lines.insert(lines.begin(), dim(U"  " + keys::help_section_title(section)));
+    return lines;
+}
+
+// The key reference: the screens' keys, those that act everywhere and the
+// modes; `with_added` also lists the keys added to the original reference,
+// the editing keys in a section of their own after the modes.
+Lines key_reference(bool with_added) {
+    auto dendrify = [](const std::u32string& text) { return color_text(text, style::kColorDendrify); };
+    auto track = [](const std::u32string& text) { return color_text(text, style::kColorTrack); };
+    Lines lines = {U"", title(U"Keys"), U""};
+    for (const keys::HelpSection section :
+         {keys::HelpSection::Targets, keys::HelpSection::RunSettings, keys::HelpSection::Everywhere}) {
+        for (auto& line : help_section(section, with_added)) lines.push_back(std::move(line));
+        lines.push_back(U"");
+    }
+    for (auto line : {
+             dim(U"  Modes"),
+             U"   " + dendrify(U"dendrify") + U" = dendrites are added here during training",
+             U"   " + track(U"track") + U"     = no dendrites, the parameters are just counted",
+             U"   " + dim(U"↳ inherited") + U" = a mode set on an ancestor applies to the whole subtree",
+             U"   " + dim(U"(see the h legend on the Targets panel for how modes resolve)"),
+         }) {
+        lines.push_back(std::move(line));
+    }
+    const Lines editing = help_section(keys::HelpSection::Editing, with_added);
+    if (!editing.empty()) lines.push_back(U"");
+    for (const auto& line : editing) lines.push_back(line);
+    lines.push_back(U"");
+    lines.push_back(color_text(U"  ? or Esc to close", style::kColorAccent));
+    return lines;
+}
+
+}  // namespace
+
+layout::PageFrame help_page() {
+    return {key_reference(false), std::nullopt};
+}
+
+layout::PageFrame session_help_page() {
+    return {key_reference(true), std::nullopt};
+}
+
+layout::PageFrame legend_page() {
     const std::u32string dendrify_block = color_text(kBlock, style::kColorDendrify);
     const std::u32string track_block = color_text(kBlock, style::kColorTrack);
     const std::u32string attention_block = color_text(kBlock, style::kColorAttention);
-    return {
+    return {{
         U"",
         title(U"Targets legend"),
         U"",
@@ -88,11 +104,11 @@ Lines legend_lines() {
         U"   So: inherited  >  by id  >  by type.",
         U"",
         color_text(U"  h or Esc to close", style::kColorAccent),
-    };
+    }};
 }
 
-Lines quit_lines() {
-    return {
+layout::PageFrame quit_page() {
+    return {{
         U"",
         U"",
         U"",
@@ -102,18 +118,7 @@ Lines quit_lines() {
         dim(U"  configuration_confirmed=True to skip this screen."),
         U"",
         U"  " + color_text(U"[y] quit", style::kColorAttention) + U"     " + dim(U"[n] keep configuring"),
-    };
-}
-
-Lines editing_help_lines() {
-    return {
-        U"",
-        dim(U"  Editing"),
-        U"   u         undo the last rule change (p t P T x)     Ctrl-R  redo it",
-        U"   !         jump to the next module that needs a mode",
-        U"   Del / ⌫   in Overrides: remove this scope's value of a setting",
-        U"   Home/End  in a number editor: cursor to the start / end",
-    };
+    }};
 }
 
 }  // namespace nvx::overlays

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "configure_neuvora/terminal/signal_handlers.hpp"
+#include "signal_handlers.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "common/functions.hpp"
-#include "common/module_namespace.hpp"
-#include "configure_neuvora/terminal/signal_handlers.hpp"
+#include "configure_neuvora/seams.hpp"
+#include "signal_handlers.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -18,12 +18,12 @@ PyObject* terminated_type() {
 
 // Handlers run on the main thread only, between bytecodes, so plain values do.
 bool g_deferring = false;
-std::optional<int> g_noted;
+std::optional<int> g_noted_signal;
 
-py::object handler() {
+py::object terminate_handler() {
     static PyObject* function = new_signal_handler("_terminate_session", [](Args& a) -> py::object {
         if (g_deferring) {
-            if (!g_noted) g_noted = py::cast<int>(a[0]);
+            if (!g_noted_signal) g_noted_signal = py::cast<int>(a[0]);
             return py::none();
         }
         PyErr_SetObject(terminated_type(), a[0].ptr());
@@ -36,7 +36,8 @@ py::object handler() {
 
 void TerminationSignals::install() {
     for (const char* name : {"SIGTERM", "SIGHUP"}) {
-        if (auto saved = install_handler(name, handler(), /*keep_ignored=*/true)) previous_.push_back(*saved);
+        if (auto saved = install_handler(name, terminate_handler(), /*keep_ignored=*/true))
+            previous_.push_back(*saved);
     }
 }
 
@@ -49,7 +50,7 @@ std::optional<int> TerminationSignals::restore() {
     for (const SavedHandler& saved : previous_) restore_handler(saved);
     previous_.clear();
     g_deferring = false;
-    return std::exchange(g_noted, std::nullopt);
+    return std::exchange(g_noted_signal, std::nullopt);
 }
 
 std::optional<int> TerminationSignals::signal_of(const py::error_already_set& error) {
@@ -67,7 +68,7 @@ void TerminationSignals::deliver(int signum) {
 void TerminationSignals::redeliver(int signum) {
     deliver(signum);
     // The caller's handler chose to carry on: leave as a shell would report the signal.
-    global("sys").attr("exit")(128 + signum);
+    seam(Seam::Sys).attr("exit")(128 + signum);
     throw std::logic_error("sys.exit returned");
 }
 
