@@ -78,10 +78,6 @@ settings::Name to_name(const py::handle& object) {
     return {to_u32(to_str(object)), handle_of(object)};
 }
 
-settings::Name name_of_text(const std::u32string& text) {
-    return {text, nullptr};
-}
-
 py::object to_object(const settings::Name& name) {
     if (const ObjectHandle* handle = object_handle(name.handle)) return handle->object();
     return from_u32(name.text);

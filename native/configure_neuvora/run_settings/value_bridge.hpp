@@ -22,7 +22,6 @@ py::object to_object(const settings::Value& value);
 
 // A name with its text, str(object).
 settings::Name to_name(const py::handle& object);
-settings::Name name_of_text(const std::u32string& text);
 py::object to_object(const settings::Name& name);
 
 // A new list of texts.

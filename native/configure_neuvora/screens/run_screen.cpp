@@ -121,8 +121,7 @@ py::list line_list(const std::vector<layout::FrameLine>& lines) {
 
 py::list build_run_items(const py::handle& expanded_buckets) {
     py::object values = call_seam(Seam::GetAllGlobalParameters);
-    py::object record = call_seam(Seam::LoadDescriptionData);
-    const settings::Descriptions descriptions = read_descriptions(record);
+    const settings::Descriptions descriptions = InterpreterSettings().descriptions();
     // Each bucket's entry of the map, stored in its row as it is.
     std::vector<py::object> expanded(descriptions.buckets.size());
     const py::object collapsed = py::bool_(false);

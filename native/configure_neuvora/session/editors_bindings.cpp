@@ -16,7 +16,6 @@
 #include "configure_neuvora/run_settings/value_bridge.hpp"
 #include "configure_neuvora/seams.hpp"
 #include "core/editors/editors.hpp"
-#include "core/layout/frame_fit.hpp"
 #include "core/screens/editor_frame.hpp"
 #include "editor_frame.hpp"
 
@@ -200,24 +199,20 @@ py::dict new_list_editor(const py::object& setting_name, const py::object& value
     return state;
 }
 
-// The editor's frame as `_render_editor_frame` draws it, fitted and wrapped.
-std::u32string editor_frame_text(const py::object& state) {
+}  // namespace
+
+void draw_editor_frame(const py::object& state, const std::u32string& notice) {
+    // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
+    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
     py::object size = call_seam(Seam::TerminalSize);
     const auto columns = py::cast<long long>(size.attr("columns"));
     const auto lines = py::cast<long long>(size.attr("lines"));
     // The name is read first, then the kind.
     field<Name>(state, "setting_name", to_name).get();
-    if (equals(state[py::str("kind")], py::str("scalar"))) {
-        return screens::editor_frame_text(screens::scalar_editor_frame(read_scalar(state)), columns, lines);
-    }
-    return screens::editor_frame_text(screens::list_editor_frame(read_list(state)), columns, lines);
-}
-
-}  // namespace
-
-long long editor_frame_rows(const py::object& state) {
-    const auto columns = py::cast<long long>(call_seam(Seam::TerminalSize).attr("columns"));
-    return layout::frame_rows(editor_frame_text(state), columns);
+    const layout::ScreenFrame frame = equals(state[py::str("kind")], py::str("scalar"))
+                                          ? screens::scalar_editor_frame(read_scalar(state))
+                                          : screens::list_editor_frame(read_list(state));
+    nvx::print_text(from_u32(screens::editor_frame_text(frame, columns, lines, notice)));
 }
 
 void register_editors(py::module_& m) {
@@ -225,11 +220,7 @@ void register_editors(py::module_& m) {
         [](Args& a) { return new_scalar_editor(a[0], a[1], a[2]); });
     def(m, "_new_list_editor", {"setting_name", "value", "scope_key"}, nullptr,
         [](Args& a) { return new_list_editor(a[0], a[1], a[2]); });
-    def(m, "_render_editor_frame", {"state"}, nullptr, [](Args& a) {
-        // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
-        nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
-        nvx::print_text(from_u32(editor_frame_text(a[0])));
-    });
+    def(m, "_render_editor_frame", {"state"}, nullptr, [](Args& a) { draw_editor_frame(a[0], U""); });
     def(m, "_format_list_editor_line", {"state"}, nullptr,
         [](Args& a) { return from_u32(editors::list_line(read_list(a[0]))); });
     def(m, "_persist_edited_value", {"state", "module_settings_overrides", "value"}, nullptr,

@@ -7,6 +7,7 @@
 #include "core/layout/frame_fit.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
+#include "overrides_frame.hpp"
 
 namespace nvx::screens {
 namespace {
@@ -59,10 +60,19 @@ layout::ScreenFrame list_editor_frame(const editors::ListEditor& state) {
         U"  \u2190/\u2192 move \u00b7 Enter edit/select \u00b7 Backspace/Delete remove \u00b7 Esc cancel");
 }
 
-std::u32string editor_frame_text(const layout::ScreenFrame& frame, long long columns, long long lines) {
+std::u32string editor_frame_text(const layout::ScreenFrame& frame, long long columns, long long lines,
+                                 const std::u32string& notice) {
+    std::u32string text = fitted_editor_frame(frame, columns, lines);
+    if (!notice.empty()) {
+        const std::u32string line = overlays::message_line(notice);
+        if (layout::frame_rows(text, columns) + layout::frame_rows(line, columns) <=
+            layout::frame_rows_available(lines)) {
+            text += U"\n" + line;
+        }
+    }
     // Each line as word wrapping shows it on the terminal.
     std::u32string shown;
-    for (const std::u32string& line : layout::split_lines(fitted_editor_frame(frame, columns, lines))) {
+    for (const std::u32string& line : layout::split_lines(text)) {
         std::optional<std::vector<std::u32string>> rows;
         if (columns >= 1 && static_cast<long long>(style::visible_width(line)) > columns) {
             rows = layout::wrap_on_words(line, columns);

@@ -15,7 +15,9 @@ layout::ScreenFrame list_editor_frame(const editors::ListEditor& state);
 // The frame as drawn on a terminal of `columns` x `lines`, its lines wrapped
 // on words: as it is when it fits, else the blank lines and then the key line
 // give way and the value shows its first rows; below the smallest size, the
-// size it needs.
-std::u32string editor_frame_text(const layout::ScreenFrame& frame, long long columns, long long lines);
+// size it needs. A `notice` (a refused entry) follows as a line of its own
+// when the terminal has the room for it.
+std::u32string editor_frame_text(const layout::ScreenFrame& frame, long long columns, long long lines,
+                                 const std::u32string& notice = U"");
 
 }  // namespace nvx::screens

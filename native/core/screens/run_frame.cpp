@@ -22,13 +22,6 @@ std::u32string drawn(const std::u32string& text) {
     return display::escape_controls(text);
 }
 
-}  // namespace
-
-RunHint run_hint(bool enumerated, const settings::Value& value) {
-    if (enumerated) return RunHint::Cycles;
-    return value.kind == settings::Value::Kind::Bool ? RunHint::Toggles : RunHint::None;
-}
-
 std::u32string run_row_line(const RunRow& row) {
     switch (row.kind) {
         case settings::RunItem::Kind::Bucket: {
@@ -55,6 +48,13 @@ std::u32string run_row_line(const RunRow& row) {
     if (row.hint == RunHint::Cycles) line += cycles;
     if (row.hint == RunHint::Toggles) line += toggles;
     return line;
+}
+
+}  // namespace
+
+RunHint run_hint(bool enumerated, const settings::Value& value) {
+    if (enumerated) return RunHint::Cycles;
+    return value.kind == settings::Value::Kind::Bool ? RunHint::Toggles : RunHint::None;
 }
 
 layout::ScreenFrame run_settings_frame(

@@ -50,7 +50,4 @@ layout::ScreenFrame run_settings_frame(
     const std::optional<std::pair<std::u32string, std::u32string>>& described,
     std::optional<layout::Focus> focus);
 
-// A body line of the screen.
-std::u32string run_row_line(const RunRow& row);
-
 }  // namespace nvx::screens

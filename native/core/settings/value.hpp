@@ -44,12 +44,6 @@ struct Value {
         value.own_text = truth ? U"True" : U"False";
         return value;
     }
-    static Value of_text(std::u32string text) {
-        Value value;
-        value.kind = Kind::Other;
-        value.own_text = std::move(text);
-        return value;
-    }
     static Value list_of(std::vector<Value> items) {
         Value value;
         value.kind = Kind::List;
