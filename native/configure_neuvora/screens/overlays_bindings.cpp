@@ -8,11 +8,11 @@
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/target_model/entry_table.hpp"
+#include "core/text/display_text.hpp"
+#include "core/text/styling.hpp"
 #include "core/screens/save_text.hpp"
 #include "core/screens/static_pages.hpp"
 #include "core/screens/type_rules_text.hpp"
-#include "core/text/display_text.hpp"
-#include "core/text/styling.hpp"
 
 namespace nvx::configure {
 namespace {

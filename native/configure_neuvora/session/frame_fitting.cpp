@@ -4,9 +4,9 @@
 // window, screens let header and footer lines give way.
 #include <algorithm>
 
+#include "core/text/display_text.hpp"
 #include "configure_neuvora/terminal/screen_compose.hpp"
 #include "core/screens/run_frame.hpp"
-#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
