@@ -365,6 +365,22 @@ def test_list_reads_a_field_only_when_the_key_needs_it(cn, missing, navigating, 
 
 
 @pytest.mark.parametrize(
+    "field, value, error",
+    [("input_buffer", 5, TypeError), ("cursor_index", None, RuntimeError), ("selected_index", "1", RuntimeError)],
+)
+def test_list_field_of_the_wrong_type_fails_only_where_it_is_read(cn, field, value, error):
+    needs = {"input_buffer": True, "cursor_index": True, "selected_index": False}[field]
+    for typing in (False, True):
+        state = list_state(cn, **dict(TYPING if typing else {}, **{field: value}))
+        if typing == needs:
+            with pytest.raises(error):
+                cn._handle_list_editor(state, LEFT, {})
+        else:
+            assert cn._handle_list_editor(state, LEFT, {}) == (False, "")
+            assert state[field] == value
+
+
+@pytest.mark.parametrize(
     "cursor, key, buffer, after",
     [
         (-3, LEFT, "4", 0),

@@ -72,7 +72,8 @@ unsigned edit_text(Field<std::u32string>& buffer, Field<long long>& cursor, Text
 }
 
 // The element at `index` under the interpreter's list indexing (negative
-// counts from the end); IndexError with the interpreter's words otherwise.
+// counts from the end); out of range, the interpreter's own words (the
+// bindings raise std::out_of_range as the interpreter's index error).
 std::size_t list_position(long long index, std::size_t size, const char* words) {
     const auto length = static_cast<long long>(size);
     const long long position = index < 0 ? index + length : index;
