@@ -256,6 +256,13 @@ def test_normalize_label_matches_interpreter(label):
     assert cn._normalize_label(label) == reference_label(label)
 
 
+def test_every_separator_the_interpreter_splits_on(cn):
+    # White space is told apart by the configurator itself: it must be the interpreter's, code point by code point.
+    for code in range(0x3001):
+        for label in ("impactful" + chr(code) + "hyperparameters", chr(code) + "Impactful" + chr(code)):
+            assert cn._normalize_label(label) == reference_label(label), hex(code)
+
+
 def test_shipped_file_lists_real_settings_of_every_kind(cn, monkeypatch):
     monkeypatch.setattr(cn, "DESCRIPTION_CACHE", None)
     record = cn.load_description_data()

@@ -291,3 +291,256 @@ def test_list_typing_edits_text_like_scalar(cn, keys, buffer, cursor):
     state = cn._new_list_editor("candidate_widths", [123], None)
     press(cn, state, [ENTER] + keys)
     assert (state["typing_active"], state["input_buffer"], state["cursor_index"]) == (True, buffer, cursor)
+
+
+# -- states the caller changed or built by hand -------------------------------------
+# The handlers read only what a key needs, in the order they need it: a missing
+# field fails with its KeyError exactly when the key reaches for it.
+
+
+def scalar_state(cn, **fields):
+    return dict(cn._new_scalar_editor("dendrite_count", 4, None), **fields)
+
+
+def list_state(cn, values=(1, 2), **fields):
+    return dict(cn._new_list_editor("candidate_widths", list(values), None), **fields)
+
+
+TYPING = {"typing_active": True, "edit_index": 2, "input_buffer": "5", "cursor_index": 1}
+
+
+@pytest.mark.parametrize(
+    "missing, key, fails",
+    [
+        ("input_buffer", ESC, False),
+        ("input_buffer", LEFT, True),
+        ("cursor_index", "\x1b[H", True),
+        ("cursor_index", DEL, True),
+        ("cursor_index", ENTER, False),  # Enter reads the text, not the cursor
+        ("sample_value", "x", False),
+        ("sample_value", ENTER, True),
+        ("setting_name", DELETE, False),
+        ("setting_name", ENTER, True),  # needed to write the value
+        ("scope_key", ENTER, True),
+        ("kind", ENTER, False),
+    ],
+)
+def test_scalar_reads_a_field_only_when_the_key_needs_it(cn, missing, key, fails):
+    state = scalar_state(cn)
+    del state[missing]
+    if fails:
+        with pytest.raises(KeyError, match=missing):
+            cn._handle_scalar_editor(state, key, {})
+    else:
+        cn._handle_scalar_editor(state, key, {})
+
+
+LIST_KEYS = [ESC, RIGHT, LEFT, " ", ENTER, DEL, "a"]
+TEXT_KEYS = [RIGHT, LEFT, " ", DEL, "a"]
+
+
+@pytest.mark.parametrize(
+    "missing, navigating, typing",
+    [
+        # the keys that reach for the field, in navigation and while typing
+        ("typing_active", LIST_KEYS, LIST_KEYS),
+        ("values", LIST_KEYS[1:], [ENTER]),
+        ("selected_index", LIST_KEYS[1:], []),
+        ("edit_index", [], [ENTER]),
+        ("input_buffer", [], TEXT_KEYS + [ENTER]),
+        ("cursor_index", [], TEXT_KEYS),
+        ("sample_type", [], [ENTER]),
+    ],
+)
+def test_list_reads_a_field_only_when_the_key_needs_it(cn, missing, navigating, typing):
+    for fields, failing in (({}, navigating), (TYPING, typing)):
+        for key in LIST_KEYS:
+            state = list_state(cn, **fields)
+            del state[missing]
+            if key in failing:
+                with pytest.raises(KeyError, match=missing):
+                    cn._handle_list_editor(state, key, {})
+            else:
+                cn._handle_list_editor(state, key, {})
+
+
+@pytest.mark.parametrize(
+    "field, value, error",
+    [("input_buffer", 5, TypeError), ("cursor_index", None, RuntimeError), ("selected_index", "1", RuntimeError)],
+)
+def test_list_field_of_the_wrong_type_fails_only_where_it_is_read(cn, field, value, error):
+    needs = {"input_buffer": True, "cursor_index": True, "selected_index": False}[field]
+    for typing in (False, True):
+        state = list_state(cn, **dict(TYPING if typing else {}, **{field: value}))
+        if typing == needs:
+            with pytest.raises(error):
+                cn._handle_list_editor(state, LEFT, {})
+        else:
+            assert cn._handle_list_editor(state, LEFT, {}) == (False, "")
+            assert state[field] == value
+
+
+@pytest.mark.parametrize(
+    "cursor, key, buffer, after",
+    [
+        (-3, LEFT, "4", 0),
+        (-3, RIGHT, "4", -2),
+        (-3, DEL, "4", -3),
+        (-3, "z", "z4", -2),
+        (99, LEFT, "4", 98),
+        (99, RIGHT, "4", 1),
+        (99, DEL, "4", 98),
+        (99, DELETE, "4", 99),
+        (99, "z", "4z", 100),
+        (99, "\x1b[H", "4", 0),
+        (True, DEL, "", 0),
+    ],
+)
+def test_scalar_cursor_outside_the_text(cn, cursor, key, buffer, after):
+    state = scalar_state(cn, cursor_index=cursor)
+    assert press(cn, state, [key]) == (False, "")
+    assert (state["input_buffer"], state["cursor_index"]) == (buffer, after)
+
+
+@pytest.mark.parametrize("cursor", [1.5, None, "1", 2**70])
+def test_scalar_cursor_that_is_no_index(cn, cursor):
+    with pytest.raises(RuntimeError, match="Unable to cast"):
+        press(cn, scalar_state(cn, cursor_index=cursor), [LEFT])
+
+
+@pytest.mark.parametrize(
+    "selected, key, values, after",
+    [
+        (-1, LEFT, [1, 2], {"selected_index": 0}),
+        (-5, RIGHT, [1, 2], {"selected_index": -4}),
+        (5, LEFT, [1, 2], {"selected_index": 4}),
+        (5, RIGHT, [1, 2], {"selected_index": 3}),
+        (-1, DEL, [1], {"selected_index": -1}),  # the last element, as values[-1]
+        (5, DEL, [1, 2], {"selected_index": 5}),
+        (True, DELETE, [1], {"selected_index": True}),  # kept as it was
+        (-1, " ", [1, 2], {"typing_active": True, "edit_index": -1, "input_buffer": "2", "cursor_index": 1}),
+        (5, " ", [1, 2], {"typing_active": True, "edit_index": 5, "input_buffer": "", "cursor_index": 0}),
+    ],
+)
+def test_list_selection_outside_the_slots(cn, selected, key, values, after):
+    state = list_state(cn, selected_index=selected)
+    assert press(cn, state, [key]) == (False, "")
+    assert state["values"] == values
+    assert {name: state[name] for name in after} == after
+    assert [type(state[name]) for name in after] == [type(value) for value in after.values()]
+
+
+@pytest.mark.parametrize("key, error", [(DEL, "list assignment index out of range"), (" ", "list index out of range")])
+def test_list_selection_before_the_first_slot(cn, key, error):
+    state = list_state(cn, selected_index=-5)
+    with pytest.raises(IndexError, match=error):
+        press(cn, state, [key])
+    assert state["values"] == [1, 2]
+
+
+@pytest.mark.parametrize(
+    "edit_index, values, selected, line",
+    [
+        (-1, [1, 7], -1, "1 | 2 | Add new entry | Save list and return"),
+        (5, [1, 2, 7], 2, "1 | 2 | Add new entry | Save list and return"),
+        (None, [1, 2, 7], 2, "1 | 2 | Add new entry | Save list and return"),
+        (2, [1, 2, 7], 2, "1 | 2 | 7" + inverted(" ") + " | Save list and return"),
+    ],
+)
+def test_list_commit_into_odd_slots(cn, edit_index, values, selected, line):
+    state = list_state(cn, **dict(TYPING, edit_index=edit_index, input_buffer="7"))
+    assert cn._format_list_editor_line(state) == line
+    assert press(cn, state, [ENTER]) == (False, "")
+    assert (state["values"], state["selected_index"], state["typing_active"], state["edit_index"]) == (
+        values, selected, False, None,
+    )
+    with pytest.raises(IndexError, match="list index out of range"):
+        press(cn, list_state(cn, **dict(TYPING, edit_index=-5)), [ENTER])
+
+
+def test_list_of_a_tuple_is_read_but_cannot_be_changed(cn):
+    state = list_state(cn)
+    state["values"] = (1, 2)
+    assert press(cn, state, [RIGHT]) == (False, "") and state["selected_index"] == 1
+    with pytest.raises(TypeError, match="doesn't support item deletion"):
+        press(cn, state, [DEL])
+    overrides = {}
+    state["scope_key"] = ".a"
+    assert press(cn, state, [RIGHT, RIGHT, ENTER], overrides) == (True, "")
+    assert overrides == {".a": {"candidate_widths": [1, 2]}}  # a list, copied
+
+
+class Unprintable:
+    def __str__(self):
+        raise ValueError("no text")
+
+
+def test_element_without_text_fails_only_where_it_is_shown(cn):
+    state = cn._new_list_editor("widths", [Unprintable(), 2], None)
+    assert press(cn, state, [RIGHT, LEFT]) == (False, "")
+    with pytest.raises(ValueError, match="no text"):
+        cn._format_list_editor_line(state)
+    with pytest.raises(ValueError, match="no text"):
+        press(cn, state, [" "])
+
+
+class EqualsEscape:
+    def __eq__(self, other):
+        return other == ESC
+
+    __hash__ = None
+
+
+@pytest.mark.parametrize("key, error", [(None, AttributeError), (5, AttributeError), (b"\x1b", TypeError)])
+def test_key_that_is_not_text(cn, key, error):
+    for state in (scalar_state(cn), list_state(cn), list_state(cn, **TYPING)):
+        with pytest.raises(error):
+            press(cn, state, [key])
+    assert press(cn, scalar_state(cn), [EqualsEscape()]) == (True, "")
+
+
+def test_scope_key_that_is_false_but_not_none(cn):
+    overrides = {}
+    assert press(cn, scalar_state(cn, scope_key=""), [ENTER], overrides) == (True, "")
+    assert overrides == {"": {"dendrite_count": 4}}
+
+
+def test_typing_flag_is_read_for_its_truth(cn):
+    state = list_state(cn, **dict(TYPING, typing_active="yes"))
+    assert press(cn, state, [ESC]) == (False, "")
+    assert (state["typing_active"], state["edit_index"], state["input_buffer"]) == (False, None, "")
+    state = list_state(cn, typing_active=0)
+    assert press(cn, state, [ESC]) == (True, "")
+
+
+def test_message_names_a_setting_that_is_not_text(cn):
+    state = scalar_state(cn, setting_name=7, input_buffer="zz")
+    assert press(cn, state, [ENTER]) == (True, "Invalid value for 7: invalid literal for int() with base 10: 'zz'")
+
+
+@pytest.mark.parametrize(
+    "state, error",
+    [({}, "scope_key"), ({"scope_key": ".a"}, "setting_name"), ({"setting_name": "dendrite_count"}, "scope_key")],
+)
+def test_persist_reads_the_scope_first(cn, state, error):
+    with pytest.raises(KeyError, match=error):
+        cn._persist_edited_value(state, {}, 1)
+
+
+def test_new_editors_from_odd_values(cn):
+    state = cn._new_list_editor("x", (i for i in range(3)), None)
+    assert state["values"] == [0, 1, 2] and state["sample_type"] == 0
+    element = Unprintable()
+    assert cn._new_list_editor("x", [element], None)["values"][0] is element
+    with pytest.raises(TypeError, match="not iterable"):
+        cn._new_list_editor("x", 5, None)
+    with pytest.raises(ValueError, match="no text"):
+        cn._new_scalar_editor("x", Unprintable(), None)
+
+
+def test_frame_of_an_editor_of_another_kind_is_the_list_frame(cn, capsys):
+    state = dict(cn._new_list_editor("candidate_widths", [1], None), kind="other")
+    assert cn._render_editor_frame(state) is None
+    assert "Save list and return" in capsys.readouterr().out
+    with pytest.raises(KeyError, match="input_buffer"):
+        cn._render_editor_frame({"kind": "scalar", "setting_name": "x"})

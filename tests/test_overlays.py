@@ -306,3 +306,22 @@ def test_save_overlay_more_line(cn, count, more):
     lines = save_lines(cn, count, 0)
     more_lines = [styled(line) for line in lines if "more)" in line]
     assert more_lines == ([] if more is None else ["      ⟨dim⟩" + more + "⟨/⟩"])
+
+
+@pytest.mark.parametrize("selected, pointed", [(True, 1), (1.0, 1), (None, None), (-1, None)])
+def test_overrides_overlay_selection_compared_as_the_interpreter_does(cn, three_settings, selected, pointed):
+    lines = cn.render_overrides_overlay({"kind": "id", "scope_key": ".a"}, selected, {}, {}, "")
+    assert [plain(line).startswith("> ") for line in lines[5:8]] == [i == pointed for i in range(3)]
+
+
+def test_overrides_overlay_odd_scopes_and_maps(cn, three_settings):
+    lines = cn.render_overrides_overlay({"kind": 5, "scope_key": 3}, 0, {3: [("dendrite_count", 9)]}, {}, 3)
+    assert plain(lines[2]) == "  Overrides — every 3"
+    assert plain(lines[5]) == "> dendrite_count = 9  (overridden here)"
+    assert plain(lines[-1]) == "3 — No description available for 3."
+    removed = {".a": {"dendrite_count": cn.REMOVED_OVERRIDE}}
+    lines = cn.render_overrides_overlay({"kind": "id", "scope_key": ".a"}, 0, removed, {".a": {"dendrite_count": 2}}, None)
+    assert plain(lines[5]) == "> dendrite_count = 4  (from run settings)"
+    for scope, error in [({"scope_key": ".a"}, KeyError), ({"kind": "id"}, KeyError), (None, TypeError)]:
+        with pytest.raises(error):
+            cn.render_overrides_overlay(scope, 0, {}, {}, "")

@@ -164,6 +164,30 @@ def test_persist_removals_keep_the_rest_of_the_file(cn, paths, tmp_path):
     ]
 
 
+@pytest.mark.parametrize(
+    "removed, run_scopes, config_scopes",
+    [
+        # each file keeps its own order of the scopes left (a dict comparison would not see it)
+        ([(".b", "x")], [".c", ".a"], [".a", ".c"]),
+        ([(".a", "x"), (".c", "x")], [".b"], [".b"]),
+        ([(".b", "y")], [".c", ".b", ".a"], [".a", ".b", ".c"]),  # not held: the scope stays
+    ],
+)
+def test_persist_removals_keep_each_files_order(cn, paths, tmp_path, removed, run_scopes, config_scopes):
+    paths["run"] = str(tmp_path / "run.json")
+    paths["config"] = str(tmp_path / "cfg.json")
+    write(paths["run"], {"module_settings": {".c": {"x": 3}, ".b": {"x": 2}, ".a": {"x": 1}}})
+    write(paths["config"], {"module_settings": {".a": {"x": 1}, ".b": {"x": 2}, ".c": {"x": 3}}, "z": 0})
+    session = {}
+    for scope, name in removed:
+        cn.remove_module_scoped_value(session, scope, name)
+    cn.persist_module_settings_updates(session, overwrite_config_file=True)
+    run = json.loads(read_text(paths["run"]))
+    config = json.loads(read_text(paths["config"]))
+    assert list(run["module_settings"]) == run_scopes
+    assert list(config["module_settings"]) == config_scopes and list(config) == ["module_settings", "z"]
+
+
 def test_customizable_names_and_docstrings(cn):
     assert cn.CUSTOMIZABLE_SETTING_NAMES == list(GNV.NVXConfig._CUSTOMIZABLE)
     assert cn.load_existing_module_settings.__doc__ == "Load existing module_settings from local config sources."

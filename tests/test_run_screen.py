@@ -186,3 +186,71 @@ def test_shipped_settings_render_every_kind(cn, monkeypatch):
     assert "switch_mode = DOING_HISTORY" in text and "nvx_forward_function = sigmoid" in text
     assert "config_file" not in text and "<unavailable>" not in text
     assert "rarely changed" in text
+
+
+# -- against the interpreted baseline ------------------------------------------------
+
+
+EXPANSIONS = [{}, {"Mixed": True}, {"Mixed": 1, "AllImpactful": "yes", "Support": True}, {"Mixed": 0, "Support": []}]
+
+
+@pytest.mark.parametrize("expanded", EXPANSIONS)
+@pytest.mark.parametrize("selected", [0, 2, 3, 7, -1])
+def test_rows_and_lines_are_the_baselines(cn, config, descriptions, expanded, selected):
+    import baseline
+
+    items = cn.build_run_items(expanded)
+    reference = baseline.build_run_items(cn.load_description_data(), expanded)
+    assert items == reference
+    assert [list(item) for item in items] == [list(item) for item in reference]
+    assert cn.render_run_settings_lines(items, selected, "") == baseline.render_run_settings_lines(
+        reference, selected, ""
+    )
+
+
+def test_shipped_settings_are_the_baselines(cn, monkeypatch):
+    import baseline
+
+    monkeypatch.setattr(cn, "DESCRIPTION_CACHE", None)
+    record = cn.load_description_data()
+    expanded = {name: True for name in record["bucket_order"]}
+    items = cn.build_run_items(expanded)
+    assert items == baseline.build_run_items(record, expanded)
+    for selected in range(len(items)):
+        assert cn.render_run_settings_lines(items, selected, "") == baseline.render_run_settings_lines(
+            items, selected, ""
+        )
+
+
+ROWS = [
+    {"type": "bucket", "bucket": "B", "is_expanded": True, "count": 2},
+    {"type": "setting", "bucket": "B", "name": "dendrite_count", "value": 3},
+]
+
+
+@pytest.mark.parametrize("selected, pointed", [(1.0, 1), (True, 1), (0, 0), (2, None)])
+def test_selected_index_compared_as_the_interpreter_does(cn, selected, pointed):
+    _, body, _, focus = cn.render_run_settings_lines(ROWS, selected, "")
+    assert [line.startswith("\x1b[38;2;232;238;236m> ") for line in body] == [i == pointed for i in range(2)]
+    assert focus == (selected, selected + 1) and type(focus[0]) is type(selected)
+
+
+@pytest.mark.parametrize(
+    "items, selected, describe, error",
+    [
+        (ROWS, None, "", TypeError),  # the range is computed last
+        ([{"bucket": "B"}], 0, object(), KeyError),  # rows before the description
+        ([{"type": "bucket", "bucket": "B", "is_expanded": 0}], 0, "", KeyError),
+    ],
+)
+def test_malformed_rows_fail_as_the_interpreter_would(cn, items, selected, describe, error):
+    with pytest.raises(error):
+        cn.render_run_settings_lines(items, selected, describe)
+
+
+def test_rows_of_any_iterable_and_names_that_are_not_text(cn):
+    _, body, footer, _ = cn.render_run_settings_lines(iter(ROWS), 0, 5)
+    assert plain(body) == "> ▾ B (2)\n    dendrite_count = 3"
+    assert plain(footer[1]) == "5 — No description available for 5."
+    _, body, _, _ = cn.render_run_settings_lines([{"type": "setting", "name": 5, "value": None}], 1, "")
+    assert body == ["    5 = None"]

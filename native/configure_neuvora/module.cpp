@@ -61,6 +61,7 @@ PYBIND11_MODULE(configure_neuvora, m) {
     register_targets_screen(m);
     register_run_screen(m);
     register_overlays(m);
+    register_overrides_overlay(m);
     register_editors(m);
     register_session(m);
 }

@@ -31,6 +31,7 @@ void register_save_target(py::module_& m);
 void register_targets_screen(py::module_& m);
 void register_run_screen(py::module_& m);
 void register_overlays(py::module_& m);
+void register_overrides_overlay(py::module_& m);
 
 // Session driver.
 void register_editors(py::module_& m);

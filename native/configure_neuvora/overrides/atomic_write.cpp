@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
+#include "configure_neuvora/seams.hpp"
 
 namespace nvx::overrides {
 namespace {
@@ -44,7 +44,7 @@ std::pair<py::object, py::object> open_temporary(const py::object& os, const py:
         py::object name = py::str(".{}.{}.{}.tmp").format(base, pid, attempt);
         py::object candidate = path_module.attr("join")(directory, name);
         try {
-            return {global("open")(candidate, "x"), candidate};
+            return {configure::call_seam(configure::Seam::Open, candidate, "x"), candidate};
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_FileExistsError) || attempt >= 99) throw;
         }
@@ -54,7 +54,7 @@ std::pair<py::object, py::object> open_temporary(const py::object& os, const py:
 }  // namespace
 
 void replace_file_contents(const py::handle& path, const py::str& text) {
-    py::object os = global("os");
+    py::object os = configure::seam(configure::Seam::Os);
     py::object path_module = os.attr("path");
 
     // Write through a symbolic link to the file it names, as writing in place would.

@@ -5,17 +5,14 @@
 #include "atomic_write.hpp"
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "scopes.hpp"
 
 namespace nvx::overrides {
 namespace {
 
-py::object config() {
-    return global("GNV").attr("pc");
-}
-
 bool exists(const py::handle& path) {
-    return truthy(global("os").attr("path").attr("exists")(path));
+    return truthy(configure::seam(configure::Seam::Os).attr("path").attr("exists")(path));
 }
 
 // `mapping.get(key)` when it is a dict, else None.
@@ -88,7 +85,7 @@ py::dict read_target(const py::handle& path) {
 py::str serialize(const py::dict& document) {
     using namespace py::literals;
     py::object buffer = py::module_::import("io").attr("StringIO")();
-    global("json").attr("dump")(document, buffer, "indent"_a = 2);
+    configure::seam(configure::Seam::Json).attr("dump")(document, buffer, "indent"_a = 2);
     return buffer.attr("getvalue")();
 }
 
@@ -97,7 +94,7 @@ py::str serialize(const py::dict& document) {
 py::dict load_existing_settings() {
     py::dict result;
     py::list sources;
-    py::object pc = config();
+    py::object pc = configure::configuration();
     py::object config_file = pc.attr("get_config_file")();
     py::object run_config = pc.attr("get_run_config_path")();
     if (truthy(config_file)) sources.append(config_file);
@@ -119,7 +116,7 @@ void persist_settings_updates(const py::handle& module_settings_overrides, bool 
     if (!truthy(module_settings_overrides)) return;
 
     py::list targets;
-    py::object pc = config();
+    py::object pc = configure::configuration();
     py::object run_config = pc.attr("get_run_config_path")();
     if (truthy(run_config)) targets.append(run_config);
     if (overwrite_config_file) {

@@ -1,19 +1,19 @@
 #include "save_target.hpp"
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
+#include "configure_neuvora/seams.hpp"
 
 namespace nvx::overrides {
 
 py::object config_target_path() {
-    py::object pc = global("GNV").attr("pc");
+    py::object pc = configure::configuration();
     py::object config_file = pc.attr("get_config_file")();
     if (truthy(config_file)) return config_file;
 
     py::object run_config = pc.attr("get_run_config_path")();
     if (truthy(run_config)) {
         try {
-            py::object os = global("os");
+            py::object os = configure::seam(configure::Seam::Os);
             return os.attr("path").attr("relpath")(run_config, os.attr("getcwd")());
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_Exception)) throw;

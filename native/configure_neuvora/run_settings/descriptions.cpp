@@ -1,72 +1,48 @@
 #include "descriptions.hpp"
 
-#include <cstddef>
-#include <vector>
-
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
+#include "configure_neuvora/seams.hpp"
+#include "core/settings/setting_names.hpp"
+#include "value_bridge.hpp"
 
 namespace nvx::configure {
 namespace {
 
-// ASCII lower case only: no other code point lower-cases to a letter of the two
-// impactful spellings (the Kelvin sign gives "k", U+0130 gives two code
-// points), so this comparison equals comparing the interpreter's str.lower().
-char32_t ascii_lower(char32_t c) {
-    return (c >= U'A' && c <= U'Z') ? c + (U'a' - U'A') : c;
-}
-
-// The text split on white space (as str.split() with no separator) and joined
-// with single blanks.
-std::u32string collapse_white_space(const std::u32string& text) {
-    std::u32string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && Py_UNICODE_ISSPACE(text[i])) ++i;
-        if (i == text.size()) break;
-        if (!out.empty()) out.push_back(U' ');
-        while (i < text.size() && !Py_UNICODE_ISSPACE(text[i])) out.push_back(text[i++]);
-    }
-    return out;
-}
-
-bool equals_ignoring_ascii_case(const std::u32string& text, const std::u32string& lower) {
-    if (text.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (ascii_lower(text[i]) != lower[i]) return false;
-    }
-    return true;
-}
-
 py::object description_file_path() {
-    py::object os_path = global("os").attr("path");
-    py::object directory = os_path.attr("dirname")(global("__file__"));
-    return os_path.attr("join")(directory, global("DESCRIPTION_FILE_NAME"));
+    py::object os_path = seam(Seam::Os).attr("path");
+    py::object directory = os_path.attr("dirname")(seam(Seam::File));
+    return os_path.attr("join")(directory, kDescriptionFileName);
+}
+
+py::object current_record() {
+    return call_seam(Seam::LoadDescriptionData);
+}
+
+// The record's entry for `name` in one of its maps, or a null object.
+py::object lookup(const char* map, const py::handle& name) {
+    py::object texts = current_record()[map];
+    if (!contains(texts, name)) return {};
+    return texts[name];
+}
+
+bool is_impactful(const py::handle& label) {
+    return is_str(label) && settings::is_impactful_label(to_u32(label));
 }
 
 }  // namespace
 
-bool is_impactful_label(const std::u32string& label) {
-    const std::u32string words = collapse_white_space(label);
-    return equals_ignoring_ascii_case(words, U"impactful") ||
-           equals_ignoring_ascii_case(words, U"impactful hyperparameters");
-}
-
 py::str normalize_label(const py::handle& label) {
-    if (is_str(label) && is_impactful_label(to_u32(label))) {
-        return from_u32(kLabelImpactful);
-    }
-    return from_u32(kLabelSupporting);
+    return from_u32(is_impactful(label) ? settings::kLabelImpactful : settings::kLabelSupporting);
 }
 
 py::object load_description_data() {
-    py::object cached = global("DESCRIPTION_CACHE");
+    py::object cached = seam(Seam::DescriptionCache);
     if (!cached.is_none()) return cached;
 
-    py::object path = description_file_path();
     py::object content = py::dict();
     try {
-        content = read_json_file(path);
+        content = read_json_file(description_file_path());
     } catch (py::error_already_set& e) {
         // Missing, unreadable or malformed: the file counts as empty.
         if (!e.matches(PyExc_Exception)) throw;
@@ -96,7 +72,7 @@ py::object load_description_data() {
                     setting_labels[name] = normalize_label(value.attr("get")("label", py::none()));
                 } else if (is_str(value)) {
                     setting_texts[name] = value;
-                    setting_labels[name] = from_u32(kLabelSupporting);
+                    setting_labels[name] = from_u32(settings::kLabelSupporting);
                 }
             }
             settings_by_bucket[bucket] = names;
@@ -112,32 +88,43 @@ py::object load_description_data() {
     record["setting_labels"] = setting_labels;
     record["setting_to_bucket"] = setting_to_bucket;
     record["settings_by_bucket"] = settings_by_bucket;
-    module_namespace()["DESCRIPTION_CACHE"] = record;
+    set_seam(Seam::DescriptionCache, record);
     return std::move(record);
 }
 
 py::object get_setting_label(const py::handle& setting_name) {
-    py::object labels = call_global("load_description_data")["setting_labels"];
-    if (contains(labels, setting_name)) {
-        return normalize_label(labels[setting_name]);
-    }
-    return from_u32(kLabelSupporting);
+    if (py::object label = lookup("setting_labels", setting_name)) return normalize_label(label);
+    return from_u32(settings::kLabelSupporting);
 }
 
 py::object get_setting_description(const py::handle& setting_name) {
-    py::object texts = call_global("load_description_data")["settings"];
-    if (contains(texts, setting_name)) {
-        return texts[setting_name];
-    }
-    return from_u32(U"No description available for " + to_u32(to_str(setting_name)) + U".");
+    if (py::object text = lookup("settings", setting_name)) return text;
+    return from_u32(settings::missing_setting_help(to_u32(to_str(setting_name))));
 }
 
 py::object get_bucket_description(const py::handle& bucket_name) {
-    py::object texts = call_global("load_description_data")["buckets"];
-    if (contains(texts, bucket_name)) {
-        return texts[bucket_name];
+    if (py::object text = lookup("buckets", bucket_name)) return text;
+    return from_u32(settings::missing_bucket_help());
+}
+
+settings::Descriptions read_descriptions(const py::handle& record) {
+    py::object by_bucket = record["settings_by_bucket"];
+    py::object labels = record["setting_labels"];
+    const py::str runtime_only = from_u32(settings::kRuntimeOnlySetting);
+    settings::Descriptions descriptions;
+    for (py::handle bucket : py::object(record["bucket_order"])) {
+        settings::Bucket& entry = descriptions.buckets.emplace_back();
+        entry.name = to_name(bucket);
+        if (!contains(by_bucket, bucket)) continue;
+        for (py::handle name : py::object(by_bucket[bucket])) {
+            settings::SettingEntry setting;
+            setting.name = to_name(name);
+            setting.runtime_only = is_str(name) && equals(name, runtime_only);
+            setting.impactful = contains(labels, name) && is_impactful(normalize_label(labels[name]));
+            entry.settings.push_back(std::move(setting));
+        }
     }
-    return from_u32(U"No description available.");
+    return descriptions;
 }
 
 }  // namespace nvx::configure

@@ -5,18 +5,12 @@
 
 #include <pybind11/pybind11.h>
 
-#include <string>
+#include "core/settings/descriptions.hpp"
 
 namespace nvx::configure {
 namespace py = pybind11;
 
-inline const std::u32string kLabelImpactful = U"impactful";
-inline const std::u32string kLabelSupporting = U"supporting";
-
-// True when a label text names the impactful tier: after trimming, collapsing
-// inner white space and lower-casing it reads "impactful" or
-// "impactful hyperparameters".
-bool is_impactful_label(const std::u32string& label);
+inline constexpr const char* kDescriptionFileName = "configuration_descriptions.json";
 
 // `_normalize_label(value)`: the tier name for any value.
 py::str normalize_label(const py::handle& label);
@@ -24,9 +18,14 @@ py::str normalize_label(const py::handle& label);
 // `load_description_data()`: the cached record, building it on first use.
 py::object load_description_data();
 
-// Lookups on the record returned by the module's `load_description_data`.
+// Lookups on the record the description loader (a seam) returns now.
 py::object get_setting_label(const py::handle& setting_name);
 py::object get_setting_description(const py::handle& setting_name);
 py::object get_bucket_description(const py::handle& bucket_name);
+
+// The typed view of a description record: "bucket_order", each bucket's list
+// from "settings_by_bucket" (none for a bucket without one) and each listed
+// setting's tier from "setting_labels".
+settings::Descriptions read_descriptions(const py::handle& record);
 
 }  // namespace nvx::configure

@@ -6,10 +6,10 @@
 namespace nvx::configure {
 
 void register_descriptions(py::module_& m) {
-    m.attr("DESCRIPTION_FILE_NAME") = py::str("configuration_descriptions.json");
+    m.attr("DESCRIPTION_FILE_NAME") = py::str(kDescriptionFileName);
     m.attr("DESCRIPTION_CACHE") = py::none();
-    m.attr("LABEL_IMPACTFUL") = from_u32(kLabelImpactful);
-    m.attr("LABEL_SUPPORTING") = from_u32(kLabelSupporting);
+    m.attr("LABEL_IMPACTFUL") = from_u32(settings::kLabelImpactful);
+    m.attr("LABEL_SUPPORTING") = from_u32(settings::kLabelSupporting);
 
     def(m, "load_description_data", {}, "Load bucket and setting metadata from local JSON.",
         [](Args&) { return load_description_data(); });

@@ -1,9 +1,10 @@
 #include "setting_values.hpp"
 
-#include <array>
-
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
+#include "configure_neuvora/seams.hpp"
+#include "core/settings/setting_names.hpp"
+#include "core/settings/value.hpp"
+#include "value_bridge.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -18,17 +19,8 @@ bool is_callable(const py::handle& value) {
     return PyCallable_Check(value.ptr()) != 0;
 }
 
-py::object config_object() {
-    return global("GNV").attr("pc");
-}
-
-// Index of the first option equal to `value` (list.index order of comparison), or -1.
-Py_ssize_t index_of(const py::list& options, const py::handle& value) {
-    const Py_ssize_t count = static_cast<Py_ssize_t>(options.size());
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        if (equals(options[static_cast<size_t>(i)], value)) return i;
-    }
-    return -1;
+py::object unavailable() {
+    return from_u32(settings::kUnavailable);
 }
 
 py::tuple result(bool ok, const py::str& message) {
@@ -44,24 +36,32 @@ bool is_one_of(const std::u32string& text, std::initializer_list<const char32_t*
 
 }  // namespace
 
+Py_ssize_t option_index(const py::list& options, const py::handle& value) {
+    const Py_ssize_t count = static_cast<Py_ssize_t>(options.size());
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (equals(options[static_cast<size_t>(i)], value)) return i;
+    }
+    return -1;
+}
+
 py::object get_global_setting_value(const py::handle& setting_name) {
-    py::object pc = config_object();
+    py::object pc = configuration();
     py::object getter = getattr_or_none(pc, py::str("get_") + setting_name);
     if (!getter.is_none()) {
         try {
             return getter();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_Exception)) throw;
-            return from_u32(kUnavailable);
+            return unavailable();
         }
     }
     py::object attribute = attribute_if_present(pc.ptr(), setting_name.ptr());
     if (attribute && !is_callable(attribute)) return attribute;
-    return from_u32(kUnavailable);
+    return unavailable();
 }
 
 py::dict get_all_global_parameters() {
-    py::object record = call_global("load_description_data");
+    py::object record = call_seam(Seam::LoadDescriptionData);
     py::object order = record["bucket_order"];
     py::object by_bucket = record["settings_by_bucket"];
     py::list names;
@@ -69,11 +69,11 @@ py::dict get_all_global_parameters() {
         if (!contains(by_bucket, bucket)) continue;
         for (py::handle name : py::object(by_bucket[bucket])) names.append(name);
     }
-    py::object runtime_only = global("RUNTIME_ONLY_CONFIG_KEYS");
+    const py::str runtime_only = from_u32(settings::kRuntimeOnlySetting);
     py::dict values;
     for (py::handle name : names) {
-        if (contains(runtime_only, name)) continue;
-        values[name] = call_global("get_global_setting_value", name);
+        if (is_str(name) && equals(name, runtime_only)) continue;
+        values[name] = call_seam(Seam::GetGlobalSettingValue, name);
     }
     return values;
 }
@@ -82,57 +82,51 @@ py::object format_setting_value(const py::handle& value) {
     if (value.is_none()) return py::str("None");
     py::object text;
     if (is_callable(value)) {
-        text = global("GNV").attr("callable_config_repr")(value);
+        text = seam(Seam::GNV).attr("callable_config_repr")(value);
     } else if (is_str(value)) {
         text = py::reinterpret_borrow<py::object>(value);
     } else {
         text = to_str(value);
     }
-    constexpr auto keep = static_cast<Py_ssize_t>(kMaxDisplayLength - 3);
+    constexpr auto longest = static_cast<Py_ssize_t>(settings::kMaxDisplayLength);
+    constexpr Py_ssize_t keep = longest - 3;
     if (is_str(text)) {
-        if (PyUnicode_GET_LENGTH(text.ptr()) <= static_cast<Py_ssize_t>(kMaxDisplayLength)) return text;
+        if (PyUnicode_GET_LENGTH(text.ptr()) <= longest) return text;
         PyObject* head = PyUnicode_Substring(text.ptr(), 0, keep);
         if (head == nullptr) throw py::error_already_set();
         return py::reinterpret_steal<py::object>(head) + py::str("...");
     }
     // A display text of another type is cut the way the interpreter would.
-    if (py::len(text) <= kMaxDisplayLength) return text;
+    if (static_cast<Py_ssize_t>(py::len(text)) <= longest) return text;
     return py::object(text[py::slice(0, keep, 1)]) + py::str("...");
 }
 
 py::object format_run_setting_value(const py::handle& setting_name, const py::handle& value) {
     if (equals(setting_name, py::str("switch_mode"))) {
-        const Py_ssize_t position = index_of(switch_mode_values(), value);
-        py::object names = global("SWITCH_MODE_NAMES");
-        if (position >= 0 && position < static_cast<Py_ssize_t>(py::len(names))) {
-            return names[py::int_(position)];
+        const Py_ssize_t position = option_index(switch_mode_values(), value);
+        if (position >= 0 && position < static_cast<Py_ssize_t>(settings::kSwitchModeNames.size())) {
+            return from_u32(settings::kSwitchModeNames[static_cast<std::size_t>(position)]);
         }
         return to_str(value);
     }
     if (equals(setting_name, py::str("nvx_forward_function"))) {
         py::object name = getattr_or_none(value, py::str("__name__"));
-        if (contains(global("FORWARD_FUNCTION_NAMES"), name)) return name;
+        if (contains(to_text_list(settings::kForwardFunctionNames), name)) return name;
     }
     return format_setting_value(value);
 }
 
 py::list switch_mode_values() {
-    py::object pc = config_object();
+    py::object pc = configuration();
     py::list values;
-    for (const char* name :
-         {"DOING_SWITCH_EVERY_TIME", "DOING_HISTORY", "DOING_FIXED_SWITCH", "DOING_NO_SWITCH"}) {
-        values.append(pc.attr(name));
-    }
+    for (const std::u32string& name : settings::kSwitchModeNames) values.append(pc.attr(from_u32(name)));
     return values;
 }
 
 py::object get_enum_options(const py::handle& setting_name) {
     if (equals(setting_name, py::str("switch_mode"))) return switch_mode_values();
-    if (equals(setting_name, py::str("nvx_forward_function"))) {
-        PyObject* copy = PySequence_List(global("FORWARD_FUNCTION_NAMES").ptr());
-        if (copy == nullptr) throw py::error_already_set();
-        return py::reinterpret_steal<py::object>(copy);
-    }
+    if (equals(setting_name, py::str("nvx_forward_function")))
+        return to_text_list(settings::kForwardFunctionNames);
     return py::none();
 }
 
@@ -146,19 +140,19 @@ py::object cycle_enum_setting(const py::handle& setting_name, const py::handle& 
     py::object next_value;
     if (equals(setting_name, py::str("nvx_forward_function"))) {
         py::object current_name = getattr_or_none(current_value, py::str("__name__"));
-        const Py_ssize_t position = index_of(options, current_name);
+        const Py_ssize_t position = option_index(options, current_name);
         py::object next_name = options[static_cast<size_t>((position + 1) % count)];
-        py::object torch = global("torch");
+        py::object torch = seam(Seam::Torch);
         next_value = torch.is_none() ? next_name : torch.attr(next_name);
     } else {
-        const Py_ssize_t position = index_of(options, current_value);
+        const Py_ssize_t position = option_index(options, current_value);
         next_value = options[static_cast<size_t>((position + 1) % count)];
     }
-    return call_global("apply_setting_value", setting_name, next_value);
+    return apply_setting_value(setting_name, next_value);
 }
 
 py::tuple apply_setting_value(const py::handle& setting_name, const py::handle& value) {
-    py::object pc = config_object();
+    py::object pc = configuration();
     py::object setter = getattr_or_none(pc, py::str("set_") + setting_name);
     if (!setter.is_none()) {
         setter(value);

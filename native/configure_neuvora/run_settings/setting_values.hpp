@@ -5,16 +5,8 @@
 
 #include <pybind11/pybind11.h>
 
-#include <cstddef>
-#include <string>
-
 namespace nvx::configure {
 namespace py = pybind11;
-
-// Display texts longer than this are cut to kMaxDisplayLength - 3 characters and "...".
-constexpr std::size_t kMaxDisplayLength = 140;
-
-inline const std::u32string kUnavailable = U"<unavailable>";
 
 py::object get_global_setting_value(const py::handle& setting_name);
 py::dict get_all_global_parameters();
@@ -26,5 +18,8 @@ py::object get_enum_options(const py::handle& setting_name);
 py::object cycle_enum_setting(const py::handle& setting_name, const py::handle& current_value);
 py::tuple apply_setting_value(const py::handle& setting_name, const py::handle& value);
 py::object parse_value_from_text(const py::handle& text, const py::handle& sample_value);
+
+// The position of the first option equal to `value`, or -1.
+Py_ssize_t option_index(const py::list& options, const py::handle& value);
 
 }  // namespace nvx::configure

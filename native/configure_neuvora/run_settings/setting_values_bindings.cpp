@@ -1,22 +1,19 @@
 #include "common/functions.hpp"
+#include "common/interp.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "core/settings/setting_names.hpp"
 #include "setting_values.hpp"
+#include "value_bridge.hpp"
 
 namespace nvx::configure {
 
 void register_setting_values(py::module_& m) {
+    // For callers to read; the configurator itself uses the constants.
     py::set runtime_only;
-    runtime_only.add(py::str("config_file"));
+    runtime_only.add(from_u32(settings::kRuntimeOnlySetting));
     m.attr("RUNTIME_ONLY_CONFIG_KEYS") = runtime_only;
-    py::list switch_names;
-    for (const char* name :
-         {"DOING_SWITCH_EVERY_TIME", "DOING_HISTORY", "DOING_FIXED_SWITCH", "DOING_NO_SWITCH"}) {
-        switch_names.append(py::str(name));
-    }
-    m.attr("SWITCH_MODE_NAMES") = switch_names;
-    py::list forward_names;
-    for (const char* name : {"relu", "tanh", "sigmoid"}) forward_names.append(py::str(name));
-    m.attr("FORWARD_FUNCTION_NAMES") = forward_names;
+    m.attr("SWITCH_MODE_NAMES") = to_text_list(settings::kSwitchModeNames);
+    m.attr("FORWARD_FUNCTION_NAMES") = to_text_list(settings::kForwardFunctionNames);
 
     def(m, "get_global_setting_value", {"setting_name"},
         "Read one setting value from the global config object.",

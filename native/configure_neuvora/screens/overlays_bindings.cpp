@@ -10,7 +10,6 @@
 #include "configure_neuvora/target_model/entry_table.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
-#include "core/screens/overrides_text.hpp"
 #include "core/screens/save_text.hpp"
 #include "core/screens/static_pages.hpp"
 #include "core/screens/type_rules_text.hpp"
@@ -84,42 +83,6 @@ py::list render_type_rules_overlay(const py::object& entries) {
     return to_list(overlays::type_rules_box(rows));
 }
 
-py::list render_overrides_overlay(Args& a) {
-    const py::object& scope = a[0];
-    const py::object& selected_index = a[1];
-    const py::object& module_settings_overrides = a[2];
-    const py::object& existing_module_settings = a[3];
-    const py::object& describe_name = a[4];
-
-    const bool id_scope = equals(scope[py::str("kind")], py::str("id"));
-    const std::u32string title = overlays::overrides_title(id_scope, shown(scope[py::str("scope_key")]));
-    const py::object values = call_global("get_scope_values", scope[py::str("scope_key")],
-                                          module_settings_overrides, existing_module_settings);
-    overlays::Lines lines =
-        overlays::overrides_head(text_of(call_global("render_tab_bar", "targets")), title);
-
-    const py::object names = global("CUSTOMIZABLE_SETTING_NAMES");
-    if (py::len(names) == 0) lines.push_back(overlays::overrides_empty_line());
-    std::size_t position = 0;
-    for (const py::handle name : names) {
-        const bool overridden = values.contains(name);
-        const py::object value =
-            overridden ? py::object(values[name]) : call_global("get_global_setting_value", name);
-        const bool selected = equals(py::int_(position), selected_index);
-        const std::u32string value_text = shown(call_global("format_run_setting_value", name, value));
-        lines.push_back(overlays::override_row(selected, shown(name), value_text, overridden));
-        ++position;
-    }
-    lines.push_back(U"");
-    if (truthy(describe_name)) {
-        lines.push_back(overlays::overrides_describe_line(
-            shown(describe_name), shown(call_global("get_setting_description", describe_name))));
-    } else {
-        lines.push_back(overlays::overrides_key_hint());
-    }
-    return to_list(lines);
-}
-
 py::list render_save_overlay(Args& a) {
     const py::object unset = call_global("unset_module_entries", a[0], a[1]);
     const py::object& selected_index = a[2];
@@ -151,10 +114,6 @@ void register_overlays(py::module_& m) {
     def(m, "render_quit_overlay", {}, nullptr, [](Args&) { return to_list(overlays::quit_page().lines); });
     def(m, "render_type_rules_overlay", {"entries"}, nullptr,
         [](Args& a) { return render_type_rules_overlay(a[0]); });
-    def(m, "render_overrides_overlay",
-        {"scope", "ov_selected_index", "module_settings_overrides", "existing_module_settings",
-         "describe_name"},
-        nullptr, [](Args& a) { return render_overrides_overlay(a); });
     def(m, "render_save_overlay", {"entries", "resolved", "save_selected_index", "config_target_path"},
         nullptr, [](Args& a) { return render_save_overlay(a); });
 }

@@ -2,72 +2,20 @@
 
 #include <climits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/run_settings/descriptions.hpp"
-#include "configure_neuvora/run_settings/setting_values.hpp"
-#include "core/text/display_text.hpp"
-#include "core/text/styling.hpp"
+#include "configure_neuvora/run_settings/interpreter_settings.hpp"
+#include "configure_neuvora/run_settings/value_bridge.hpp"
+#include "configure_neuvora/seams.hpp"
+#include "core/screens/run_frame.hpp"
 
 namespace nvx::configure {
-
-namespace run_lines {
 namespace {
 
-const std::u32string& pointer(bool selected) {
-    static const std::u32string marked = style::color_text(U"> ", style::kColorTitle);
-    static const std::u32string blank = U"  ";
-    return selected ? marked : blank;
-}
-
-}  // namespace
-
-std::u32string title() {
-    return style::dim(U"  Run settings \u2014 run-wide configuration");
-}
-
-std::u32string bucket(bool selected, bool expanded, const std::u32string& name, const std::u32string& count) {
-    static const std::u32string open = style::color_text(U"\u25be", style::kColorAccent);
-    static const std::u32string closed = style::color_text(U"\u25b8", style::kColorAccent);
-    return pointer(selected) + (expanded ? open : closed) + U" " + name + U" " +
-           style::dim(U"(" + count + U")");
-}
-
-std::u32string divider() {
-    static const std::u32string line = U"     " + style::dim(U"\u2500 rarely changed \u2500");
-    return line;
-}
-
-std::u32string setting(bool selected, const std::u32string& name, const std::u32string& value_text,
-                       Hint hint) {
-    static const std::u32string cycles = style::dim(U"  (Enter cycles)");
-    static const std::u32string toggles = style::dim(U"  (Enter toggles)");
-    std::u32string line = pointer(selected);
-    line.reserve(line.size() + name.size() + value_text.size() + 40);
-    line += U"  ";
-    line += name;
-    line += U" = ";
-    line += value_text;
-    if (hint == Hint::kCycles) line += cycles;
-    if (hint == Hint::kToggles) line += toggles;
-    return line;
-}
-
-std::u32string key_hints() {
-    return style::dim(
-        U"\u2192 expand \u00b7 \u2190 collapse   Enter edit   h describe   \u2191\u2193/jk move   Tab switch "
-        U"panel   "
-        U"s start");
-}
-
-std::u32string describe(const std::u32string& name, const std::u32string& help_text) {
-    return style::dim(name + U" \u2014 " + help_text);
-}
-
-}  // namespace run_lines
-
-namespace {
+using settings::RunItem;
 
 // `mapping.get(key, fallback)`.
 py::object get_or(const py::handle& mapping, const py::handle& key, const py::handle& fallback) {
@@ -80,14 +28,16 @@ py::object get_or(const py::handle& mapping, const py::handle& key, const py::ha
     return mapping.attr("get")(key, fallback);
 }
 
+py::str interned(const char* text) {
+    return py::reinterpret_borrow<py::str>(intern(text));
+}
+
 // Interned keys and kind names of run items, made once per call.
 struct RowFields {
     py::str type = interned("type"), bucket = interned("bucket"), is_expanded = interned("is_expanded"),
             count = interned("count"), name = interned("name"), value = interned("value");
     py::str bucket_kind = interned("bucket"), setting_kind = interned("setting"),
             divider_kind = interned("divider");
-
-    static py::str interned(const char* text) { return py::reinterpret_borrow<py::str>(intern(text)); }
 };
 
 py::dict item_of(std::initializer_list<std::pair<const py::str*, py::handle>> fields) {
@@ -99,22 +49,19 @@ py::dict item_of(std::initializer_list<std::pair<const py::str*, py::handle>> fi
 }
 
 // The row kind, compared as the interpreter compares `item["type"] == "bucket"`.
-enum class RowKind { kBucket, kDivider, kSetting };
-
-RowKind row_kind(const py::handle& type) {
+RunItem::Kind row_kind(const py::handle& type) {
     if (is_str(type)) {
-        if (PyUnicode_CompareWithASCIIString(type.ptr(), "bucket") == 0) return RowKind::kBucket;
-        if (PyUnicode_CompareWithASCIIString(type.ptr(), "divider") == 0) return RowKind::kDivider;
-        return RowKind::kSetting;
+        if (PyUnicode_CompareWithASCIIString(type.ptr(), "bucket") == 0) return RunItem::Kind::Bucket;
+        if (PyUnicode_CompareWithASCIIString(type.ptr(), "divider") == 0) return RunItem::Kind::Divider;
+        return RunItem::Kind::Setting;
     }
-    if (equals(type, py::str("bucket"))) return RowKind::kBucket;
-    if (equals(type, py::str("divider"))) return RowKind::kDivider;
-    return RowKind::kSetting;
+    if (equals(type, py::str("bucket"))) return RunItem::Kind::Bucket;
+    if (equals(type, py::str("divider"))) return RunItem::Kind::Divider;
+    return RunItem::Kind::Setting;
 }
 
-// `str(value)` as drawn: names, values and descriptions come from outside.
-std::u32string drawn_text(const py::handle& value) {
-    return display::escape_controls(to_u32(to_str(value)));
+std::u32string str_text(const py::handle& value) {
+    return to_u32(to_str(value));
 }
 
 // Tells whether row i is the selected one, comparing as `i == selected_index`.
@@ -128,8 +75,8 @@ public:
             exact_ = overflow == 0 ? std::optional<long long>(value) : std::optional<long long>(LLONG_MIN);
         }
     }
-    bool operator()(Py_ssize_t i) const {
-        if (exact_) return *exact_ == static_cast<long long>(i);
+    bool operator()(long long i) const {
+        if (exact_) return *exact_ == i;
         return equals(py::int_(i), selected_);
     }
 
@@ -138,105 +85,103 @@ private:
     std::optional<long long> exact_;  // LLONG_MIN for an integer out of range: never equal
 };
 
+// One row's parts read from a run item, as the interpreter reads them.
+screens::RunRow read_row(const py::handle& item, bool selected, const RowFields& f,
+                         settings::SettingsPort& settings) {
+    screens::RunRow row;
+    row.kind = row_kind(item[f.type]);
+    row.selected = selected;
+    switch (row.kind) {
+        case RunItem::Kind::Bucket:
+            row.expanded = truthy(item[f.is_expanded]);
+            row.name = str_text(item[f.bucket]);
+            row.count = str_text(item[f.count]);
+            break;
+        case RunItem::Kind::Divider:
+            break;
+        case RunItem::Kind::Setting: {
+            const settings::Name name = to_name(item[f.name]);
+            const settings::Value value = to_value(item[f.value]);
+            row.value_text = settings.display_text(name, value);
+            row.hint = screens::run_hint(settings.is_enumerated(name), value);
+            row.name = name.text;
+            break;
+        }
+    }
+    return row;
+}
+
+py::list line_list(const std::vector<layout::FrameLine>& lines) {
+    py::list out;
+    for (const layout::FrameLine& line : lines) out.append(from_u32(line.text));
+    return out;
+}
+
 }  // namespace
 
 py::list build_run_items(const py::handle& expanded_buckets) {
-    py::object values = call_global("get_all_global_parameters");
-    py::object record = call_global("load_description_data");
-    py::object by_bucket = record["settings_by_bucket"];
-    py::object runtime_only = global("RUNTIME_ONLY_CONFIG_KEYS");
-    const py::str unavailable = from_u32(kUnavailable);
-    const py::str impactful_label = from_u32(kLabelImpactful);
+    py::object values = call_seam(Seam::GetAllGlobalParameters);
+    const settings::Descriptions descriptions = InterpreterSettings().descriptions();
+    // Each bucket's entry of the map, stored in its row as it is.
+    std::vector<py::object> expanded(descriptions.buckets.size());
+    const py::object collapsed = py::bool_(false);
+    std::vector<RunItem> rows = settings::build_run_items(descriptions, [&](std::size_t bucket) {
+        expanded[bucket] = get_or(expanded_buckets, to_object(descriptions.buckets[bucket].name), collapsed);
+        return truthy(expanded[bucket]);
+    });
 
+    const py::str unavailable = from_u32(settings::kUnavailable);
     const RowFields f;
     py::list items;
-    for (py::handle bucket : py::object(record["bucket_order"])) {
-        py::list names;
-        if (contains(by_bucket, bucket)) {
-            for (py::handle name : py::object(by_bucket[bucket])) {
-                if (!contains(runtime_only, name)) names.append(name);
-            }
-        }
-        if (names.empty()) continue;
-        py::object is_expanded = get_or(expanded_buckets, bucket, py::bool_(false));
-        items.append(item_of({{&f.type, f.bucket_kind},
-                              {&f.bucket, bucket},
-                              {&f.is_expanded, is_expanded},
-                              {&f.count, py::int_(names.size())}}));
-        if (!truthy(is_expanded)) continue;
-
-        py::list impactful, supporting;
-        for (py::handle name : names) {
-            (equals(get_setting_label(name), impactful_label) ? impactful : supporting).append(name);
-        }
-        auto append_settings = [&](const py::list& tier) {
-            for (py::handle name : tier) {
+    for (const RunItem& row : rows) {
+        const settings::Bucket& bucket = descriptions.buckets[row.bucket];
+        const py::object bucket_name = to_object(bucket.name);
+        switch (row.kind) {
+            case RunItem::Kind::Bucket:
+                items.append(item_of({{&f.type, f.bucket_kind},
+                                      {&f.bucket, bucket_name},
+                                      {&f.is_expanded, expanded[row.bucket]},
+                                      {&f.count, py::int_(row.count)}}));
+                break;
+            case RunItem::Kind::Divider:
+                items.append(item_of({{&f.type, f.divider_kind}, {&f.bucket, bucket_name}}));
+                break;
+            case RunItem::Kind::Setting: {
+                const py::object name = to_object(bucket.settings[row.setting].name);
                 items.append(item_of({{&f.type, f.setting_kind},
-                                      {&f.bucket, bucket},
+                                      {&f.bucket, bucket_name},
                                       {&f.name, name},
                                       {&f.value, get_or(values, name, unavailable)}}));
+                break;
             }
-        };
-        append_settings(impactful);
-        if (!impactful.empty() && !supporting.empty()) {
-            items.append(item_of({{&f.type, f.divider_kind}, {&f.bucket, bucket}}));
         }
-        append_settings(supporting);
     }
     return items;
 }
 
 py::tuple render_run_settings_lines(const py::handle& items, const py::handle& selected_index,
                                     const py::handle& describe_name) {
-    const py::str horizontal_rule = from_u32(style::horizontal_rule());
-    py::list header;
-    header.append(call_global("render_tab_bar", "run"));
-    header.append(py::str(""));
-    header.append(from_u32(run_lines::title()));
-    header.append(horizontal_rule);
-
+    // Every row is read before the description, as the lines are built.
+    InterpreterSettings settings;
     const SelectedRow is_selected(selected_index);
-    const py::str type_key("type"), bucket_key("bucket"), expanded_key("is_expanded"), count_key("count"),
-        name_key("name"), value_key("value");
-    py::list body;
-    Py_ssize_t i = 0;
+    const RowFields f;
+    std::vector<screens::RunRow> rows;
     for (py::handle item : py::iter(items)) {
-        const bool selected = is_selected(i++);
-        switch (row_kind(item[type_key])) {
-            case RowKind::kBucket:
-                body.append(
-                    from_u32(run_lines::bucket(selected, truthy(item[expanded_key]),
-                                               drawn_text(item[bucket_key]), drawn_text(item[count_key]))));
-                break;
-            case RowKind::kDivider:
-                body.append(from_u32(run_lines::divider()));
-                break;
-            case RowKind::kSetting: {
-                py::object name = item[name_key];
-                py::object value = item[value_key];
-                const std::u32string value_text = drawn_text(format_run_setting_value(name, value));
-                run_lines::Hint hint = run_lines::Hint::kNone;
-                if (!get_enum_options(name).is_none()) {
-                    hint = run_lines::Hint::kCycles;
-                } else if (is_bool(value)) {
-                    hint = run_lines::Hint::kToggles;
-                }
-                body.append(from_u32(run_lines::setting(selected, drawn_text(name), value_text, hint)));
-                break;
-            }
-        }
+        const auto i = static_cast<long long>(rows.size());
+        rows.push_back(read_row(item, is_selected(i), f, settings));
     }
-
-    py::list footer;
-    footer.append(horizontal_rule);
+    std::optional<std::pair<std::u32string, std::u32string>> described;
     if (truthy(describe_name)) {
-        footer.append(from_u32(run_lines::describe(drawn_text(describe_name),
-                                                   drawn_text(get_setting_description(describe_name)))));
-    } else {
-        footer.append(from_u32(run_lines::key_hints()));
+        described.emplace(str_text(describe_name), str_text(get_setting_description(describe_name)));
     }
+    const layout::ScreenFrame frame = screens::run_settings_frame(
+        static_cast<long long>(rows.size()),
+        [&rows](long long i) { return rows[static_cast<std::size_t>(i)]; }, described, std::nullopt);
+
+    py::list body;
+    for (long long i = 0; i < frame.body_count; ++i) body.append(from_u32(frame.body_line(i)));
     py::object end = py::reinterpret_borrow<py::object>(selected_index) + py::int_(1);
-    return py::make_tuple(header, body, footer,
+    return py::make_tuple(line_list(frame.header), body, line_list(frame.footer),
                           py::make_tuple(py::reinterpret_borrow<py::object>(selected_index), end));
 }
 

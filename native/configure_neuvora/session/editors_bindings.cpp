@@ -1,363 +1,234 @@
-// The inline value editors: a scalar editor for one number and a list editor
-// for one list, each a plain dictionary the session loop keeps and hands back
-// with every key. The text editing itself lives in editors.cpp.
-#include <algorithm>
+// The inline editors' public functions over the core's editors. An editor is
+// the caller's dictionary: each call reads it into the core's state (a field
+// the dictionary lacks, or cannot give as its type, fails only when a key
+// needs it), hands the key to the core and writes back the fields the key
+// changed; the list editor's "values" list is changed in place.
+#include <exception>
+#include <optional>
+#include <utility>
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
+#include "configure_neuvora/overrides/scopes.hpp"
 #include "configure_neuvora/registry.hpp"
-#include "core/editors/text_state.hpp"
-#include "core/keys/key_input.hpp"
-#include "core/layout/frame_fit.hpp"
-#include "core/text/display_text.hpp"
-#include "core/text/styling.hpp"
+#include "configure_neuvora/run_settings/interpreter_settings.hpp"
+#include "configure_neuvora/run_settings/value_bridge.hpp"
+#include "configure_neuvora/seams.hpp"
+#include "core/editors/editors.hpp"
+#include "core/screens/editor_frame.hpp"
 #include "editor_frame.hpp"
-#include "key_tests.hpp"
 
 namespace nvx::configure {
 namespace {
 
-py::str key_name(const char* name) {
-    return py::str(name);
+using editors::Field;
+using settings::Name;
+using settings::Value;
+
+// state[key] read as a field; an error of the Exception family (or a value
+// that is no index) is kept for the editor to raise where it needs the field.
+template <typename T, typename Read>
+Field<T> field(const py::handle& state, const char* key, Read read) {
+    try {
+        return Field<T>(read(py::object(state[py::str(key)])));
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_Exception)) throw;
+        return Field<T>::failed(std::current_exception());
+    } catch (py::cast_error&) {
+        return Field<T>::failed(std::current_exception());
+    }
 }
 
-py::object item(const py::object& state, const char* name) {
-    return state[key_name(name)];
-}
-
-void set_item(const py::object& state, const char* name, const py::object& value) {
-    state[key_name(name)] = value;
-}
-
-long long as_index(const py::object& value) {
+long long index_of(const py::object& value) {
     return py::cast<long long>(value);
 }
 
-py::tuple result(bool done, const py::object& message) {
-    return py::make_tuple(py::bool_(done), message);
-}
-py::tuple result(bool done) {
-    return result(done, py::str(""));
+std::optional<long long> optional_index(const py::object& value) {
+    if (value.is_none()) return std::nullopt;
+    return index_of(value);
 }
 
-// Which of the shared text-editing keys `key` is, tested in the editors' order.
-enum class TextKey { kNone, kLeft, kRight, kHome, kEnd, kBackspace, kDelete, kEnter, kTyped };
-
-TextKey classify_after_escape(const py::object& key) {
-    if (keys::test("is_left_key", key)) return TextKey::kLeft;
-    if (keys::test("is_right_key", key)) return TextKey::kRight;
-    if (is_str(key) && nvx::keys::is_home(to_u32(key))) return TextKey::kHome;
-    if (is_str(key) && nvx::keys::is_end(to_u32(key))) return TextKey::kEnd;
-    if (keys::is_backspace(key)) return TextKey::kBackspace;
-    if (keys::test("is_delete_key", key)) return TextKey::kDelete;
-    if (keys::test("is_enter_key", key)) return TextKey::kEnter;
-    if (is_str(key) && editors::is_typed_character(to_u32(key))) return TextKey::kTyped;
-    return TextKey::kNone;
+std::optional<Name> optional_name(const py::object& value) {
+    if (value.is_none()) return std::nullopt;
+    return to_name(value);
 }
 
-// Applies a cursor or editing key to the state's "input_buffer"/"cursor_index".
-void edit_text(const py::object& state, TextKey kind, const py::object& key) {
-    if (kind == TextKey::kNone || kind == TextKey::kEnter) return;
-    const editors::TextState before{to_u32(item(state, "input_buffer")),
-                                    as_index(item(state, "cursor_index"))};
-    editors::TextState after = before;
-    switch (kind) {
-        case TextKey::kLeft:
-            after = editors::move_left(before);
-            break;
-        case TextKey::kRight:
-            after = editors::move_right(before);
-            break;
-        case TextKey::kHome:
-            after = editors::move_home(before);
-            break;
-        case TextKey::kEnd:
-            after = editors::move_end(before);
-            break;
-        case TextKey::kBackspace:
-            if (before.cursor <= 0) return;
-            after = editors::erase_before(before);
-            break;
-        case TextKey::kDelete:
-            if (before.cursor >= static_cast<long long>(before.buffer.size())) return;
-            after = editors::erase_at(before);
-            break;
-        case TextKey::kTyped:
-            after = editors::insert(before, to_u32(key)[0]);
-            break;
-        default:
-            return;
+std::u32string text(const py::object& value) {
+    return to_u32(value);
+}
+
+editors::ScalarEditor read_scalar(const py::handle& state) {
+    editors::ScalarEditor editor;
+    editor.setting_name = field<Name>(state, "setting_name", to_name);
+    editor.sample = field<Value>(state, "sample_value", to_value);
+    editor.buffer = field<std::u32string>(state, "input_buffer", text);
+    editor.cursor = field<long long>(state, "cursor_index", index_of);
+    editor.scope_key = field<std::optional<Name>>(state, "scope_key", optional_name);
+    return editor;
+}
+
+editors::ListEditor read_list(const py::handle& state) {
+    editors::ListEditor editor;
+    editor.setting_name = field<Name>(state, "setting_name", to_name);
+    editor.values = field<std::vector<Value>>(state, "values", to_values);
+    editor.selected = field<long long>(state, "selected_index", index_of);
+    editor.sample_type = field<Value>(state, "sample_type", to_value);
+    editor.typing =
+        field<bool>(state, "typing_active", [](const py::object& value) { return truthy(value); });
+    editor.edit_index = field<std::optional<long long>>(state, "edit_index", optional_index);
+    editor.buffer = field<std::u32string>(state, "input_buffer", text);
+    editor.cursor = field<long long>(state, "cursor_index", index_of);
+    editor.scope_key = field<std::optional<Name>>(state, "scope_key", optional_name);
+    return editor;
+}
+
+void write_text(const py::handle& state, const Field<std::u32string>& buffer, const Field<long long>& cursor,
+                unsigned written) {
+    if (written & editors::kWroteBuffer) state[py::str("input_buffer")] = from_u32(buffer.get());
+    if (written & editors::kWroteCursor) state[py::str("cursor_index")] = py::int_(cursor.get());
+}
+
+// The list change on the caller's own list (the interpreter's indexing and
+// errors), then the fields in the order the editor writes them.
+void write_list(const py::handle& state, const editors::ListEditor& editor, const editors::Outcome& outcome) {
+    using Change = editors::ListChange::Kind;
+    const editors::ListChange& change = outcome.change;
+    if (change.kind != Change::None) {
+        py::object values = state[py::str("values")];
+        const py::int_ index(change.index);
+        if (change.kind == Change::Erase) {
+            if (PyObject_DelItem(values.ptr(), index.ptr()) != 0) throw py::error_already_set();
+        } else if (change.kind == Change::Replace) {
+            values[index] = to_object(change.value);
+        } else {
+            values.attr("append")(to_object(change.value));
+        }
     }
-    const bool moves_only =
-        kind == TextKey::kLeft || kind == TextKey::kRight || kind == TextKey::kHome || kind == TextKey::kEnd;
-    if (!moves_only) {
-        set_item(state, "input_buffer", from_u32(after.buffer));
+    const unsigned written = outcome.written;
+    if (written & editors::kWroteSelected) state[py::str("selected_index")] = py::int_(editor.selected.get());
+    if (written & editors::kWroteTyping) state[py::str("typing_active")] = py::bool_(editor.typing.get());
+    if (written & editors::kWroteEditIndex) {
+        const std::optional<long long>& edit_index = editor.edit_index.get();
+        state[py::str("edit_index")] =
+            edit_index ? py::object(py::int_(*edit_index)) : py::object(py::none());
     }
-    set_item(state, "cursor_index", py::int_(after.cursor));
+    write_text(state, editor.buffer, editor.cursor, written);
 }
 
-// Runs `parse_value_from_text(text, sample)`; on an error of the Exception
-// family returns false with the exception's text in `message`.
-bool try_parse(const py::object& text, const py::object& sample, py::object& parsed,
-               std::u32string& message) {
-    try {
-        parsed = call_global("parse_value_from_text", text, sample);
-        return true;
-    } catch (py::error_already_set& error) {
-        if (!error.matches(PyExc_Exception)) throw;
-        message = to_u32(to_str(error.value()));
-        return false;
-    }
+// The key as the editors read it. A key that is not text is the Escape key
+// when it compares equal to it; any other goes to the key tests, which first
+// ask it for `startswith` (an object without text methods fails there, as it
+// fails the module's key predicates) and then match no key.
+std::u32string key_text(const py::object& key) {
+    if (is_str(key)) return to_u32(key);
+    if (equals(key, py::str("\x1b"))) return U"\x1b";
+    key.attr("startswith")(py::str("\x1b"));
+    return {};
 }
 
-py::object persist_edited_value(const py::object& state, const py::object& overrides,
-                                const py::object& value) {
-    const py::object scope_key = item(state, "scope_key");
-    if (!scope_key.is_none()) {
-        call_global("set_module_scoped_value", overrides, scope_key, item(state, "setting_name"), value);
-        return py::str("");
-    }
-    const py::tuple outcome =
-        py::tuple(call_global("apply_setting_value", item(state, "setting_name"), value));
-    if (outcome.size() != 2) raise_unpack_error(2, static_cast<Py_ssize_t>(outcome.size()));
-    return truthy(outcome[0]) ? py::object(py::str("")) : py::object(outcome[1]);
+// Finished values for an override scope go into the caller's overrides map.
+editors::SetOverride into(const py::object& overrides) {
+    return [overrides](const Name& scope_key, const Name& setting_name, const Value& value) {
+        overrides::set_scoped_value(overrides, to_object(scope_key), to_object(setting_name),
+                                    to_object(value));
+    };
+}
+
+py::tuple result(const editors::Outcome& outcome) {
+    return py::make_tuple(py::bool_(outcome.done), from_u32(outcome.message));
 }
 
 py::tuple handle_scalar_editor(const py::object& state, const py::object& key, const py::object& overrides) {
-    if (keys::is_escape(key)) return result(true);
-    const TextKey kind = classify_after_escape(key);
-    if (kind != TextKey::kEnter) {
-        edit_text(state, kind, key);
-        return result(false);
-    }
-    py::object value;
-    std::u32string error;
-    if (!try_parse(item(state, "input_buffer"), item(state, "sample_value"), value, error)) {
-        return result(true, from_u32(U"Invalid value for " + to_u32(to_str(item(state, "setting_name"))) +
-                                     U": " + error));
-    }
-    return result(true, call_global("_persist_edited_value", state, overrides, value));
+    editors::ScalarEditor editor = read_scalar(state);
+    InterpreterSettings settings;
+    const editors::Outcome outcome =
+        editors::handle_scalar_key(editor, key_text(key), settings, into(overrides));
+    write_text(state, editor.buffer, editor.cursor, outcome.written);
+    return result(outcome);
 }
 
-void leave_typing(const py::object& state) {
-    set_item(state, "typing_active", py::bool_(false));
-    set_item(state, "edit_index", py::none());
-    set_item(state, "input_buffer", py::str(""));
+py::tuple handle_list_editor(const py::object& state, const py::object& key, const py::object& overrides) {
+    editors::ListEditor editor = read_list(state);
+    InterpreterSettings settings;
+    const editors::Outcome outcome =
+        editors::handle_list_key(editor, key_text(key), settings, into(overrides));
+    write_list(state, editor, outcome);
+    return result(outcome);
 }
 
-// Enter while typing: the text replaces the slot's element or is appended.
-py::tuple commit_list_entry(const py::object& state) {
-    const py::object values = item(state, "values");
-    const py::object edit_index = item(state, "edit_index");
-    const py::int_ count(py::len(values));
-    const bool replaces = !edit_index.is_none() && edit_index < count;
-    const py::object sample = replaces ? py::object(values[edit_index]) : item(state, "sample_type");
-
-    py::object parsed;
-    std::u32string error;
-    if (!try_parse(item(state, "input_buffer"), sample, parsed, error)) {
-        leave_typing(state);
-        return result(false, from_u32(U"Invalid list entry: " + error));
-    }
-    if (replaces) {
-        values[edit_index] = parsed;
-        set_item(state, "selected_index", edit_index);
-    } else {
-        values.attr("append")(parsed);
-        set_item(state, "selected_index", py::int_(static_cast<long long>(py::len(values)) - 1));
-    }
-    leave_typing(state);
-    set_item(state, "cursor_index", py::int_(0));
-    return result(false);
+py::str persist_edited_value(const py::object& state, const py::object& overrides, const py::object& value) {
+    const auto scope_key = field<std::optional<Name>>(state, "scope_key", optional_name);
+    const auto setting_name = field<Name>(state, "setting_name", to_name);
+    InterpreterSettings settings;
+    return from_u32(
+        editors::persist_edit(scope_key, setting_name, to_value(value), settings, into(overrides)));
 }
 
-py::tuple handle_list_typing(const py::object& state, const py::object& key) {
-    if (keys::is_escape(key)) {
-        leave_typing(state);
-        set_item(state, "cursor_index", py::int_(0));
-        return result(false);
-    }
-    const TextKey kind = classify_after_escape(key);
-    if (kind == TextKey::kEnter) return commit_list_entry(state);
-    edit_text(state, kind, key);
-    return result(false);
+py::dict new_scalar_editor(const py::object& setting_name, const py::object& value,
+                           const py::object& scope_key) {
+    const editors::ScalarEditor editor =
+        editors::new_scalar_editor(to_name(setting_name), to_value(value), optional_name(scope_key));
+    py::dict state;
+    state["kind"] = py::str("scalar");
+    state["setting_name"] = setting_name;
+    state["sample_value"] = value;
+    state["input_buffer"] = from_u32(editor.buffer.get());
+    state["cursor_index"] = py::int_(editor.cursor.get());
+    state["scope_key"] = scope_key;
+    return state;
 }
 
-py::tuple handle_list_navigation(const py::object& state, const py::object& key,
-                                 const py::object& overrides) {
-    if (keys::is_escape(key)) return result(true);
-    const py::object values = item(state, "values");
-    const long long selected = as_index(item(state, "selected_index"));
-    const long long count = static_cast<long long>(py::len(values));
-    if (keys::test("is_left_key", key)) {
-        set_item(state, "selected_index", py::int_(std::max(0LL, selected - 1)));
-    } else if (keys::test("is_right_key", key)) {
-        set_item(state, "selected_index", py::int_(std::min(selected + 1, count + 1)));
-    } else if (keys::is_backspace(key) || keys::test("is_delete_key", key)) {
-        if (selected < count) {
-            if (PyObject_DelItem(values.ptr(), py::int_(selected).ptr()) != 0) throw py::error_already_set();
-        }
-    } else if (keys::test("is_select_key", key)) {
-        if (selected == count + 1) {
-            const py::object copy = py::reinterpret_steal<py::object>(PySequence_List(values.ptr()));
-            if (!copy) throw py::error_already_set();
-            return result(true, call_global("_persist_edited_value", state, overrides, copy));
-        }
-        const py::object text =
-            selected < count ? py::object(to_str(values[py::int_(selected)])) : py::object(py::str(""));
-        set_item(state, "typing_active", py::bool_(true));
-        set_item(state, "edit_index", py::int_(selected));
-        set_item(state, "input_buffer", text);
-        set_item(state, "cursor_index", py::int_(py::len(text)));
-    }
-    return result(false);
-}
-
-// The editor's buffer with its cursor. Typed keys and values may hold control
-// characters; those are drawn escaped, with the cursor on the same character.
-std::u32string text_with_cursor(const py::object& state) {
-    const py::object buffer = item(state, "input_buffer");
-    const py::object cursor = item(state, "cursor_index");
-    const std::u32string text = to_u32(buffer);
-    if (std::none_of(text.begin(), text.end(), display::is_control)) {
-        return to_u32(call_global("render_text_with_cursor", buffer, cursor));
-    }
-    const auto split =
-        static_cast<std::size_t>(std::clamp(as_index(cursor), 0LL, static_cast<long long>(text.size())));
-    const std::u32string before = display::escape_controls(std::u32string_view(text).substr(0, split));
-    const std::u32string after = display::escape_controls(std::u32string_view(text).substr(split));
-    return to_u32(call_global("render_text_with_cursor", from_u32(before + after),
-                              py::int_(static_cast<long long>(before.size()))));
-}
-
-// One slot of the list line: the typed text with its cursor, the highlighted
-// slot inverted, or the plain text.
-std::u32string list_slot(const py::object& state, bool typing, bool typing_here, bool selected_here,
-                         const std::u32string& text) {
-    if (typing_here) return text_with_cursor(state);
-    if (selected_here && !typing) return style::inverted(text);
-    return text;
-}
-
-py::str format_list_editor_line(const py::object& state) {
-    const py::object values = item(state, "values");
-    const bool typing = truthy(item(state, "typing_active"));
-    const py::object edit_index = item(state, "edit_index");
-    const py::object selected = item(state, "selected_index");
-    const py::int_ count(py::len(values));
-
-    std::vector<std::u32string> parts;
-    long long index = 0;
-    for (const py::handle element : values) {
-        const py::int_ position(index++);
-        parts.push_back(list_slot(state, typing, typing && equals(position, edit_index),
-                                  equals(position, selected),
-                                  display::escape_controls(to_u32(to_str(element)))));
-    }
-    // The add slot is highlighted whenever it is selected and not being typed into.
-    const bool typing_add = typing && equals(edit_index, count);
-    std::u32string add = typing_add                ? list_slot(state, typing, true, false, U"")
-                         : equals(selected, count) ? style::inverted(U"Add new entry")
-                                                   : std::u32string(U"Add new entry");
-    parts.push_back(add);
-    const bool save_selected = equals(selected, py::int_(static_cast<long long>(py::len(values)) + 1));
-    parts.push_back(save_selected && !typing ? style::inverted(U"Save list and return")
-                                             : std::u32string(U"Save list and return"));
-
-    std::u32string line;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) line += U" | ";
-        line += parts[i];
-    }
-    return from_u32(line);
-}
-
-// Title, blank, value, blank, hint; on a small terminal the blank lines and
-// then the hint give way, and the value shows its first rows.
-std::u32string fit_editor_frame(const std::u32string& title, const std::u32string& value_line,
-                                const std::u32string& hint) {
-    py::object size = call_global("terminal_size");
-    const auto columns = py::cast<long long>(size.attr("columns"));
-    const auto lines = py::cast<long long>(size.attr("lines"));
-    if (layout::too_small(columns, lines)) return layout::too_small_frame(columns, lines);
-    const std::u32string text = title + U"\n\n" + value_line + U"\n\n" + hint;
-    const long long rows = layout::frame_rows_available(lines);
-    if (layout::frame_rows(text, columns) <= rows) return text;
-    const layout::FittedFrame fitted = layout::fit_screen(
-        {{title, 0}, {U"", 1}}, 1, [&](long long) -> const std::u32string& { return value_line; },
-        {{U"", 1}, {hint, layout::kGivesWayLast}}, 0, layout::Focus{0, 1}, columns, rows, 1);
-    return fitted.text;
-}
-
-// The editor's frame as `_render_editor_frame` prints it, before wrapping.
-std::u32string editor_frame_text(const py::object& state) {
-    const std::u32string name = display::escape_controls(to_u32(to_str(item(state, "setting_name"))));
-    const std::u32string title = U"  " + style::color_text(U"Edit " + name, style::kColorTitle);
-    std::u32string value_line;
-    std::u32string hint;
-    if (equals(item(state, "kind"), py::str("scalar"))) {
-        value_line = U"  " + text_with_cursor(state);
-        hint = style::dim(U"  Enter save · Esc cancel");
-    } else {
-        value_line = U"  " + to_u32(call_global("_format_list_editor_line", state));
-        hint = style::dim(U"  ←/→ move · Enter edit/select · Backspace/Delete remove · Esc cancel");
-    }
-    return fit_editor_frame(title, value_line, hint);
-}
-
-void render_editor_frame(const py::object& state) {
-    // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
-    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
-    nvx::print_text(call_global("wrap_screen_text_for_terminal", from_u32(editor_frame_text(state))));
+py::dict new_list_editor(const py::object& setting_name, const py::object& value,
+                         const py::object& scope_key) {
+    const editors::ListEditor editor =
+        editors::new_list_editor(to_name(setting_name), to_values(value), optional_name(scope_key));
+    py::list values;
+    for (const Value& element : editor.values.get()) values.append(to_object(element));
+    py::dict state;
+    state["kind"] = py::str("list");
+    state["setting_name"] = setting_name;
+    state["values"] = values;
+    state["selected_index"] = py::int_(editor.selected.get());
+    state["sample_type"] = to_object(editor.sample_type.get());
+    state["typing_active"] = py::bool_(editor.typing.get());
+    state["edit_index"] = py::none();
+    state["input_buffer"] = from_u32(editor.buffer.get());
+    state["cursor_index"] = py::int_(editor.cursor.get());
+    state["scope_key"] = scope_key;
+    return state;
 }
 
 }  // namespace
 
-long long editor_frame_rows(const py::object& state) {
-    const auto columns = py::cast<long long>(call_global("terminal_size").attr("columns"));
-    return layout::frame_rows(editor_frame_text(state), columns);
+void draw_editor_frame(const py::object& state, const std::u32string& notice) {
+    // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
+    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
+    py::object size = call_seam(Seam::TerminalSize);
+    const auto columns = py::cast<long long>(size.attr("columns"));
+    const auto lines = py::cast<long long>(size.attr("lines"));
+    // The name is read first, then the kind.
+    field<Name>(state, "setting_name", to_name).get();
+    const layout::ScreenFrame frame = equals(state[py::str("kind")], py::str("scalar"))
+                                          ? screens::scalar_editor_frame(read_scalar(state))
+                                          : screens::list_editor_frame(read_list(state));
+    nvx::print_text(from_u32(screens::editor_frame_text(frame, columns, lines, notice)));
 }
 
 void register_editors(py::module_& m) {
-    def(m, "_new_scalar_editor", {"setting_name", "value", "scope_key"}, nullptr, [](Args& a) {
-        const py::str text = to_str(a[1]);
-        py::dict state;
-        state["kind"] = py::str("scalar");
-        state["setting_name"] = a[0];
-        state["sample_value"] = a[1];
-        state["input_buffer"] = text;
-        state["cursor_index"] = py::int_(py::len(text));
-        state["scope_key"] = a[2];
-        return state;
-    });
-    def(m, "_new_list_editor", {"setting_name", "value", "scope_key"}, nullptr, [](Args& a) {
-        const py::object values = py::reinterpret_steal<py::object>(PySequence_List(a[1].ptr()));
-        if (!values) throw py::error_already_set();
-        py::dict state;
-        state["kind"] = py::str("list");
-        state["setting_name"] = a[0];
-        state["values"] = values;
-        state["selected_index"] = py::int_(0);
-        state["sample_type"] = py::len(values) > 0 ? py::object(values[py::int_(0)]) : py::object(py::none());
-        state["typing_active"] = py::bool_(false);
-        state["edit_index"] = py::none();
-        state["input_buffer"] = py::str("");
-        state["cursor_index"] = py::int_(0);
-        state["scope_key"] = a[2];
-        return state;
-    });
-    def(m, "_render_editor_frame", {"state"}, nullptr, [](Args& a) { render_editor_frame(a[0]); });
+    def(m, "_new_scalar_editor", {"setting_name", "value", "scope_key"}, nullptr,
+        [](Args& a) { return new_scalar_editor(a[0], a[1], a[2]); });
+    def(m, "_new_list_editor", {"setting_name", "value", "scope_key"}, nullptr,
+        [](Args& a) { return new_list_editor(a[0], a[1], a[2]); });
+    def(m, "_render_editor_frame", {"state"}, nullptr, [](Args& a) { draw_editor_frame(a[0], U""); });
     def(m, "_format_list_editor_line", {"state"}, nullptr,
-        [](Args& a) { return format_list_editor_line(a[0]); });
+        [](Args& a) { return from_u32(editors::list_line(read_list(a[0]))); });
     def(m, "_persist_edited_value", {"state", "module_settings_overrides", "value"}, nullptr,
         [](Args& a) { return persist_edited_value(a[0], a[1], a[2]); });
     def(m, "_handle_scalar_editor", {"state", "key", "module_settings_overrides"}, nullptr,
         [](Args& a) { return handle_scalar_editor(a[0], a[1], a[2]); });
-    def(m, "_handle_list_editor", {"state", "key", "module_settings_overrides"}, nullptr, [](Args& a) {
-        if (truthy(item(a[0], "typing_active"))) return handle_list_typing(a[0], a[1]);
-        return handle_list_navigation(a[0], a[1], a[2]);
-    });
+    def(m, "_handle_list_editor", {"state", "key", "module_settings_overrides"}, nullptr,
+        [](Args& a) { return handle_list_editor(a[0], a[1], a[2]); });
 }
 
 }  // namespace nvx::configure

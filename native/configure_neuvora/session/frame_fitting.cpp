@@ -7,6 +7,7 @@
 #include "core/keys/key_table.hpp"
 #include "core/layout/compose.hpp"
 #include "core/text/display_text.hpp"
+#include "core/screens/run_frame.hpp"
 #include "core/text/styling.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
@@ -22,10 +23,11 @@ constexpr long long kPastTheEnd = 1LL << 40;
 // When each line of the Targets header gives way: the blank lines first, then
 // the mode legend, the count of modules needing a mode, and the rule under it.
 const std::vector<int> kTargetsHeaderRanks = {0, 1, 2, 1, 3, 4};
-// The Run settings header likewise; its hint (or description) and the status
-// message under it only when the body would get no row.
-const std::vector<int> kRunHeaderRanks = {0, 1, 2, 3};
-const std::vector<int> kRunFooterRanks = {5, layout::kGivesWayLast + 1, layout::kGivesWayLast + 2};
+// The Run settings lines as its frame ranks them, and the status line.
+const std::vector<int> kRunHeaderRanks = {screens::run_ranks::kTabBar, screens::run_ranks::kBlank,
+                                          screens::run_ranks::kTitle, screens::run_ranks::kHeaderRule};
+const std::vector<int> kRunFooterRanks = {screens::run_ranks::kFooterRule, screens::run_ranks::kHint,
+                                          screens::run_ranks::kStatus};
 
 // When the Targets footer lines give way: the blank line, the rule, the line
 // of keys beyond the screen's own hint; the budget line and the notes under it, the

@@ -68,16 +68,8 @@ void Session::pass() {
     for (auto [state, handler] : {std::pair{&scalar_editor_state_, "_handle_scalar_editor"},
                                   std::pair{&list_editor_state_, "_handle_list_editor"}}) {
         if (state->is_none()) continue;
-        call_global("_render_editor_frame", *state);
         // A refused entry is reported under the editor, where the user is, when the terminal has the room.
-        if (truthy(notice_)) {
-            const TerminalSize size = terminal_now();
-            const py::object line = message_line(notice_);
-            if (editor_frame_rows(*state) + layout::frame_rows(to_u32(line), size.columns) <=
-                layout::frame_rows_available(size.lines)) {
-                global("print")(call_global("wrap_screen_text_for_terminal", line));
-            }
-        }
+        draw_editor_frame(*state, to_u32(to_str(notice_)));
         const std::optional<py::object> key = next_key();
         if (!key) return;
         py::tuple outcome = call_global(handler, *state, *key, module_settings_overrides_);
