@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace nvx::target {
+namespace nvx::model {
 
 struct IdentityHash {
     std::uint64_t operator()(const void* key) const {
@@ -103,4 +103,4 @@ using IdentityMap = FlatMap<const void*, Value, IdentityHash>;
 template <typename Value>
 using TextMap = FlatMap<std::string_view, Value, TextHash>;
 
-}  // namespace nvx::target
+}  // namespace nvx::model
