@@ -280,12 +280,12 @@ class Scaled(nn.Module):
         self.tied = self.visual.weight  # held by a row too: its rules reach it
 
 
-def session_frames(cn, monkeypatch, model, keys, setup=None):
+def session_frames(cn, monkeypatch, model, keys, setup=None, columns=120):
     from neuvora import globals_neuvora as GNV
 
     if setup:
         setup(GNV.pc)
-    session = ScriptedSession(cn, monkeypatch, keys, interrupt_when_done=True)
+    session = ScriptedSession(cn, monkeypatch, keys, columns=columns, interrupt_when_done=True)
     with pytest.raises(SystemExit):
         session.run(model)
     return session.plain_frames
@@ -452,3 +452,49 @@ def test_type_rules_that_nearly_match(cn, monkeypatch, model, dendrify, hints):
     # _ConvNd is a base class of both convolutions: named by several.
     if dendrify == ["_ConvNd"]:
         assert rows[2] == "also in this model: Conv1d (1), ParametrizedConv1d (1), _ConvNd subclasses"
+
+
+@pytest.mark.parametrize(
+    "base, make, article",
+    [
+        (nn.Embedding, lambda cls: cls(10, 4), "an"),
+        (nn.Linear, lambda cls: cls(2, 2), "a"),
+        (nn.Identity, lambda cls: cls(), "an"),
+        (nn.Upsample, lambda cls: cls(scale_factor=2), "an"),
+        (nn.ReLU, lambda cls: cls(), "a"),
+    ],
+)
+def test_near_miss_article_follows_the_class_name(cn, base, make, article):
+    subclass = type("Own" + base.__name__, (base,), {})
+    entries = cn.get_module_entries(nn.Sequential(make(subclass)))
+    GNV.pc.set_module_names_to_dendrify([base.__name__])
+    rows = [plain(line) for line in cn.render_type_rules_overlay(entries)]
+    hint = f"also in this model: Own{base.__name__} (1), {article} {base.__name__} subclass"
+    assert any(line.startswith("  \u2502   " + hint + " ") for line in rows), rows
+
+
+def small_transformer():
+    return nn.Transformer(d_model=8, nhead=2, num_encoder_layers=1, num_decoder_layers=1, dim_feedforward=8,
+                          batch_first=True)
+
+
+@pytest.mark.parametrize("columns", [80, 72])
+def test_type_rules_box_is_never_wider_than_the_terminal(cn, monkeypatch, columns):
+    frames = session_frames(cn, monkeypatch, small_transformer(), ["y"], columns=columns,
+                            setup=lambda pc: pc.set_module_names_to_dendrify(["Linear"]))
+    lines = frames[1].splitlines()
+    top = next(i for i, line in enumerate(lines) if line.startswith("  \u250c"))
+    bottom = next(i for i, line in enumerate(lines) if line.startswith("  \u2514"))
+    box = lines[top : bottom + 1]
+    # Both borders on every line, one right edge, inside the terminal.
+    assert len({len(line) for line in box}) == 1 and len(box[0]) <= columns
+    assert box[0].endswith("\u2510") and box[-1].endswith("\u2518")
+    assert all(line.startswith("  \u2502 ") and line.endswith("\u2502") for line in box[1:-1])
+    # The rule row keeps its text; the hint that does not fit is cut with an ellipsis.
+    assert box[1].startswith("  \u2502 Linear \u2192 dendrify  (")
+    assert box[2].startswith("  \u2502   also in this model: NonDynamicallyQuantizableLinear (3)")
+    assert box[2].endswith("\u2026 \u2502")
+    # The same box from the public function keeps its full width.
+    entries = cn.get_module_entries(small_transformer())
+    full = [plain(line) for line in cn.render_type_rules_overlay(entries)]
+    assert "a Linear subclass" in full[2] and len(full[0]) > columns

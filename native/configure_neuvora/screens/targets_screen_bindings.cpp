@@ -25,17 +25,8 @@ namespace {
 using model::Field;
 using target::names;
 
-bool text_equals(const py::handle& value, PyObject* text) {
-    if (PyUnicode_CheckExact(value.ptr())) {
-        return value.ptr() == text || PyUnicode_Compare(value.ptr(), text) == 0;
-    }
-    return equals(value, text);
-}
-
 targets::ModeColor color_of(const py::handle& mode) {
-    if (text_equals(mode, names().dendrified)) return targets::ModeColor::Dendrify;
-    if (text_equals(mode, names().tracked)) return targets::ModeColor::Track;
-    return targets::ModeColor::Other;
+    return target::mode_color(target::mode_of(mode));
 }
 
 // `MODE_VERB.get(mode, str(mode))` over the mode words' own mapping.
@@ -69,10 +60,10 @@ void set_record_part(targets::RowView& row, bool owns, const py::handle& record)
         return;
     }
     py::object source = get_item(record, n.source);
-    row.inherited = text_equals(source, n.inherited);
-    row.marker = row.inherited                      ? MarkerKind::Inherited
-                 : text_equals(source, n.id_source) ? MarkerKind::ById
-                                                    : MarkerKind::ByType;
+    row.inherited = target::is_word(source, n.inherited);
+    row.marker = row.inherited                          ? MarkerKind::Inherited
+                 : target::is_word(source, n.id_source) ? MarkerKind::ById
+                                                        : MarkerKind::ByType;
     row.color = color_of(eff);
     row.tail = targets::Tail::Kind::Mode;
     row.verb = verb_of(eff);

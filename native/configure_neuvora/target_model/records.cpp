@@ -36,12 +36,13 @@ void set_item(PyObject* dict, PyObject* key, PyObject* value) {
     if (PyDict_SetItem(dict, key, value) < 0) throw py::error_already_set();
 }
 
-bool text_equals(PyObject* value, PyObject* text) {
-    if (PyUnicode_CheckExact(value)) return value == text || PyUnicode_Compare(value, text) == 0;
-    return equals(value, text);
-}
-
 }  // namespace
+
+bool is_word(const py::handle& value, PyObject* word) {
+    if (PyUnicode_CheckExact(value.ptr()))
+        return value.ptr() == word || PyUnicode_Compare(value.ptr(), word) == 0;
+    return equals(value, word);
+}
 
 py::object record_of(const EntryReader& reader, const model::Resolution& resolution, std::size_t row) {
     const Names& n = names();
@@ -80,8 +81,8 @@ py::object eff_in(const py::handle& resolved, const EntryReader& reader, std::si
 }
 
 model::Mode mode_of(const py::handle& eff) {
-    if (text_equals(eff.ptr(), names().dendrified)) return model::Mode::Dendrified;
-    if (text_equals(eff.ptr(), names().tracked)) return model::Mode::Tracked;
+    if (is_word(eff, names().dendrified)) return model::Mode::Dendrified;
+    if (is_word(eff, names().tracked)) return model::Mode::Tracked;
     return model::Mode::None;
 }
 

@@ -20,6 +20,8 @@ py::object record_in(const py::handle& resolved, const EntryReader& reader, std:
 // `resolved[entry["id"]]["eff"]`.
 py::object eff_in(const py::handle& resolved, const EntryReader& reader, std::size_t row);
 
+// `value == word` for a mode or source word, comparing plain text as text.
+bool is_word(const py::handle& value, PyObject* word);
 // The mode an "eff" value is equal to (None for any other value).
 model::Mode mode_of(const py::handle& eff);
 // The mode word as an interned str, or None.
