@@ -498,3 +498,36 @@ def test_type_rules_box_is_never_wider_than_the_terminal(cn, monkeypatch, column
     entries = cn.get_module_entries(small_transformer())
     full = [plain(line) for line in cn.render_type_rules_overlay(entries)]
     assert "a Linear subclass" in full[2] and len(full[0]) > columns
+
+
+def test_rules_changed_between_two_keys_show_on_the_next_frame(cn, monkeypatch):
+    # A pass that changes no rule keeps the last resolution; one whose lists
+    # differ (whoever changed them) resolves again.
+    changes = [
+        lambda pc: pc.set_module_ids_to_dendrify([".0"]),
+        lambda pc: None,
+        lambda pc: pc.set_module_names_to_track(["Linear"]),
+        lambda pc: pc.set_module_ids_to_dendrify([]),
+    ]
+    session = ScriptedSession(cn, monkeypatch, [DOWN] * len(changes), interrupt_when_done=True)
+    scripted = cn.read_single_key
+
+    def read():
+        if changes:
+            changes.pop(0)(GNV.pc)
+        return scripted()
+
+    monkeypatch.setattr(cn, "read_single_key", read)
+    with pytest.raises(SystemExit):
+        session.run(nn.Sequential(nn.Linear(2, 2), nn.Linear(2, 2)))
+
+    def modes(frame):
+        return [line.split("mode=")[1].split()[0] if "mode=" in line else None
+                for line in frame.splitlines() if line.lstrip("> ").lstrip("*! \u2588").startswith((".0", ".1"))]
+
+    frames = session.plain_frames
+    assert [modes(frame) for frame in frames] == [
+        [None, None], ["dendrify", None], ["dendrify", None], ["dendrify", "track"], ["track", "track"]]
+    assert "2 modules still need a mode" in frames[0] and "1 module still needs a mode" in frames[2]
+    assert "every parameter is dendrified or tracked" in frames[4]
+    assert "+6 params per dendrite cycle" in frames[2] and "+0 params" in frames[4]
