@@ -133,14 +133,24 @@ bool SessionModel::root_open(const py::handle& expanded, const py::handle& root)
 
 const std::vector<int>& SessionModel::visible(const py::handle& expanded) {
     const model::ModuleTable& table = reader_.table();
-    // The restructured modules open now, by the first row inside each.
+    if (!roots_) {
+        // The restructured modules rows lie in, each by the first row inside it.
+        std::vector<std::size_t> roots;
+        std::unordered_set<std::string> seen;
+        reader_.run([&] {
+            for (std::size_t row = 0; row < size(); ++row) {
+                if (!table.inside_replaced(row)) continue;
+                const model::Name& root = table.replaced_roots.at(row, Field::ReplacedRoot);
+                if (!root.is_text() || seen.insert(root.text).second) roots.push_back(row);
+            }
+        });
+        roots_ = std::move(roots);
+    }
+    // The restructured modules open now.
     std::vector<std::size_t> open;
-    std::unordered_set<std::string> asked;
-    for (std::size_t row = 0; row < size(); ++row) {
-        if (!table.inside_replaced(row)) continue;
-        const model::Name& root = table.replaced_roots.at(row, Field::ReplacedRoot);
-        if (root.is_text() && !asked.insert(root.text).second) continue;
-        if (root_open(expanded, reader_.oracle().object_of(root))) open.push_back(row);
+    for (const std::size_t row : *roots_) {
+        if (root_open(expanded, reader_.oracle().object_of(table.replaced_roots.values[row])))
+            open.push_back(row);
     }
     if (visible_known_ && open == visible_open_) return visible_;
     visible_open_ = std::move(open);

@@ -104,6 +104,8 @@ private:
     std::optional<model::ChildCounts> children_;
     std::optional<std::vector<std::int64_t>> live_counts_;
     std::optional<std::optional<model::Unreached>> unreached_;
+    // The first row inside each restructured module.
+    std::optional<std::vector<std::size_t>> roots_;
     // The visible rows and the open restructured modules they were made for.
     std::vector<int> visible_;
     std::vector<std::size_t> visible_open_;
