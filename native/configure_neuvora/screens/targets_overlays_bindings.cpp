@@ -38,6 +38,7 @@ py::list render_type_rules_overlay(const py::object& entries) {
 
 py::list render_save_overlay(Args& a) {
     const py::object& resolved = a[1];
+    GcPause pause;
     target::EntryReader reader(a[0]);
     reader.load({Field::InReplaced, Field::IsReplacedRoot, Field::DirectParamCount, Field::Id});
     std::vector<std::size_t> unset;

@@ -31,6 +31,10 @@ targets::ModeColor color_of(const py::handle& mode) {
 
 // `MODE_VERB.get(mode, str(mode))` over the mode words' own mapping.
 std::u32string verb_of(const py::handle& mode) {
+    if (PyUnicode_CheckExact(mode.ptr())) {
+        const model::Mode word = target::mode_of(mode);
+        if (word != model::Mode::None) return std::u32string(model::mode_verb(word));
+    }
     static PyObject* const verbs = [] {
         py::dict mapping;
         for (const model::Mode each : {model::Mode::Dendrified, model::Mode::Tracked}) {
@@ -74,57 +78,63 @@ void set_record_part(targets::RowView& row, bool owns, const py::handle& record)
 }
 
 // The rows of `render_targets_lines`: the visible entries as handed in, each
-// with the record `resolved` holds for its id.
+// with the record `resolved` holds for its id. A visible entry that is one of
+// the entries is read from the entries' table (`rows` maps positions to rows
+// of `source`; `entry_rows` to rows of the entries, -1 for none).
 class PublicRows final : public targets::RowSource {
 public:
-    PublicRows(target::EntryReader& entries, target::EntryReader& shown, const py::object& resolved,
-               const py::object& expanded)
+    PublicRows(target::EntryReader& entries, target::EntryReader& source, std::vector<std::size_t> rows,
+               std::vector<int> entry_rows, const py::object& resolved, const py::object& expanded)
         : entries_(entries),
-          shown_(shown),
+          source_(source),
+          rows_(std::move(rows)),
+          entry_rows_(std::move(entry_rows)),
           resolved_(resolved),
           expanded_(expanded),
           children_(entries.table()) {
-        shown_.load({Field::Depth, Field::Id, Field::TypeName, Field::DirectParamCount, Field::IsReplacedRoot,
-                     Field::InReplaced});
+        source_.load({Field::Depth, Field::Id, Field::TypeName, Field::DirectParamCount,
+                      Field::IsReplacedRoot, Field::InReplaced});
         std::vector<std::size_t> two_lines;
-        shown_.run([&] {
-            for (std::size_t position = 0; position < shown_.size(); ++position) {
-                if (shown_.table().replaced_root(position)) two_lines.push_back(position);
+        source_.run([&] {
+            for (std::size_t position = 0; position < rows_.size(); ++position) {
+                if (source_.table().replaced_root(rows_[position])) two_lines.push_back(position);
             }
         });
-        index_ = std::make_unique<targets::LineIndex>(shown_.size(), std::move(two_lines));
+        index_ = std::make_unique<targets::LineIndex>(rows_.size(), std::move(two_lines));
     }
 
     const targets::LineIndex& index() override { return *index_; }
 
     targets::RowView row(std::size_t position) override {
-        return shown_.run([&] { return read_row(position); });
+        return source_.run([&] { return read_row(position); });
     }
 
 private:
     targets::RowView read_row(std::size_t position) {
-        const model::ModuleTable& table = shown_.table();
+        const std::size_t row = rows_[position];
+        const model::ModuleTable& table = source_.table();
         targets::RowView view;
-        view.indent = target::indent_text(table.indents.at(position, Field::Depth));
-        view.id = target::shown_text(table.id(position), shown_.oracle());
-        view.type_name = target::shown_text(table.type_name(position), shown_.oracle());
-        table.own_counts.at(position, Field::DirectParamCount);
-        py::object record = get_item(resolved_, shown_.id_object(position));
-        if (table.replaced_root(position)) {
+        view.indent = target::indent_text(table.indents.at(row, Field::Depth));
+        view.id = target::shown_text(table.id(row), source_.oracle());
+        view.type_name = class_names_.of(table, row, source_.oracle());
+        table.own_counts.at(row, Field::DirectParamCount);
+        py::object record = get_item(resolved_, source_.id_object(row));
+        if (table.replaced_root(row)) {
             view.layout = targets::RowView::Layout::ReplacedRoot;
-            view.children = entries_.run([&] { return children_.of(table.id(position), shown_.oracle()); });
-            view.open = truthy(expanded_.attr("get")(shown_.id_object(position), py::bool_(false)));
+            entries_.load({Field::ReplacedRoot});
+            view.children = entries_.run([&] { return children_.of(table.id(row), source_.oracle()); });
+            view.open = truthy(expanded_.attr("get")(source_.id_object(row), py::bool_(false)));
             return view;
         }
-        if (table.inside_replaced(position)) {
+        if (table.inside_replaced(row)) {
             view.layout = targets::RowView::Layout::Stale;
             return view;
         }
-        const bool owns = table.owns(position);
+        const bool owns = table.owns(row);
         set_record_part(view, owns, record);
         view.has_params = owns;
         if (owns) {
-            view.params = target::count_text(table, position);
+            view.params = counts_.of(table, row);
             const int owner = shared_owner(position);
             if (owner >= 0) {
                 view.shared_with = target::shown_text(
@@ -136,26 +146,22 @@ private:
 
     // The earlier entry holding all of this row's parameters, when the row is one of the entries.
     int shared_owner(std::size_t position) {
-        if (!sharing_) {
-            sharing_ = model::find_sharing(entries_.table());
-            if (!sharing_->owner_of_all.empty()) {
-                for (std::size_t row = entries_.size(); row-- > 0;)
-                    position_of_.assign(entries_.entry(row).ptr(), row);
-            }
-        }
-        if (sharing_->owner_of_all.empty()) return -1;
-        const std::size_t* row = position_of_.find(shown_.entry(position).ptr());
-        return row != nullptr ? sharing_->owner_of(*row) : -1;
+        if (!sharing_) sharing_ = model::find_sharing(entries_.table());
+        const int row = entry_rows_[position];
+        return row >= 0 ? sharing_->owner_of(static_cast<std::size_t>(row)) : -1;
     }
 
     target::EntryReader& entries_;
-    target::EntryReader& shown_;
+    target::EntryReader& source_;
+    std::vector<std::size_t> rows_;
+    std::vector<int> entry_rows_;
     py::object resolved_;
     py::object expanded_;
     model::ChildCounts children_;
+    target::CountTexts counts_;
+    target::ClassNameTexts class_names_;
     std::unique_ptr<targets::LineIndex> index_;
     std::optional<model::Sharing> sharing_;
-    model::IdentityMap<std::size_t> position_of_;
 };
 
 // Whether position `i` is `selected_index` (any object, compared as the interpreter compares).
@@ -176,6 +182,7 @@ std::optional<std::size_t> selected_position(const py::object& selected, std::si
 
 py::object render_targets_lines(Args& a) {
     const py::object& resolved = a[3];
+    GcPause pause;
     target::EntryReader entries(a[0]);
     entries.load({Field::InReplaced, Field::IsReplacedRoot, Field::DirectParamCount, Field::Id});
     targets::TargetsHead head;
@@ -190,11 +197,30 @@ py::object render_targets_lines(Args& a) {
     head.type_rules =
         entries.run([&] { return model::type_rules(entries.table(), rules, rules.oracle()).size(); });
 
-    target::EntryReader shown_entries(a[1]);
     entries.load_parameters();
-    entries.load({Field::ReplacedRoot});
-    auto rows = std::make_shared<PublicRows>(entries, shown_entries, resolved, a[4]);
-    const std::optional<std::size_t> selected = selected_position(a[2], shown_entries.size());
+    // Each visible entry by the first row of the entries that is the same object.
+    model::IdentityMap<std::size_t> row_of(entries.size());
+    for (std::size_t row = entries.size(); row-- > 0;) row_of.assign(entries.entry(row).ptr(), row);
+    py::object visible = steal(PySequence_List(a[1].ptr()));
+    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(visible.ptr()));
+    std::vector<std::size_t> rows(count);
+    std::vector<int> entry_rows(count, -1);
+    bool all_entries = true;
+    for (std::size_t position = 0; position < count; ++position) {
+        const std::size_t* row =
+            row_of.find(PyList_GET_ITEM(visible.ptr(), static_cast<Py_ssize_t>(position)));
+        if (row != nullptr) entry_rows[position] = static_cast<int>(*row);
+        rows[position] = row != nullptr ? *row : position;
+        all_entries = all_entries && row != nullptr;
+    }
+    std::optional<target::EntryReader> others;
+    if (!all_entries) {
+        others.emplace(visible);
+        for (std::size_t position = 0; position < count; ++position) rows[position] = position;
+    }
+    auto body_rows = std::make_shared<PublicRows>(entries, others ? *others : entries, std::move(rows),
+                                                  std::move(entry_rows), resolved, a[4]);
+    const std::optional<std::size_t> selected = selected_position(a[2], count);
 
     targets::TargetsFoot foot;
     foot.budget = model::budget_text(entries.run([&] {
@@ -213,9 +239,15 @@ py::object render_targets_lines(Args& a) {
         foot.conflict_tensors = conflicts.tensors;
     }
 
-    const layout::ScreenFrame frame = targets::targets_frame(head, rows, selected, foot);
+    const layout::ScreenFrame frame = targets::targets_frame(head, body_rows, selected, foot);
+    // Every row is drawn once, in order.
     py::list body;
-    for (long long line = 0; line < frame.body_count; ++line) body.append(from_u32(frame.body_line(line)));
+    for (std::size_t position = 0; position < count; ++position) {
+        for (const std::u32string& line :
+             targets::row_lines(body_rows->row(position), selected == position)) {
+            if (PyList_Append(body.ptr(), from_u32(line).ptr()) < 0) throw py::error_already_set();
+        }
+    }
     return py::make_tuple(frame_lines(frame.header), body, frame_lines(frame.footer),
                           py::make_tuple(frame.focus->start, frame.focus->end));
 }

@@ -11,6 +11,7 @@ namespace nvx::configure {
 namespace {
 
 py::object build_budget_line(const py::object& entries, const py::object& resolved) {
+    GcPause pause;
     target::EntryReader reader(entries);
     reader.load({model::Field::Id});
     reader.load_parameters();

@@ -110,7 +110,7 @@ std::vector<model::Name> base_names(PyTypeObject* type, PyObject* module_class, 
         PyObject* base = PyTuple_GET_ITEM(mro, k);
         if (base == reinterpret_cast<PyObject*>(&PyBaseObject_Type) || base == module_class) continue;
         py::object name = attribute_if_present(base, names().dunder_name);
-        if (name && PyUnicode_Check(name.ptr())) out.push_back(read_name(name.ptr(), pool, false));
+        if (name && PyUnicode_Check(name.ptr())) out.push_back(read_name(name.ptr(), pool, true));
     }
     return out;
 }
@@ -174,6 +174,9 @@ void EntryReader::load(std::initializer_list<Field> fields) {
 }
 
 void EntryReader::load_field(Field field) {
+    // Reading many values allocates objects that form no cycles; the collector
+    // would otherwise walk the whole model again and again meanwhile.
+    GcPause pause;
     const std::size_t count = size();
     auto fill = [&](auto& column, auto convert) {
         if (column.loaded) return;
@@ -311,44 +314,78 @@ void EntryReader::load_parents() {
 void EntryReader::load_parameters() {
     model::Column<bool>& modules = table_.modules;
     if (modules.loaded) return;
+    GcPause pause;
     const std::size_t count = size();
     modules.values.assign(count, 1);
-    model::Parameters& parameters = table_.parameters;
-    parameters.offsets.assign(1, 0);
-    // At a hundred thousand modules the work is mostly waiting for memory: the
-    // next objects are asked for a few steps ahead.
+    // At a hundred thousand modules the work is mostly waiting for memory: each
+    // step runs over all rows and asks for the objects a few steps ahead
+    // (addresses already in hand) before it reads the current one.
     constexpr std::size_t kAhead = 16;
-    TorchAccess torch;
-    OwnParameters own(torch);
-    model::IdentityMap<std::uint32_t> index_of(count * 2);
     PyObject* key = field_key_object(Field::Module);
-    std::vector<std::uint32_t> row_members;
+    std::vector<PyObject*> module_of(count, nullptr);  // borrowed: the entries hold them
     for (std::size_t i = 0; i < count; ++i) {
         if (i + kAhead < count) __builtin_prefetch(entry_objects_[i + kAhead]);
         py::object module = read_field(entry_objects_[i], key);
-        row_members.clear();
-        if (!module) {
-            modules.set_state(i, model::kMissing);
+        if (module) {
+            module_of[i] = module.ptr();
         } else {
-            try {
-                for (const py::object& parameter : own.of(module.ptr())) {
-                    auto [slot, fresh] =
-                        index_of.insert(parameter.ptr(), static_cast<std::uint32_t>(parameters.numel.size()));
-                    if (fresh) {
-                        parameters.numel.push_back(element_count(parameter.ptr()));
-                        parameters_alive_.push_back(parameter);
-                    }
-                    // Each parameter once per row, however often the module registers it.
-                    bool again = false;
-                    for (const std::uint32_t held : row_members) again = again || held == *slot;
-                    if (!again) row_members.push_back(*slot);
-                }
-            } catch (py::error_already_set& error) {
-                modules.set_state(i, keep_error(error));
-                row_members.clear();
-            }
+            modules.set_state(i, model::kMissing);
         }
-        parameters.members.insert(parameters.members.end(), row_members.begin(), row_members.end());
+    }
+
+    // Rows -> every row's own parameters, flattened, held until the end.
+    TorchAccess torch;
+    OwnParameters own(torch);
+    std::vector<py::object> listed;
+    listed.reserve(count * 2);
+    std::vector<std::size_t> starts(count + 1, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count && module_of[i + kAhead] != nullptr) __builtin_prefetch(module_of[i + kAhead]);
+        starts[i] = listed.size();
+        if (module_of[i] == nullptr) continue;
+        try {
+            const std::vector<py::object>& held = own.of(module_of[i]);
+            listed.insert(listed.end(), held.begin(), held.end());
+        } catch (py::error_already_set& error) {
+            modules.set_state(i, keep_error(error));
+            listed.resize(starts[i]);
+        }
+    }
+    starts[count] = listed.size();
+
+    // Parameters -> distinct parameters with their numel(), asked once each.
+    model::Parameters& parameters = table_.parameters;
+    std::vector<std::uint32_t> slot_of(listed.size());
+    model::IdentityMap<std::uint32_t> index_of(listed.size());
+    std::vector<int> failed_at(listed.size(), -1);
+    for (std::size_t k = 0; k < listed.size(); ++k) {
+        if (k + kAhead < listed.size()) __builtin_prefetch(listed[k + kAhead].ptr());
+        PyObject* parameter = listed[k].ptr();
+        auto [slot, fresh] = index_of.insert(parameter, static_cast<std::uint32_t>(parameters.numel.size()));
+        slot_of[k] = *slot;
+        if (!fresh) continue;
+        std::int64_t elements = 0;
+        try {
+            elements = element_count(parameter);
+        } catch (py::error_already_set& error) {
+            failed_at[k] = static_cast<int>(keep_error(error));
+        }
+        parameters.numel.push_back(elements);
+        parameters_alive_.push_back(listed[k]);  // identities stay unique while they live
+    }
+
+    // Each row's distinct parameters; a row whose parameter could not be counted fails.
+    std::vector<std::uint32_t> last_row(parameters.numel.size(), 0xffffffffu);
+    parameters.offsets.assign(1, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t k = starts[i]; k < starts[i + 1]; ++k) {
+            if (failed_at[k] >= 0 && modules.present(i))
+                modules.set_state(i, static_cast<model::CellState>(failed_at[k]));
+            const std::uint32_t p = slot_of[k];
+            if (last_row[p] == static_cast<std::uint32_t>(i)) continue;
+            last_row[p] = static_cast<std::uint32_t>(i);
+            parameters.members.push_back(p);
+        }
         parameters.offsets.push_back(static_cast<std::uint32_t>(parameters.members.size()));
     }
     modules.loaded = true;

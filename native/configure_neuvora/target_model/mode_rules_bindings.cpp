@@ -22,6 +22,7 @@ py::object name_mode_of(const py::object& name, bool by_id) {
 }
 
 py::object resolve_entry_modes(const py::object& entries) {
+    GcPause pause;
     target::EntryReader reader(entries);
     reader.load({Field::Id, Field::TypeName});
     reader.load_parents();

@@ -15,7 +15,7 @@ model::Name read_name(PyObject* value, ObjectPool& pool, bool keep) {
     if (value == Py_None) return model::Name::of_none(keep ? pool.add(value) : model::kNoToken);
     std::string_view text;
     if (PyUnicode_CheckExact(value) && utf8_view(value, text)) {
-        return model::Name::of_text(std::string(text), keep ? pool.add(value) : model::kNoToken);
+        return model::Name::of_text(text, keep ? pool.add(value) : model::kNoToken);
     }
     return model::Name::of_opaque(pool.add(value));
 }

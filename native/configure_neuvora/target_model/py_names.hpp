@@ -27,7 +27,8 @@ private:
 
 // `value` as a name: text for an exact str with a UTF-8 form, None for None,
 // else opaque. `keep` gives every name a token (rule values are written back
-// as the objects they were read as); otherwise only opaque ones get one.
+// as the objects they were read as); otherwise only opaque ones get one, and
+// the caller keeps `value` alive while the name is used (its text is a view).
 model::Name read_name(PyObject* value, ObjectPool& pool, bool keep);
 
 class PyOracle final : public model::NameOracle {

@@ -13,13 +13,32 @@ std::u32string ascii(const std::string& text) {
 }  // namespace
 
 std::u32string shown_text(const model::Name& name, model::NameOracle& oracle) {
-    return display::escape_controls(model::text_of(name, oracle));
+    std::u32string text = model::text_of(name, oracle);
+    display::escape_controls_in_place(text);
+    return text;
 }
 
 std::u32string count_text(const model::ModuleTable& table, std::size_t row) {
     const model::Count& count = table.own_counts.at(row, model::Field::DirectParamCount);
     if (count.machine) return ascii(format_human_count(count.value));
     return table.count_texts.at(row);
+}
+
+const std::u32string& CountTexts::of(const model::ModuleTable& table, std::size_t row) {
+    const model::Count& count = table.own_counts.at(row, model::Field::DirectParamCount);
+    if (!count.machine) return other_ = table.count_texts.at(row);
+    auto found = machine_.find(count.value);
+    if (found == machine_.end()) found = machine_.emplace(count.value, count_text(table, row)).first;
+    return found->second;
+}
+
+const std::u32string& ClassNameTexts::of(const model::ModuleTable& table, std::size_t row,
+                                         model::NameOracle& oracle) {
+    const int slot = table.type_slot(row);
+    auto found = by_slot_.find(slot);
+    if (found == by_slot_.end())
+        found = by_slot_.emplace(slot, shown_text(table.type_name(row), oracle)).first;
+    return found->second;
 }
 
 std::u32string indent_text(std::int64_t repeats) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/model/queries.hpp"
@@ -19,6 +20,24 @@ namespace nvx::target {
 std::u32string shown_text(const model::Name& name, model::NameOracle& oracle);
 // The compact form of row `row`'s own count.
 std::u32string count_text(const model::ModuleTable& table, std::size_t row);
+// The same, remembered per count (counts repeat across a model).
+class CountTexts {
+public:
+    const std::u32string& of(const model::ModuleTable& table, std::size_t row);
+
+private:
+    std::unordered_map<std::int64_t, std::u32string> machine_;
+    std::u32string other_;
+};
+// The shown class name of a row, remembered per class.
+class ClassNameTexts {
+public:
+    const std::u32string& of(const model::ModuleTable& table, std::size_t row, model::NameOracle& oracle);
+
+private:
+    std::unordered_map<int, std::u32string> by_slot_;
+};
+
 // "  " repeated `repeats` times.
 std::u32string indent_text(std::int64_t repeats);
 

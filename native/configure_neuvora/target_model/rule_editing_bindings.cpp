@@ -48,6 +48,7 @@ py::object clear_module_mode(const py::object& entry) {
 }
 
 py::list type_rule_entries(const py::object& entries) {
+    GcPause pause;
     target::EntryReader reader(entries);
     reader.load({Field::InReplaced, Field::TypeName});
     target::ConfigRules rules(reader.pool());
@@ -62,6 +63,7 @@ py::list type_rule_entries(const py::object& entries) {
 }
 
 py::list unset_module_entries(const py::object& entries, const py::object& resolved) {
+    GcPause pause;
     target::EntryReader reader(entries);
     reader.load({Field::InReplaced, Field::IsReplacedRoot, Field::DirectParamCount, Field::Id});
     py::list out;

@@ -32,7 +32,7 @@ public:
         targets::RowView view;
         view.indent = indent_text(table.indents.at(row, Field::Depth));
         view.id = model_.shown_id(row);
-        view.type_name = shown_text(table.type_name(row), model_.oracle());
+        view.type_name = model_.class_texts_.of(table, row, model_.oracle());
         if (table.replaced_root(row)) {
             if (!model_.children_) model_.children_.emplace(table);
             view.layout = targets::RowView::Layout::ReplacedRoot;
@@ -52,7 +52,7 @@ public:
                       resolution.own_mode[row]);
         view.override_mark = marked_ && contains(marked_, model_.id_object(row));
         view.has_params = owns;
-        if (owns) view.params = count_text(table, row);
+        if (owns) view.params = model_.counts_.of(table, row);
         if (!model_.sharing_) model_.sharing_ = model::find_sharing(table);
         const int owner = model_.sharing_->owner_of(row);
         if (owns && owner >= 0) view.shared_with = model_.shown_id(static_cast<std::size_t>(owner));
@@ -136,7 +136,7 @@ const std::vector<int>& SessionModel::visible(const py::handle& expanded) {
     if (!roots_) {
         // The restructured modules rows lie in, each by the first row inside it.
         std::vector<std::size_t> roots;
-        std::unordered_set<std::string> seen;
+        std::unordered_set<std::string_view> seen;
         reader_.run([&] {
             for (std::size_t row = 0; row < size(); ++row) {
                 if (!table.inside_replaced(row)) continue;
@@ -154,7 +154,7 @@ const std::vector<int>& SessionModel::visible(const py::handle& expanded) {
     }
     if (visible_known_ && open == visible_open_) return visible_;
     visible_open_ = std::move(open);
-    std::unordered_set<std::string> open_texts;
+    std::unordered_set<std::string_view> open_texts;
     for (const std::size_t row : visible_open_) {
         const model::Name& root = table.replaced_roots.values[row];
         if (root.is_text()) open_texts.insert(root.text);

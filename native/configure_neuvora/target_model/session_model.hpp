@@ -24,6 +24,7 @@
 #include "core/screens/targets_frame.hpp"
 #include "core/screens/type_rules_text.hpp"
 #include "entry_reader.hpp"
+#include "row_views.hpp"
 
 namespace nvx::target {
 namespace py = pybind11;
@@ -112,6 +113,8 @@ private:
     bool visible_known_ = false;
     std::shared_ptr<targets::LineIndex> line_index_;
     std::unique_ptr<model::ModuleSearch> search_;
+    CountTexts counts_;
+    ClassNameTexts class_texts_;
 };
 
 }  // namespace nvx::target

@@ -1,6 +1,8 @@
 // Module ids, class names and rule values as the target model sees them.
 //
-// A value that is plain text is held as its UTF-8 and compared as text. Any
+// A value that is plain text is held as its UTF-8 and compared as text; the
+// text is a view into the adapter's value, valid while the adapter that read
+// it holds that value (its table, its pool). Any
 // other value (text of a class of its own, a number, a tuple, None where a
 // name may be None) is opaque: the model keeps only the token the adapter that
 // read it gave it, and asks that adapter, through a NameOracle, how such a
@@ -21,11 +23,11 @@ inline constexpr std::uint32_t kNoToken = 0xffffffffu;
 struct Name {
     enum class Kind : std::uint8_t { Text, Opaque, None };
     Kind kind = Kind::None;
-    std::string text;                // UTF-8, for Kind::Text
+    std::string_view text;           // UTF-8, for Kind::Text
     std::uint32_t token = kNoToken;  // the adapter's handle of the value (any kind may have one)
 
-    static Name of_text(std::string utf8, std::uint32_t token = kNoToken) {
-        return Name{Kind::Text, std::move(utf8), token};
+    static Name of_text(std::string_view utf8, std::uint32_t token = kNoToken) {
+        return Name{Kind::Text, utf8, token};
     }
     static Name of_opaque(std::uint32_t token) { return Name{Kind::Opaque, {}, token}; }
     static Name of_none(std::uint32_t token = kNoToken) { return Name{Kind::None, {}, token}; }

@@ -62,7 +62,7 @@ public:
 private:
     const ModuleTable* table_;
     bool counted_ = false;
-    std::unordered_map<std::string, std::size_t> by_text_;
+    std::unordered_map<std::string_view, std::size_t> by_text_;
     std::vector<std::pair<std::size_t, std::size_t>> others_;  // (a row with that root, rows under it)
 };
 

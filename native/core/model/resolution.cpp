@@ -139,9 +139,28 @@ void Resolver::resolve(const RuleSets& lists, Resolution& out) {
         mark(ids_dendrify, Mode::Dendrified);  // the dendrify list wins
     }
 
+    // Text rules over text ids: one lookup per row in a table of both lists.
+    std::unique_ptr<TextMap<Mode>> id_rules;
+    if (by_id_index.empty() && ids_dendrify.all_text() && ids_track.all_text()) {
+        const std::vector<Name>& dendrify = ids_dendrify.list().values;
+        const std::vector<Name>& track = ids_track.list().values;
+        id_rules = std::make_unique<TextMap<Mode>>(dendrify.size() + track.size());
+        for (const Name& value : track) id_rules->assign(value.text, Mode::Tracked);
+        for (const Name& value : dendrify)
+            id_rules->assign(value.text, Mode::Dendrified);  // the dendrify list wins
+    }
+    auto own_id_mode = [&](std::size_t i) {
+        if (!by_id_index.empty()) return by_id_index[i];
+        const Name& id = table_->ids.values[i];
+        if (id_rules && id.is_text()) {
+            const Mode* found = id_rules->find(id.text);
+            return found != nullptr ? *found : Mode::None;
+        }
+        return mode_from(ids_dendrify, ids_track, id);
+    };
+
     for (std::size_t i = 0; i < count; ++i) {
-        const Mode by_id =
-            by_id_index.empty() ? mode_from(ids_dendrify, ids_track, table_->ids.values[i]) : by_id_index[i];
+        const Mode by_id = own_id_mode(i);
         const auto slot = static_cast<std::size_t>(table_->type_slot(i));
         if (!type_known[slot]) {
             type_mode[slot] = mode_from(names_dendrify, names_track, table_->class_names[slot]);

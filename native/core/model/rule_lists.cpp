@@ -96,11 +96,11 @@ RuleSet::RuleSet(RuleList list, NameOracle& oracle) : list_(std::move(list)), or
         all_text_ = false;
         return;
     }
-    texts_.reserve(list_.values.size());
+    texts_ = TextMap<bool>(list_.values.size());
     for (std::size_t i = 0; i < list_.values.size(); ++i) {
         const Name& value = list_.values[i];
         if (value.is_text()) {
-            texts_.insert(value.text);
+            texts_.insert(value.text, true);
         } else {
             others_.push_back(i);
             all_text_ = false;
@@ -111,7 +111,7 @@ RuleSet::RuleSet(RuleList list, NameOracle& oracle) : list_(std::move(list)), or
 bool RuleSet::contains(const Name& name) const {
     if (list_.asks_container) return oracle_->contains(list_.container, name);
     if (name.is_text()) {
-        if (texts_.count(name.text) != 0) return true;
+        if (texts_.find(name.text) != nullptr) return true;
         for (const std::size_t position : others_) {
             if (equal(list_.values[position], name, *oracle_)) return true;
         }
@@ -131,10 +131,9 @@ std::vector<Name> deduplicated(const std::vector<Name>& values, NameOracle& orac
     const bool all_text =
         std::all_of(values.begin(), values.end(), [](const Name& v) { return v.is_text(); });
     if (all_text) {
-        std::unordered_set<std::string_view> seen;
-        seen.reserve(values.size());
+        TextMap<bool> seen(values.size());
         for (const Name& value : values) {
-            if (seen.insert(value.text).second) kept.push_back(value);
+            if (seen.insert(value.text, true).second) kept.push_back(value);
         }
         return kept;
     }

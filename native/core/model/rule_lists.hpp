@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "flat_map.hpp"
 #include "names.hpp"
 
 namespace nvx::model {
@@ -60,7 +61,7 @@ public:
 private:
     RuleList list_;
     NameOracle* oracle_;
-    std::unordered_set<std::string_view> texts_;
+    TextMap<bool> texts_;
     std::vector<std::size_t> others_;  // positions of the values that are not text
     bool all_text_ = true;
 };

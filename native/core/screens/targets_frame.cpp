@@ -37,6 +37,9 @@ struct Body {
         const std::size_t position = lines.position_at(index);
         auto found = drawn.find(position);
         if (found == drawn.end()) {
+            // A window's worth of rows is kept; a body read through drops the rest.
+            constexpr std::size_t kRowsKept = 512;
+            if (drawn.size() >= kRowsKept) drawn.clear();
             found = drawn.emplace(position, row_lines(rows->row(position), selected == position)).first;
         }
         return found->second[static_cast<std::size_t>(index - lines.first_line(position))];
@@ -86,18 +89,19 @@ long long LineIndex::first_line(std::size_t position) const {
 }
 
 std::size_t LineIndex::position_at(long long line) const {
-    // The position p with first_line(p) <= line < first_line(p + 1).
+    // The second line of two-line row t_i is line t_i + i + 1: the lines up to
+    // `line` hold as many second lines as such rows with t_i + i + 1 <= line.
     std::size_t low = 0;
-    std::size_t high = rows_;
-    while (high - low > 1) {
+    std::size_t high = two_lines_.size();
+    while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        if (first_line(middle) <= line) {
-            low = middle;
+        if (static_cast<long long>(two_lines_[middle] + middle + 1) <= line) {
+            low = middle + 1;
         } else {
             high = middle;
         }
     }
-    return low;
+    return static_cast<std::size_t>(line) - low;
 }
 
 std::u32string conflict_text(const ConflictNote& note) {
