@@ -531,3 +531,37 @@ def test_rules_changed_between_two_keys_show_on_the_next_frame(cn, monkeypatch):
     assert "2 modules still need a mode" in frames[0] and "1 module still needs a mode" in frames[2]
     assert "every parameter is dendrified or tracked" in frames[4]
     assert "+6 params per dendrite cycle" in frames[2] and "+0 params" in frames[4]
+
+
+def outcome(function, *args):
+    try:
+        return ("value", function(*args))
+    except Exception as error:  # noqa: BLE001 - compared, not handled
+        return ("raises", type(error), error.args)
+
+
+# Records and entries the marker reads only in part, and modes that are no mode word.
+ODD_MARKERS = {
+    "only_what_the_marker_reads": ({"in_replaced": False}, {"eff": "dendrified", "source": "id"}),
+    "inside_without_a_record": ({"in_replaced": True}, {}),
+    "no_mode_no_count": ({"in_replaced": False}, {"eff": None}),
+    "other_source": ({"in_replaced": False}, {"eff": "tracked", "source": 7}),
+    "other_mode": ({"in_replaced": False}, {"eff": 3, "source": "inherited"}),
+    "missing_source": ({"in_replaced": False}, {"eff": "tracked"}),
+    "count_that_does_not_compare": ({"in_replaced": False, "direct_param_count": "5"}, {"eff": None}),
+}
+
+
+@pytest.mark.parametrize("entry, record", list(ODD_MARKERS.values()), ids=list(ODD_MARKERS))
+def test_marker_reads_entries_and_records_like_the_interpreter(cn, entry, record):
+    import baseline
+
+    assert outcome(cn.make_target_marker, entry, record) == outcome(baseline.make_target_marker, entry, record)
+
+
+@pytest.mark.parametrize("mode", ["dendrified", "tracked", None, 3, "other", ["unhashable"], ("dendrified",)])
+def test_mode_verb_and_block_like_the_interpreter(cn, mode):
+    import baseline
+
+    assert outcome(cn.mode_verb, mode) == outcome(baseline.mode_verb, mode)
+    assert outcome(cn.make_block, mode) == outcome(baseline.make_block, mode)

@@ -52,16 +52,15 @@ std::u32string shown_object(const py::handle& value) {
     return display::escape_controls(to_u32(to_str(value)));
 }
 
-// The marker and tail of a row drawn from a record handed in, read as the
-// record's definition reads it: "eff" first, the rest only as it matters.
-void set_record_part(targets::RowView& row, bool owns, const py::handle& record) {
+// The marker of a row drawn from a record handed in: its "eff", and its
+// "source" when there is a mode. Returns the "eff" read.
+py::object set_record_marker(targets::RowView& row, bool owns, const py::handle& record) {
     using targets::MarkerKind;
     const target::Names& n = names();
     py::object eff = get_item(record, n.eff);
     if (eff.is_none()) {
         row.marker = owns ? MarkerKind::Attention : MarkerKind::Blank;
-        row.tail = owns ? targets::Tail::Kind::NeedsMode : targets::Tail::Kind::Empty;
-        return;
+        return eff;
     }
     py::object source = get_item(record, n.source);
     row.inherited = target::is_word(source, n.inherited);
@@ -69,6 +68,18 @@ void set_record_part(targets::RowView& row, bool owns, const py::handle& record)
                  : target::is_word(source, n.id_source) ? MarkerKind::ById
                                                         : MarkerKind::ByType;
     row.color = color_of(eff);
+    return eff;
+}
+
+// The marker and tail of a row drawn from a record handed in, read as the
+// row's definition reads it: the marker, then the mode text.
+void set_record_part(targets::RowView& row, bool owns, const py::handle& record) {
+    const target::Names& n = names();
+    py::object eff = set_record_marker(row, owns, record);
+    if (eff.is_none()) {
+        row.tail = owns ? targets::Tail::Kind::NeedsMode : targets::Tail::Kind::Empty;
+        return;
+    }
     row.tail = targets::Tail::Kind::Mode;
     row.verb = verb_of(eff);
     if (row.inherited) row.origin = shown_object(get_item(record, n.origin_id));
@@ -266,7 +277,7 @@ py::tuple make_target_marker(const py::object& entry, const py::object& record) 
             if (positive < 0) throw py::error_already_set();
             return positive != 0;
         }();
-        set_record_part(row, owns, record);
+        set_record_marker(row, owns, record);
     }
     const targets::Marker marker = targets::marker(row.marker, row.color);
     return py::make_tuple(from_u32(marker.display), from_u32(marker.plain));
