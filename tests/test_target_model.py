@@ -841,6 +841,11 @@ def test_rules_read_entries_like_the_interpreter(cn, entries):
     assert outcome(cn.type_rule_entries, entries) == outcome(baseline.type_rule_entries, entries)
     if all("module" in e for e in entries):
         assert outcome(cn.build_budget_line, entries, records) == outcome(baseline.build_budget_line, entries, records)
+    records = {key: {"eff": None, "source": None, "origin_id": key, "overridden": None, **record}
+               for key, record in records.items()}
+    for visible in (entries, entries[::-1]):
+        assert outcome(cn.render_targets_lines, entries, visible, 0, records, {}) == outcome(
+            baseline.render_targets_lines, entries, visible, 0, records, {})
 
 
 def test_rules_follow_changes_between_calls_on_the_same_list(cn):

@@ -105,12 +105,13 @@ public:
           children_(entries.table()) {
         source_.load({Field::Depth, Field::Id, Field::TypeName, Field::DirectParamCount,
                       Field::IsReplacedRoot, Field::InReplaced});
+        // A row whose flag cannot be read raises when it is drawn, in row order.
         std::vector<std::size_t> two_lines;
-        source_.run([&] {
-            for (std::size_t position = 0; position < rows_.size(); ++position) {
-                if (source_.table().replaced_root(rows_[position])) two_lines.push_back(position);
-            }
-        });
+        const model::Column<bool>& roots = source_.table().is_replaced_root;
+        for (std::size_t position = 0; position < rows_.size(); ++position) {
+            if (roots.present(rows_[position]) && roots.values[rows_[position]])
+                two_lines.push_back(position);
+        }
         index_ = std::make_unique<targets::LineIndex>(rows_.size(), std::move(two_lines));
     }
 

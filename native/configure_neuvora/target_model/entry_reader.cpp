@@ -266,6 +266,11 @@ void EntryReader::load_field(Field field) {
                     table_.own_counts.set_state(i, keep_error(error));
                 }
             });
+            // A missing count is missing for its text too.
+            for (std::size_t i = 0; i < count && !table_.owns_parameters.states.empty(); ++i) {
+                if (table_.owns_parameters.states[i] == model::kMissing)
+                    table_.own_counts.set_state(i, model::kMissing);
+            }
             table_.own_counts.loaded = true;
             break;
         case Field::IsReplacedRoot:
