@@ -4,8 +4,8 @@
 // window, screens let header and footer lines give way.
 #include <algorithm>
 
-#include "core/text/display_text.hpp"
 #include "configure_neuvora/terminal/screen_compose.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
@@ -133,6 +133,14 @@ py::str Session::fit_overlay(const py::object& lines, long long& window_start, c
         }
     }
     const layout::FittedFrame fitted = layout::fit_window(shown, window_start, focus, size.columns,
+                                                          layout::frame_rows_available(size.lines));
+    window_start = fitted.window_start;
+    return from_u32(fitted.text);
+}
+
+py::str Session::fit_page(const layout::PageFrame& page, long long& window_start) {
+    const TerminalSize size = terminal_now();
+    const layout::FittedFrame fitted = layout::fit_window(page.lines, window_start, page.focus, size.columns,
                                                           layout::frame_rows_available(size.lines));
     window_start = fitted.window_start;
     return from_u32(fitted.text);

@@ -7,6 +7,7 @@
 #include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
+#include "core/screens/save_text.hpp"
 #include "core/screens/static_pages.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
@@ -153,6 +154,17 @@ py::str Session::render_frame() {
         return fit_overlay(call_global("render_legend_overlay"), page_first_row_, nullptr);
     if (overlay_ == "quit") return fit_overlay(call_global("render_quit_overlay"), page_first_row_, nullptr);
     if (overlay_ == "save") {
+        if (resolved_natively_) {
+            // The page and its selected option's line, from the session's model.
+            const std::u32string path =
+                display::escape_controls(to_u32(to_str(call_global("_config_target_path"))));
+            const std::size_t options = overlays::save_options(table().unset_rows().size(), path).size();
+            std::optional<std::size_t> selected;
+            if (save_selected_index_ >= 0 && static_cast<std::size_t>(save_selected_index_) < options) {
+                selected = static_cast<std::size_t>(save_selected_index_);
+            }
+            return fit_page(table().save_page(selected, path), save_window_start_);
+        }
         return fit_overlay(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
                                        call_global("_config_target_path")),
                            save_window_start_, U"  \u25b8 ");

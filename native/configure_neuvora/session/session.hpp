@@ -121,6 +121,8 @@ private:
     // window from `window_start`, following the line that starts with
     // `pointer` (visible text) when there is one.
     py::str fit_overlay(const py::object& lines, long long& window_start, const char32_t* pointer);
+    // An overlay page that knows its focus: as drawn when it fits, else a window from `window_start`.
+    py::str fit_page(const layout::PageFrame& page, long long& window_start);
     // A screen body, drawn on demand: the engine's rows or a list of lines.
     struct ScreenBody {
         long long count = 0;

@@ -261,6 +261,49 @@ overlays::Lines SessionModel::type_rules_block(const py::handle& override_marked
     return overlays::type_rules_box(views, max_columns);
 }
 
+model::OverrideScope SessionModel::override_scope(std::size_t row) {
+    // The facts of a row, from the table and this pass's resolution.
+    class Facts final : public model::ScopeFacts {
+    public:
+        Facts(SessionModel& model, std::size_t row) : model_(model), row_(row) {}
+        bool restructured() override {
+            return model_.table().replaced_root(row_) || model_.table().inside_replaced(row_);
+        }
+        bool no_mode() override { return model_.resolution_.eff[row_] == model::Mode::None; }
+        bool inherited() override { return model_.resolution_.source[row_] == model::Source::Inherited; }
+        std::u32string origin() override {
+            return model::text_of(
+                model_.table().id(static_cast<std::size_t>(model_.resolution_.origin[row_])),
+                model_.oracle());
+        }
+        bool dendrified() override { return model_.resolution_.eff[row_] == model::Mode::Dendrified; }
+        bool by_type() override { return model_.resolution_.source[row_] == model::Source::Type; }
+
+    private:
+        SessionModel& model_;
+        std::size_t row_;
+    } facts(*this, row);
+    return reader_.run([&] { return model::override_scope(facts); });
+}
+
+layout::PageFrame SessionModel::save_page(std::optional<std::size_t> selected,
+                                          const std::u32string& config_target_path) {
+    const std::vector<int>& unset = unset_rows();
+    std::vector<std::pair<std::u32string, std::u32string>> listed;
+    for (std::size_t k = 0; k < unset.size() && k < overlays::kSaveListedUnset; ++k) {
+        const auto row = static_cast<std::size_t>(unset[k]);
+        listed.emplace_back(shown_id(row), shown_text(table().type_name(row), oracle()));
+    }
+    std::vector<std::u32string> conflict_texts;
+    const model::SharedConflicts& found = conflicts();
+    for (const model::SharedConflict& pair : found.pairs) {
+        conflict_texts.push_back(
+            targets::conflict_text(conflict_note(pair, [&](std::size_t row) { return shown_id(row); })));
+    }
+    return overlays::save_frame(listed, unset.size(), selected, config_target_path, conflict_texts,
+                                found.tensors);
+}
+
 model::ModuleSearch& SessionModel::search() {
     if (!search_) {
         static PyObject* const casefold = intern("casefold");

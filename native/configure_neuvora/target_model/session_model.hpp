@@ -19,8 +19,10 @@
 #include "config_rules.hpp"
 #include "core/layout/frame.hpp"
 #include "core/model/module_search.hpp"
+#include "core/model/override_scope.hpp"
 #include "core/model/queries.hpp"
 #include "core/model/resolution.hpp"
+#include "core/screens/save_text.hpp"
 #include "core/screens/targets_frame.hpp"
 #include "core/screens/type_rules_text.hpp"
 #include "entry_reader.hpp"
@@ -76,6 +78,12 @@ public:
     // The type-rules block of this pass, at most `max_columns` wide.
     overlays::Lines type_rules_block(const py::handle& override_marked,
                                      std::optional<std::size_t> max_columns);
+
+    // The override scope row `row` opens on Enter (after `resolve`).
+    model::OverrideScope override_scope(std::size_t row);
+    // The save overlay of this pass, `selected` the highlighted option, if any.
+    layout::PageFrame save_page(std::optional<std::size_t> selected,
+                                const std::u32string& config_target_path);
 
     // The shown text of a row's id (control characters escaped).
     std::u32string shown_id(std::size_t row);
