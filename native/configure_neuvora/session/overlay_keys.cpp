@@ -45,8 +45,10 @@ void Session::handle_overlay_key(const py::object& key) {
         }
     } else if (overlay_ == "save") {
         // The options the overlay shows, from the list it is drawn from.
-        const std::vector<overlays::SaveOption> choices =
-            overlays::save_options(py::len(call_global("unset_module_entries", entries_, resolved())), U"");
+        const std::size_t unset = resolved_natively_
+                                      ? table().unset_rows().size()
+                                      : py::len(call_global("unset_module_entries", entries_, resolved()));
+        const std::vector<overlays::SaveOption> choices = overlays::save_options(unset, U"");
         const auto options = static_cast<Py_ssize_t>(choices.size());
         if (test("is_up_key", key)) {
             save_selected_index_ = keys::moved(save_selected_index_, -1, options);
