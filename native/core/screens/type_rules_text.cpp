@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/layout/frame_fit.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 
@@ -87,6 +88,32 @@ Lines type_rules_box(const std::vector<TypeRuleView>& rules, std::optional<std::
     lines.push_back(U"  " + dim(U"└" + std::u32string(width, U'─') + U"┘"));
     lines.push_back(U"  " + color_text(U"y or Esc to close", style::kColorAccent));
     return lines;
+}
+
+Lines cut_type_rules_box(const Lines& box, long long& first, long long room, long long columns) {
+    const auto rules = static_cast<long long>(box.size()) - 3;  // between the top and the bottom of the box
+    const auto rule_rows = [&](long long rule) {
+        return layout::fitted_line_rows(box[static_cast<std::size_t>(rule + 1)], columns);
+    };
+    first = std::clamp(first, 0LL, rules - 1);
+    long long end = first;
+    long long used = 0;
+    while (end < rules && (end == first || used + rule_rows(end) <= room)) used += rule_rows(end++);
+    while (first > 0 && used + rule_rows(first - 1) <= room) used += rule_rows(--first);
+
+    // The "+N more" row inside the box, as wide as its other rows.
+    const long long hidden = rules - (end - first);
+    const std::u32string note = U"+" + display::decimal(hidden) + U" more (↑↓ scroll)";
+    const auto inner = static_cast<long long>(style::visible_width(box.front())) - 4;
+    const long long pad = std::max(1LL, inner - static_cast<long long>(note.size()) - 1);
+    const std::u32string more =
+        U"  " + dim(U"│ ") + dim(note) + std::u32string(static_cast<std::size_t>(pad), U' ') + dim(U"│");
+
+    Lines out{box.front()};
+    for (long long rule = first; rule < end; ++rule) out.push_back(box[static_cast<std::size_t>(rule + 1)]);
+    if (hidden > 0) out.push_back(layout::clip_to_width(more, columns));
+    out.insert(out.end(), box.end() - 2, box.end());
+    return out;
 }
 
 }  // namespace nvx::overlays

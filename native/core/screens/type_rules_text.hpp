@@ -40,4 +40,10 @@ inline constexpr std::size_t kNearMissesShown = 3;
 // text and the box widens for it only as far as `max_columns` allows.
 Lines type_rules_box(const std::vector<TypeRuleView>& rules, std::optional<std::size_t> max_columns = {});
 
+// The box of `box` (as type_rules_box made it) cut to `room` terminal rows of
+// its rows at `columns`: at least one row, from row `first` on as far as the
+// room goes, filled upward at the end (`first` is moved to where it starts),
+// with a dimmed "+N more (↑↓ scroll)" row counting the rows left out.
+Lines cut_type_rules_box(const Lines& box, long long& first, long long room, long long columns);
+
 }  // namespace nvx::overlays
