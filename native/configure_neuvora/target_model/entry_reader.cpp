@@ -1,5 +1,6 @@
 #include "entry_reader.hpp"
 
+#include <array>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -118,26 +119,13 @@ std::vector<model::Name> base_names(PyTypeObject* type, PyObject* module_class, 
 }  // namespace
 
 PyObject* field_key_object(Field field) {
-    const Names& n = names();
-    switch (field) {
-        case Field::Id:
-            return n.id;
-        case Field::TypeName:
-            return n.type_name;
-        case Field::Module:
-            return n.module;
-        case Field::Depth:
-            return n.depth;
-        case Field::DirectParamCount:
-            return n.direct_param_count;
-        case Field::IsReplacedRoot:
-            return n.is_replaced_root;
-        case Field::ReplacedRoot:
-            return n.replaced_root;
-        case Field::InReplaced:
-            return n.in_replaced;
-    }
-    return n.id;
+    static const std::array<PyObject*, model::kFieldCount> keys = [] {
+        std::array<PyObject*, model::kFieldCount> interned{};
+        for (std::size_t k = 0; k < model::kFieldCount; ++k)
+            interned[k] = intern(model::field_key(static_cast<Field>(k)));
+        return interned;
+    }();
+    return keys[static_cast<std::size_t>(field)];
 }
 
 EntryReader::EntryReader(const py::handle& entries)
