@@ -176,6 +176,9 @@ void EntryReader::load_field(Field field) {
                 column.set_state(i, model::kMissing);
                 continue;
             }
+            // A plain dict holds its values; what another mapping hands out is
+            // kept here, since names are read as views into it.
+            if (!PyDict_CheckExact(entry_objects_[i])) held_.push_back(value);
             try {
                 convert(i, value, column.values[i]);
             } catch (py::error_already_set& error) {

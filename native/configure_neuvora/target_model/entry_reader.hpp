@@ -76,6 +76,7 @@ private:
     ObjectPool pool_;
     PyOracle oracle_;
     std::vector<py::object> id_objects_;
+    std::vector<py::object> held_;  // values handed out by entries that are not plain dicts
     std::vector<py::error_already_set> errors_;
     std::vector<py::object> parameters_alive_;               // identities stay unique while they live
     model::IdentityMap<std::uint32_t> index_of_parameters_;  // parameter -> index into numel
