@@ -8,6 +8,8 @@ shortcuts it takes."""
 
 from __future__ import annotations
 
+from collections.abc import Mapping
+
 import pytest
 import torch
 from hypothesis import HealthCheck, given, settings
@@ -813,6 +815,23 @@ class Flag:
         return self.value
 
 
+class Fresh(Mapping):
+    """An entry that hands out a new copy of each of its texts at every read."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def __getitem__(self, key):
+        value = self.data[key]
+        return "".join(list(value)) if isinstance(value, str) else value
+
+    def __iter__(self):
+        return iter(self.data)
+
+    def __len__(self):
+        return len(self.data)
+
+
 # Entry lists the rules must read exactly as the interpreted definitions do:
 # missing keys where a rule would (or would not) read them, values of other types.
 ODD_ENTRIES = {
@@ -826,6 +845,8 @@ ODD_ENTRIES = {
                            full_entry(".b", in_replaced=Flag(True), replaced_root=".x")],
     "no_parameters_of_its_own": [full_entry(".a", direct_param_count=0), full_entry(".a.b", direct_param_count=-1)],
     "duplicate_ids": [full_entry(".a"), full_entry(".a.b"), full_entry(".a"), full_entry(".a.c")],
+    "another_mapping": [Fresh(full_entry(".a")), Fresh(full_entry(".a.b", type_name="ReLU")),
+                        Fresh(full_entry(".c", type_name="Conv")), Fresh(full_entry(".c.d", type_name="ReLU"))],
 }
 
 
