@@ -4,14 +4,18 @@ one replaced root.
 
 Prints the median time of ``get_module_entries`` and of one pass of the work the
 session repeats on every key (normalise the rules, resolve every entry's mode,
-build the budget line).
+build the budget line), then, in a session driven by scripted keys on the
+100,000-module model of ``run.py``, the pass after a key that changes no rule
+next to the pass after ``P`` on ``Linear`` (a type rule set or taken off: the
+whole model resolved again).
 
-    .venv/bin/python bench/bench_target_model.py [--layers 48] [--experts 512]
+    .venv/bin/python bench/bench_target_model.py [--layers 48] [--experts 512] [--session-modules 100000]
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import random
 import statistics
 import sys
@@ -20,8 +24,12 @@ import time
 import torch
 from torch import nn
 
-from neuvora import configure_neuvora as cn
-from neuvora import globals_neuvora as GNV
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from run import Driver, build_model, install_rules, median_ms  # noqa: E402
+
+from neuvora import configure_neuvora as cn  # noqa: E402
+from neuvora import globals_neuvora as GNV  # noqa: E402
 
 
 class Expert(nn.Module):
@@ -90,6 +98,7 @@ def main(argv=None):
     parser.add_argument("--layers", type=int, default=48)
     parser.add_argument("--experts", type=int, default=512)
     parser.add_argument("--repeats", type=int, default=7)
+    parser.add_argument("--session-modules", type=int, default=100000, help="0 leaves the session out")
     args = parser.parse_args(argv)
 
     start = time.perf_counter()
@@ -138,7 +147,27 @@ def main(argv=None):
     show("type_rule_entries", t_types)
     show("unset_module_entries", t_unset)
     print(cn.build_budget_line(entries, resolved))
+    if args.session_modules:
+        session_figures(args.session_modules, args.repeats * 3)
     return 0
+
+
+def session_figures(modules, repeats):
+    """The pass after `j` (no rule changes) and after `P` on the last row, a
+    Linear (the type rule set, then taken off again), in one session."""
+    GNV.pc = GNV.NVXConfig()
+    model = build_model(modules)
+    entries = cn.get_module_entries(model)
+    install_rules(entries)
+    keys = ["j"] * repeats + ["\x1b[F"] + ["P"] * repeats
+    driver = Driver(keys)
+    driver.run(model)
+    gaps = driver.pass_times(skip=0)
+    moves, rule_keys = gaps[:repeats], gaps[repeats + 1 : 2 * repeats + 1]
+    move, rule = median_ms(moves), median_ms(rule_keys)
+    print(f"session, {len(entries):,} modules (medians of {repeats} passes):")
+    print(f"  pass after j (no rule changes)           {move:8.2f} ms  (goal <= 0.5 ms)")
+    print(f"  P on Linear, then the pass               {rule:8.2f} ms  (goal <= 5 ms)  ratio {rule / move:.1f}")
 
 
 if __name__ == "__main__":

@@ -8,6 +8,8 @@ shortcuts it takes."""
 
 from __future__ import annotations
 
+from collections.abc import Mapping
+
 import pytest
 import torch
 from hypothesis import HealthCheck, given, settings
@@ -420,6 +422,113 @@ def test_normalized_lists_are_disjoint_and_keep_first_seen_order(cn, fresh_confi
     assert not set(got[0]) & set(got[1]) and not set(got[2]) & set(got[3])
 
 
+class Loose(str):
+    """Text of a class of its own that equals any text with the same letters in any case."""
+
+    def __eq__(self, other):
+        return str.__eq__(self.lower(), str(other).lower())
+
+    def __ne__(self, other):
+        return not self.__eq__(other)
+
+    __hash__ = str.__hash__
+
+
+# Rule lists holding values that are not plain text: each rule must compare,
+# hash, sort and write them back exactly as the interpreted definitions do.
+ODD_RULES = {
+    "text_of_its_own_class": ([Loose(".A"), ".b"], [".a", ".B"], [Loose("LINEAR")], ["Linear", "ReLU"]),
+    "numbers_and_bools": ([1, True, 1.0, ".a"], [2, ".a"], ["Linear", 0], [False, "ReLU"]),
+    "tuples_do_not_sort_with_text": ([".a"], [], ["Linear", ("tuple",)], ["ReLU"]),
+    "unhashable_value": ([".a", [".b"]], [".c"], ["Linear"], []),
+    "none_values": ([None, ".a"], [None], [None], ["Linear"]),
+    "not_a_list": ((".a", ".b", ".a"), {".c"}, ("Linear",), ["ReLU"]),
+}
+
+
+@pytest.mark.parametrize("lists", list(ODD_RULES.values()), ids=list(ODD_RULES))
+def test_rule_lists_of_other_values_like_the_interpreter(cn, lists):
+    import baseline
+
+    entries = [full_entry(".a"), full_entry(".a.b", type_name="ReLU"), full_entry(".c", type_name="Conv")]
+    outcomes = {}
+    for name, module in (("native", cn), ("reference", baseline)):
+        set_rules(*[list(values) if isinstance(values, list) else values for values in lists])
+        normalized = outcome(module.normalize_selection_conflicts)
+        outcomes[name] = [
+            normalized,
+            rules() if normalized[0] == "value" else None,
+            outcome(module.get_id_mode, ".a"),
+            outcome(module.get_name_mode, "linear"),
+            outcome(module.resolve_entry_modes, entries),
+            outcome(module.type_rule_entries, entries),
+        ]
+    assert outcomes["native"] == outcomes["reference"]
+
+
+@pytest.mark.parametrize("lists", list(ODD_RULES.values()), ids=list(ODD_RULES))
+def test_rule_edits_with_other_values_like_the_interpreter(cn, lists):
+    import baseline
+
+    def edits(set_id, set_name, clear):
+        results = []
+        for call in (lambda: set_id(".a", "dendrified"), lambda: set_id(".b", "tracked"),
+                     lambda: set_name("Linear", "tracked"), lambda: clear({"id": ".c", "type_name": "ReLU"}),
+                     lambda: clear({"id": ".a", "type_name": "Linear"})):
+            results.append((outcome(call), rules()))
+        return results
+
+    set_rules(*lists)
+    got = edits(cn.set_module_id_mode, cn.set_module_name_mode, cn.clear_module_mode)
+    set_rules(*lists)
+    want = edits(reference_set_mode(True), reference_set_mode(False), reference_clear)
+    assert got == want
+
+
+def reference_set_mode(by_id):
+    """`set_module_id_mode` / `set_module_name_mode` as the rule editing defines them."""
+    import baseline
+
+    getters = ("get_module_ids_to_dendrify", "get_module_ids_to_track") if by_id else (
+        "get_module_names_to_dendrify", "get_module_names_to_track")
+
+    def set_mode(key, mode):
+        pc = GNV.pc
+        dendrify = baseline.dedupe_list(getattr(pc, getters[0])())
+        track = baseline.dedupe_list(getattr(pc, getters[1])())
+        if mode == "dendrified":
+            if key in dendrify:
+                dendrify = [v for v in dendrify if v != key]
+            else:
+                dendrify, track = dendrify + [key], [v for v in track if v != key]
+        elif mode == "tracked":
+            if key in track:
+                track = [v for v in track if v != key]
+            else:
+                track, dendrify = track + [key], [v for v in dendrify if v != key]
+        getattr(pc, "set" + getters[0][3:])(dendrify)
+        getattr(pc, "set" + getters[1][3:])(track)
+
+    return set_mode
+
+
+def reference_clear(entry):
+    """`clear_module_mode` as the rule editing defines it."""
+    pc = GNV.pc
+    module_id, type_name = entry["id"], entry["type_name"]
+    ids_d = [v for v in pc.get_module_ids_to_dendrify() if v != module_id]
+    ids_t = [v for v in pc.get_module_ids_to_track() if v != module_id]
+    if module_id in pc.get_module_ids_to_dendrify() or module_id in pc.get_module_ids_to_track():
+        pc.set_module_ids_to_dendrify(ids_d)
+        pc.set_module_ids_to_track(ids_t)
+        return "cleared " + module_id
+    if type_name in pc.get_module_names_to_dendrify() or type_name in pc.get_module_names_to_track():
+        pc.set_module_names_to_dendrify([v for v in pc.get_module_names_to_dendrify() if v != type_name])
+        pc.set_module_names_to_track([v for v in pc.get_module_names_to_track() if v != type_name])
+        return "cleared the " + type_name + " type rule"
+    return "nothing to clear on this module"
+
+
 def test_mode_queries_fetch_track_list_only_when_needed(cn, monkeypatch):
     pc = Recorder([".a"], [".a", ".b"], ["X"], ["Y"])
     monkeypatch.setattr(GNV, "pc", pc)
@@ -705,6 +814,23 @@ class Flag:
         return self.value
 
 
+class Fresh(Mapping):
+    """An entry that hands out a new copy of each of its texts at every read."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def __getitem__(self, key):
+        value = self.data[key]
+        return "".join(list(value)) if isinstance(value, str) else value
+
+    def __iter__(self):
+        return iter(self.data)
+
+    def __len__(self):
+        return len(self.data)
+
+
 # Entry lists the rules must read exactly as the interpreted definitions do:
 # missing keys where a rule would (or would not) read them, values of other types.
 ODD_ENTRIES = {
@@ -718,6 +844,8 @@ ODD_ENTRIES = {
                            full_entry(".b", in_replaced=Flag(True), replaced_root=".x")],
     "no_parameters_of_its_own": [full_entry(".a", direct_param_count=0), full_entry(".a.b", direct_param_count=-1)],
     "duplicate_ids": [full_entry(".a"), full_entry(".a.b"), full_entry(".a"), full_entry(".a.c")],
+    "another_mapping": [Fresh(full_entry(".a")), Fresh(full_entry(".a.b", type_name="ReLU")),
+                        Fresh(full_entry(".c", type_name="Conv")), Fresh(full_entry(".c.d", type_name="ReLU"))],
 }
 
 
@@ -733,6 +861,11 @@ def test_rules_read_entries_like_the_interpreter(cn, entries):
     assert outcome(cn.type_rule_entries, entries) == outcome(baseline.type_rule_entries, entries)
     if all("module" in e for e in entries):
         assert outcome(cn.build_budget_line, entries, records) == outcome(baseline.build_budget_line, entries, records)
+    records = {key: {"eff": None, "source": None, "origin_id": key, "overridden": None, **record}
+               for key, record in records.items()}
+    for visible in (entries, entries[::-1]):
+        assert outcome(cn.render_targets_lines, entries, visible, 0, records, {}) == outcome(
+            baseline.render_targets_lines, entries, visible, 0, records, {})
 
 
 def test_rules_follow_changes_between_calls_on_the_same_list(cn):

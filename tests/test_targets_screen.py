@@ -282,12 +282,12 @@ class Scaled(nn.Module):
         self.tied = self.visual.weight  # held by a row too: its rules reach it
 
 
-def session_frames(cn, monkeypatch, model, keys, setup=None):
+def session_frames(cn, monkeypatch, model, keys, setup=None, columns=120):
     from neuvora import globals_neuvora as GNV
 
     if setup:
         setup(GNV.pc)
-    session = ScriptedSession(cn, monkeypatch, keys, interrupt_when_done=True)
+    session = ScriptedSession(cn, monkeypatch, keys, columns=columns, interrupt_when_done=True)
     with pytest.raises(SystemExit):
         session.run(model)
     return session.plain_frames
@@ -461,3 +461,116 @@ def test_type_rules_that_nearly_match(cn, monkeypatch, model, dendrify, hints):
     # _ConvNd is a base class of both convolutions: named by several.
     if dendrify == ["_ConvNd"]:
         assert rows[2] == "also in this model: Conv1d (1), ParametrizedConv1d (1), _ConvNd subclasses"
+
+
+@pytest.mark.parametrize(
+    "base, make, article",
+    [
+        (nn.Embedding, lambda cls: cls(10, 4), "an"),
+        (nn.Linear, lambda cls: cls(2, 2), "a"),
+        (nn.Identity, lambda cls: cls(), "an"),
+        (nn.Upsample, lambda cls: cls(scale_factor=2), "an"),
+        (nn.ReLU, lambda cls: cls(), "a"),
+    ],
+)
+def test_near_miss_article_follows_the_class_name(cn, base, make, article):
+    subclass = type("Own" + base.__name__, (base,), {})
+    entries = cn.get_module_entries(nn.Sequential(make(subclass)))
+    GNV.pc.set_module_names_to_dendrify([base.__name__])
+    rows = [plain(line) for line in cn.render_type_rules_overlay(entries)]
+    hint = f"also in this model: Own{base.__name__} (1), {article} {base.__name__} subclass"
+    assert any(line.startswith("  \u2502   " + hint + " ") for line in rows), rows
+
+
+def small_transformer():
+    return nn.Transformer(d_model=8, nhead=2, num_encoder_layers=1, num_decoder_layers=1, dim_feedforward=8,
+                          batch_first=True)
+
+
+@pytest.mark.parametrize("columns", [80, 72])
+def test_type_rules_box_is_never_wider_than_the_terminal(cn, monkeypatch, columns):
+    frames = session_frames(cn, monkeypatch, small_transformer(), ["y"], columns=columns,
+                            setup=lambda pc: pc.set_module_names_to_dendrify(["Linear"]))
+    lines = frames[1].splitlines()
+    top = next(i for i, line in enumerate(lines) if line.startswith("  \u250c"))
+    bottom = next(i for i, line in enumerate(lines) if line.startswith("  \u2514"))
+    box = lines[top : bottom + 1]
+    # Both borders on every line, one right edge, inside the terminal.
+    assert len({len(line) for line in box}) == 1 and len(box[0]) <= columns
+    assert box[0].endswith("\u2510") and box[-1].endswith("\u2518")
+    assert all(line.startswith("  \u2502 ") and line.endswith("\u2502") for line in box[1:-1])
+    # The rule row keeps its text; the hint that does not fit is cut with an ellipsis.
+    assert box[1].startswith("  \u2502 Linear \u2192 dendrify  (")
+    assert box[2].startswith("  \u2502   also in this model: NonDynamicallyQuantizableLinear (3)")
+    assert box[2].endswith("\u2026 \u2502")
+    # The same box from the public function keeps its full width.
+    entries = cn.get_module_entries(small_transformer())
+    full = [plain(line) for line in cn.render_type_rules_overlay(entries)]
+    assert "a Linear subclass" in full[2] and len(full[0]) > columns
+
+
+def test_rules_changed_between_two_keys_show_on_the_next_frame(cn, monkeypatch):
+    # A pass that changes no rule keeps the last resolution; one whose lists
+    # differ (whoever changed them) resolves again.
+    changes = [
+        lambda pc: pc.set_module_ids_to_dendrify([".0"]),
+        lambda pc: None,
+        lambda pc: pc.set_module_names_to_track(["Linear"]),
+        lambda pc: pc.set_module_ids_to_dendrify([]),
+    ]
+    session = ScriptedSession(cn, monkeypatch, [DOWN] * len(changes), interrupt_when_done=True)
+    scripted = cn.read_single_key
+
+    def read():
+        if changes:
+            changes.pop(0)(GNV.pc)
+        return scripted()
+
+    monkeypatch.setattr(cn, "read_single_key", read)
+    with pytest.raises(SystemExit):
+        session.run(nn.Sequential(nn.Linear(2, 2), nn.Linear(2, 2)))
+
+    def modes(frame):
+        return [line.split("mode=")[1].split()[0] if "mode=" in line else None
+                for line in frame.splitlines() if line.lstrip("> ").lstrip("*! \u2588").startswith((".0", ".1"))]
+
+    frames = session.plain_frames
+    assert [modes(frame) for frame in frames] == [
+        [None, None], ["dendrify", None], ["dendrify", None], ["dendrify", "track"], ["track", "track"]]
+    assert "2 modules still need a mode" in frames[0] and "1 module still needs a mode" in frames[2]
+    assert "every parameter is dendrified or tracked" in frames[4]
+    assert "+6 params per dendrite cycle" in frames[2] and "+0 params" in frames[4]
+
+
+def outcome(function, *args):
+    try:
+        return ("value", function(*args))
+    except Exception as error:  # noqa: BLE001 - compared, not handled
+        return ("raises", type(error), error.args)
+
+
+# Records and entries the marker reads only in part, and modes that are no mode word.
+ODD_MARKERS = {
+    "only_what_the_marker_reads": ({"in_replaced": False}, {"eff": "dendrified", "source": "id"}),
+    "inside_without_a_record": ({"in_replaced": True}, {}),
+    "no_mode_no_count": ({"in_replaced": False}, {"eff": None}),
+    "other_source": ({"in_replaced": False}, {"eff": "tracked", "source": 7}),
+    "other_mode": ({"in_replaced": False}, {"eff": 3, "source": "inherited"}),
+    "missing_source": ({"in_replaced": False}, {"eff": "tracked"}),
+    "count_that_does_not_compare": ({"in_replaced": False, "direct_param_count": "5"}, {"eff": None}),
+}
+
+
+@pytest.mark.parametrize("entry, record", list(ODD_MARKERS.values()), ids=list(ODD_MARKERS))
+def test_marker_reads_entries_and_records_like_the_interpreter(cn, entry, record):
+    import baseline
+
+    assert outcome(cn.make_target_marker, entry, record) == outcome(baseline.make_target_marker, entry, record)
+
+
+@pytest.mark.parametrize("mode", ["dendrified", "tracked", None, 3, "other", ["unhashable"], ("dendrified",)])
+def test_mode_verb_and_block_like_the_interpreter(cn, mode):
+    import baseline
+
+    assert outcome(cn.mode_verb, mode) == outcome(baseline.mode_verb, mode)
+    assert outcome(cn.make_block, mode) == outcome(baseline.make_block, mode)

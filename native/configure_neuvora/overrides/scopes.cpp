@@ -2,50 +2,12 @@
 
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
+#include "configure_neuvora/target_model/override_scopes.hpp"
 
 namespace nvx::overrides {
-namespace {
-
-py::object get_item(const py::handle& mapping, const char* key) {
-    return mapping[py::str(key)];
-}
-
-py::tuple refused(const char* reason) {
-    return py::make_tuple(py::none(), from_utf8(reason));
-}
-
-}  // namespace
 
 py::tuple override_scope_for_entry(const py::handle& entry, const py::handle& resolved) {
-    py::object record = resolved[get_item(entry, "id")];
-    if (truthy(get_item(entry, "is_replaced_root")) || truthy(get_item(entry, "in_replaced"))) {
-        return refused("Overrides are not available inside a module that will be restructured.");
-    }
-    py::object eff = get_item(record, "eff");
-    if (eff.is_none()) {
-        return refused(
-            "Overrides are only for dendrified modules. Dendrify this one first (p), or track it if you "
-            "just want it monitored.");
-    }
-    py::object source = get_item(record, "source");
-    if (equals(source, py::str("inherited"))) {
-        const std::u32string origin = to_u32(to_str(get_item(record, "origin_id")));
-        return py::make_tuple(
-            py::none(), from_u32(U"This module inherits " + origin + U"'s mode. Open overrides on " + origin +
-                                 U" to change settings for the whole subtree."));
-    }
-    if (!equals(eff, py::str("dendrified"))) {
-        return refused("Overrides are only for dendrified modules \u2014 this one is tracked.");
-    }
-    py::dict scope;
-    if (equals(source, py::str("type"))) {
-        scope["kind"] = py::str("type");
-        scope["scope_key"] = get_item(entry, "type_name");
-    } else {
-        scope["kind"] = py::str("id");
-        scope["scope_key"] = get_item(entry, "id");
-    }
-    return py::make_tuple(scope, py::none());
+    return target::override_scope_for_entry(entry, resolved);
 }
 
 py::dict scope_values(const py::handle& scope_key, const py::handle& module_settings_overrides,

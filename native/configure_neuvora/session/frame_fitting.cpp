@@ -6,8 +6,9 @@
 
 #include "core/keys/key_table.hpp"
 #include "core/layout/compose.hpp"
-#include "core/text/display_text.hpp"
 #include "core/screens/run_frame.hpp"
+#include "core/screens/type_rules_text.hpp"
+#include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
@@ -141,6 +142,14 @@ py::str Session::fit_overlay(const py::object& lines, long long& window_start, c
     return from_u32(fitted.text);
 }
 
+py::str Session::fit_page(const layout::PageFrame& page, long long& window_start) {
+    const TerminalSize size = terminal_now();
+    const layout::FittedFrame fitted = layout::fit_window(page, window_start, size.columns,
+                                                          layout::frame_rows_available(size.lines));
+    window_start = fitted.window_start;
+    return from_u32(fitted.text);
+}
+
 py::str Session::compose_fitted(const py::object& header, const py::object& type_rules, ScreenBody& body,
                                 const py::object& footer, const std::vector<int>& header_ranks,
                                 const std::vector<int>& footer_ranks, const py::object& focus,
@@ -231,35 +240,10 @@ py::str Session::compose_fitted(const py::object& header, const py::object& type
 
 std::vector<layout::ScreenLine> Session::cut_type_rules(const std::vector<std::u32string>& lines,
                                                         long long room, long long columns) {
-    const auto rules = static_cast<long long>(lines.size()) - 3;  // between the top and the bottom of the box
-    const auto rule_rows = [&](long long rule) {
-        return layout::fitted_line_rows({lines[static_cast<std::size_t>(rule + 1)]}, columns);
-    };
-    long long first = std::clamp(type_rules_first_, 0LL, rules - 1);
-    long long end = first;
-    long long used = 0;
-    // At least one rule is shown; the rest as far as the room goes, filled upward at the end.
-    while (end < rules && (end == first || used + rule_rows(end) <= room)) used += rule_rows(end++);
-    while (first > 0 && used + rule_rows(first - 1) <= room) used += rule_rows(--first);
-    type_rules_first_ = first;
-
-    // The "+N more" row inside the box, as wide as its other rows.
-    const long long hidden = rules - (end - first);
-    const std::string count = std::to_string(hidden);
-    const std::u32string note =
-        U"+" + std::u32string(count.begin(), count.end()) + U" more (\u2191\u2193 scroll)";
-    const auto inner = static_cast<long long>(style::visible_width(lines.front())) - 4;
-    const long long pad = std::max(1LL, inner - static_cast<long long>(note.size()) - 1);
-    const std::u32string more = U"  " + style::dim(U"\u2502 ") + style::dim(note) +
-                                std::u32string(static_cast<std::size_t>(pad), U' ') + style::dim(U"\u2502");
-
     std::vector<layout::ScreenLine> out;
-    out.push_back({lines.front(), kTypeRulesRank});
-    for (long long rule = first; rule < end; ++rule) {
-        out.push_back({lines[static_cast<std::size_t>(rule + 1)], kTypeRulesRank});
+    for (std::u32string& line : overlays::cut_type_rules_box(lines, type_rules_first_, room, columns)) {
+        out.push_back({std::move(line), kTypeRulesRank});
     }
-    if (hidden > 0) out.push_back({layout::clip_to_width(more, columns), kTypeRulesRank});
-    for (std::size_t i = lines.size() - 2; i < lines.size(); ++i) out.push_back({lines[i], kTypeRulesRank});
     return out;
 }
 

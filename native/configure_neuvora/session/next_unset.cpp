@@ -12,17 +12,13 @@ namespace nvx::configure {
 
 std::vector<int> Session::unset_positions() {
     std::vector<int> positions;
-    target::EntryTable& entry_table = table();
-    if (resolved_natively_) {
-        entry_table.unset([&](std::size_t i) { return resolution_.eff[i] == target::Mode::None; },
-                          [&](std::size_t i) { positions.push_back(static_cast<int>(i)); });
-        return positions;
-    }
+    target::SessionModel& entry_table = table();
+    if (resolved_natively_) return entry_table.unset_rows();
     // The module's own function decides; its entries are found in the table by identity.
     py::list unset = call_global("unset_module_entries", entries_, resolved());
     std::unordered_map<PyObject*, int> position_of;
     for (std::size_t i = 0; i < entry_table.size(); ++i) {
-        position_of.emplace(entry_table.row(i).entry.ptr(), static_cast<int>(i));
+        position_of.emplace(entry_table.entry(i).ptr(), static_cast<int>(i));
     }
     for (const py::handle entry : unset) {
         auto found = position_of.find(entry.ptr());
@@ -39,7 +35,7 @@ void Session::select_next_unset() {
         status_message_ = py::str("no module needs a mode");
         return;
     }
-    target::EntryTable& entry_table = table();
+    target::SessionModel& entry_table = table();
     std::vector<int> shown = entry_table.visible(expanded_replaced_);
     const int current = target_selected_index_ < static_cast<Py_ssize_t>(shown.size())
                             ? shown[static_cast<std::size_t>(target_selected_index_)]
@@ -49,8 +45,9 @@ void Session::select_next_unset() {
     const auto position = static_cast<std::size_t>(*next);
 
     // A module inside a collapsed restructured one is shown by expanding it.
-    if (entry_table.truth(position, target::Field::InReplaced)) {
-        expanded_replaced_[entry_table.field(position, target::Field::ReplacedRoot)] = py::bool_(true);
+    if (entry_table.table().inside_replaced(position)) {
+        expanded_replaced_[entry_table.oracle().object_of(
+            entry_table.table().replaced_roots.values[position])] = py::bool_(true);
         shown = entry_table.visible(expanded_replaced_);
     }
     auto row = std::lower_bound(shown.begin(), shown.end(), *next);

@@ -2,6 +2,7 @@
 // are ignored and never reach the screens.
 #include <algorithm>
 
+#include "core/screens/save_text.hpp"
 #include "key_tests.hpp"
 #include "session.hpp"
 
@@ -43,8 +44,12 @@ void Session::handle_overlay_key(const py::object& key) {
             scroll_page(key, type_rules_first_);
         }
     } else if (overlay_ == "save") {
-        const bool some_unset = truthy(call_global("unset_module_entries", entries_, resolved()));
-        const Py_ssize_t options = some_unset ? 2 : 3;
+        // The options the overlay shows, from the list it is drawn from.
+        const std::size_t unset = resolved_natively_
+                                      ? table().unset_rows().size()
+                                      : py::len(call_global("unset_module_entries", entries_, resolved()));
+        const std::vector<overlays::SaveOption> choices = overlays::save_options(unset, U"");
+        const auto options = static_cast<Py_ssize_t>(choices.size());
         if (test("is_up_key", key)) {
             save_selected_index_ = keys::moved(save_selected_index_, -1, options);
         } else if (test("is_down_key", key)) {
@@ -56,10 +61,12 @@ void Session::handle_overlay_key(const py::object& key) {
         } else if (nvx::keys::is_end(keys::text_of(key))) {
             save_selected_index_ = options - 1;
         } else if (test("is_enter_key", key)) {
-            const bool keep_editing = some_unset ? save_selected_index_ == 0 : save_selected_index_ == 2;
-            if (keep_editing) {
+            const overlays::SaveChoice choice = choices[static_cast<std::size_t>(std::clamp<Py_ssize_t>(
+                                                            save_selected_index_, 0, options - 1))]
+                                                    .choice;
+            if (choice == overlays::SaveChoice::KeepEditing) {
                 overlay_.clear();
-            } else if (!some_unset && save_selected_index_ == 1) {
+            } else if (choice == overlays::SaveChoice::AsDefault) {
                 global("GNV").attr("pc").attr("set_configuration_confirmed")(true);
                 finalize_save(1);
                 finish();

@@ -1,6 +1,8 @@
 // Overrides the user can see and take back: the mark on the Targets rows and
 // type rules that hold overrides, and removing one setting from a scope in the
 // overrides overlay.
+#include <algorithm>
+
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
 #include "core/screens/targets_text.hpp"
@@ -9,10 +11,6 @@
 
 namespace nvx::configure {
 namespace {
-
-bool is_module_id(const py::handle& scope_key) {
-    return is_str(scope_key) && truthy(scope_key.attr("startswith")("."));
-}
 
 py::object override_mark() {
     return from_u32(targets::override_mark());
@@ -70,21 +68,12 @@ py::object Session::with_override_marks(py::object body, const py::list& visible
 }
 
 py::object Session::type_rules_box() {
-    py::list box = list_copy(call_global("render_type_rules_overlay", entries_));
-    // Class scopes with overrides mark their rule's row (after the box's edge).
-    std::vector<std::u32string> rule_starts;
-    for (const py::handle key : scopes_with_overrides()) {
-        if (!is_module_id(key)) rule_starts.push_back(U"  \u2502 " + to_u32(to_str(key)) + U" \u2192 ");
-    }
-    if (rule_starts.empty()) return std::move(box);
-    for (std::size_t i = 0; i < py::len(box); ++i) {
-        const std::u32string plain = style::strip_ansi(to_u32(to_str(box[i])));
-        for (const std::u32string& start : rule_starts) {
-            if (plain.compare(0, start.size(), start) == 0) {
-                box[i] = py::object(box[i]) + override_mark();
-                break;
-            }
-        }
+    // Never wider than the terminal; the rules of classes that hold overrides are marked.
+    const long long columns = std::max(0LL, terminal_now().columns);
+    py::list box;
+    for (const std::u32string& line :
+         table().type_rules_block(scopes_with_overrides(), static_cast<std::size_t>(columns))) {
+        box.append(from_u32(line));
     }
     return std::move(box);
 }

@@ -31,12 +31,8 @@ std::u32string match_count(const std::vector<int>& matches, int position) {
 
 }  // namespace
 
-target::ModuleSearch& Session::module_search() {
-    target::EntryTable& entry_table = table();
-    if (!module_search_ || !module_search_->searches(entry_table)) {
-        module_search_ = std::make_unique<target::ModuleSearch>(entry_table);
-    }
-    return *module_search_;
+model::ModuleSearch& Session::module_search() {
+    return table().search();
 }
 
 int Session::selected_position(const std::vector<int>& visible) const {
@@ -50,12 +46,12 @@ int Session::selected_position() {
 }
 
 void Session::select_position(int position, std::vector<int> visible) {
-    target::EntryTable& entry_table = table();
+    target::SessionModel& entry_table = table();
     const auto at = static_cast<std::size_t>(position);
     // A table built again for a changed entry list may have lost the row.
     if (position < 0 || at >= entry_table.size()) return;
-    if (entry_table.truth(at, target::Field::InReplaced)) {
-        const py::object root = entry_table.field(at, target::Field::ReplacedRoot);
+    if (entry_table.table().inside_replaced(at)) {
+        const py::object root = entry_table.oracle().object_of(entry_table.table().replaced_roots.values[at]);
         PyObject* value = PyDict_GetItemWithError(expanded_replaced_.ptr(), root.ptr());  // borrowed
         if (value == nullptr && PyErr_Occurred()) throw py::error_already_set();
         const py::object earlier =

@@ -5,9 +5,10 @@
 #include "common/interp.hpp"
 #include "common/module_namespace.hpp"
 #include "configure_neuvora/engine_use.hpp"
-#include "core/screens/static_pages.hpp"
 #include "configure_neuvora/screens/targets_frame.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
+#include "core/screens/save_text.hpp"
+#include "core/screens/static_pages.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
 #include "editor_frame.hpp"
@@ -43,9 +44,7 @@ void Session::run() {
     }
     // Entries never change once built: the session reads them once, and the
     // module's functions use the same table when they are given this list.
-    table_ = target::EntryTable::build(entries_);
-    table_->hold_model(model_);
-    const target::EntryTable::Lease lease(table_);
+    table_ = std::make_unique<target::SessionModel>(entries_, model_);
     existing_module_settings_ = call_global("load_existing_module_settings");
     while (!done_ && !quit_requested_) {
         pass();
@@ -59,7 +58,7 @@ void Session::pass() {
     resolved_ = py::object();
     resolved_natively_ = engine_may_stand_in();
     if (resolved_natively_) {
-        table().resolve(resolution_);
+        resolution_ = &table().resolve();
     } else {
         resolved_ = py::dict(call_global("resolve_entry_modes", entries_));
     }
@@ -139,6 +138,17 @@ py::str Session::render_frame() {
         return fit_overlay(call_global("render_legend_overlay"), page_first_row_, nullptr);
     if (overlay_ == "quit") return fit_overlay(call_global("render_quit_overlay"), page_first_row_, nullptr);
     if (overlay_ == "save") {
+        if (resolved_natively_) {
+            // The page and its selected option's line, from the session's model.
+            const std::u32string path =
+                display::escape_controls(to_u32(to_str(call_global("_config_target_path"))));
+            const std::size_t options = overlays::save_options(table().unset_rows().size(), path).size();
+            std::optional<std::size_t> selected;
+            if (save_selected_index_ >= 0 && static_cast<std::size_t>(save_selected_index_) < options) {
+                selected = static_cast<std::size_t>(save_selected_index_);
+            }
+            return fit_page(table().save_page(selected, path), save_window_start_);
+        }
         return fit_overlay(call_global("render_save_overlay", entries_, resolved(), save_selected_index_,
                                        call_global("_config_target_path")),
                            save_window_start_, U"  \u25b8 ");
@@ -207,63 +217,50 @@ bool Session::handle_global_key(const py::object& key) {
 }
 
 py::object Session::resolved() {
-    if (!resolved_) resolved_ = table().records(resolution_);
+    if (!resolved_) resolved_ = table().records();
     return resolved_;
 }
 
-target::EntryTable& Session::table() {
+target::SessionModel& Session::table() {
     // A function replaced from Python may have changed the list it was handed.
     if (!table_->describes(entries_)) {
-        table_ = target::EntryTable::build(entries_);
-        table_->hold_model(model_);
+        table_ = std::make_unique<target::SessionModel>(entries_, model_);
+        if (resolved_natively_) resolution_ = &table_->resolve();
     }
     return *table_;
 }
 
 bool Session::render_targets_natively(py::str& screen_text) {
     if (!resolved_natively_) return false;
-    target::EntryTable* entry_table = &table();
-    std::vector<int> vis = entry_table->visible(expanded_replaced_);
-    const auto count = static_cast<Py_ssize_t>(vis.size());
+    target::SessionModel& model = table();
+    const auto count = static_cast<Py_ssize_t>(model.visible(expanded_replaced_).size());
     if (target_selected_index_ >= count) target_selected_index_ = std::max<Py_ssize_t>(0, count - 1);
-
-    // What render_targets_lines reads, in its order.
-    const std::size_t need = entry_table->unset_count(resolution_);
-    const std::size_t type_rules = entry_table->type_rule_count();
-    py::object header =
-        targets_header_lines(need, type_rules, entry_table->unreached_parameters() == nullptr);
-    TargetsBody rows(*entry_table, resolution_, std::move(vis), target_selected_index_, expanded_replaced_,
-                     scopes_with_overrides());
-    const layout::Focus focus = rows.focus();
-    py::object footer = targets_footer_lines(entry_table->budget_line([&](std::size_t i) {
-        return resolution_.eff[i] == target::Mode::Dendrified;
-    }),
-                                             *entry_table, resolution_);
-
+    layout::ScreenFrame frame = model.targets_frame(
+        expanded_replaced_, static_cast<std::size_t>(target_selected_index_), scopes_with_overrides());
     ScreenBody body;
-    body.count = rows.line_count();
-    body.line = [&rows](long long index) -> const std::u32string& { return rows.line(index); };
-    screen_text = compose_targets_screen(header, body, footer, py::make_tuple(focus.start, focus.end), true);
+    body.count = frame.body_count;
+    body.line = frame.body_line;
+    screen_text = compose_targets_screen(frame_lines(frame.header), body, frame_lines(frame.footer),
+                                         py::make_tuple(frame.focus->start, frame.focus->end), true);
     return true;
 }
 
 py::object Session::selected_target(Py_ssize_t& count) {
-    target::EntryTable& entry_table = table();
-    const std::vector<int> positions = entry_table.visible(expanded_replaced_);
+    target::SessionModel& entry_table = table();
+    const std::vector<int>& positions = entry_table.visible(expanded_replaced_);
     count = static_cast<Py_ssize_t>(positions.size());
     if (count == 0) return py::none();
     if (target_selected_index_ >= count) target_selected_index_ = count - 1;
-    return entry_table
-        .row(static_cast<std::size_t>(positions[static_cast<std::size_t>(target_selected_index_)]))
-        .entry;
+    return py::reinterpret_borrow<py::object>(entry_table.entry(
+        static_cast<std::size_t>(positions[static_cast<std::size_t>(target_selected_index_)])));
 }
 
 py::list Session::visible_targets() {
-    target::EntryTable& entry_table = table();
-    const std::vector<int> positions = entry_table.visible(expanded_replaced_);
+    target::SessionModel& entry_table = table();
+    const std::vector<int>& positions = entry_table.visible(expanded_replaced_);
     py::list shown(positions.size());
     for (std::size_t i = 0; i < positions.size(); ++i) {
-        PyObject* entry = entry_table.row(static_cast<std::size_t>(positions[i])).entry.ptr();
+        PyObject* entry = entry_table.entry(static_cast<std::size_t>(positions[i])).ptr();
         Py_INCREF(entry);
         PyList_SET_ITEM(shown.ptr(), static_cast<Py_ssize_t>(i), entry);
     }

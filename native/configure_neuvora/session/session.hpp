@@ -15,8 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "configure_neuvora/target_model/entry_table.hpp"
-#include "configure_neuvora/target_model/module_search.hpp"
+#include "configure_neuvora/target_model/session_model.hpp"
 #include "core/layout/frame_fit.hpp"
 #include "rule_history.hpp"
 
@@ -105,7 +104,7 @@ private:
     // engine resolved the pass.
     py::object resolved();
     // The engine over the session's entries.
-    target::EntryTable& table();
+    target::SessionModel& table();
     // The Targets screen drawn by the engine; false when this pass goes through
     // the module's functions (one of them has been replaced).
     bool render_targets_natively(py::str& screen_text);
@@ -120,6 +119,8 @@ private:
     // window from `window_start`, following the line that starts with
     // `pointer` (visible text) when there is one.
     py::str fit_overlay(const py::object& lines, long long& window_start, const char32_t* pointer);
+    // An overlay page that knows its focus: as drawn when it fits, else a window from `window_start`.
+    py::str fit_page(const layout::PageFrame& page, long long& window_start);
     // A screen body, drawn on demand: the engine's rows or a list of lines.
     struct ScreenBody {
         long long count = 0;
@@ -165,7 +166,7 @@ private:
     void search_again(int direction);
     // The prompt line, while the prompt is open.
     std::u32string search_prompt_line() const;
-    target::ModuleSearch& module_search();
+    model::ModuleSearch& module_search();
     // Selects the entry at table position `position`, opening the restructured
     // module it sits in; opened modules are remembered while the prompt is open.
     // `visible`: the positions of the rows shown now.
@@ -182,8 +183,8 @@ private:
     int empty_reads_ = 0;
 
     py::list entries_;
-    std::unique_ptr<target::EntryTable> table_;
-    target::Resolution resolution_;
+    std::unique_ptr<target::SessionModel> table_;
+    const model::Resolution* resolution_ = nullptr;
     bool resolved_natively_ = false;  // the engine resolved this pass into `resolution_`
     py::object resolved_;             // the map, once built (null until then)
     std::string active_screen_ = "targets";
@@ -226,7 +227,6 @@ private:
     };
     Search search_;
     std::u32string last_search_;  // the text n and N look for
-    std::unique_ptr<target::ModuleSearch> module_search_;
 };
 
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.

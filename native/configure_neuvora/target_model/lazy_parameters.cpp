@@ -56,7 +56,7 @@ public:
         };
         std::vector<Node> nodes{Node{model.ptr(), -1, nullptr}};
         std::vector<int> stack{0};
-        IdentityMap<bool> seen;
+        model::IdentityMap<bool> seen;
         std::vector<int> children;
         while (!stack.empty()) {
             const int index = stack.back();

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "common/torch_calls.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "core/model/flat_map.hpp"
 #include "core/model/module_ids.hpp"
 #include "lazy_parameters.hpp"
@@ -360,8 +360,8 @@ private:
     std::vector<Node> nodes_;
     std::vector<ModuleRecord> modules_;
     std::vector<ParameterRecord> parameters_;
-    IdentityMap<int> module_index_;
-    IdentityMap<int> parameter_index_;
+    model::IdentityMap<int> module_index_;
+    model::IdentityMap<int> parameter_index_;
     std::vector<std::int64_t> tree_;
     std::vector<std::int64_t> extra_;
     std::vector<int> stamp_;
@@ -388,7 +388,7 @@ std::vector<long> enclosing_roots(const std::vector<EntryValues>& values,
         plain = PyUnicode_CheckExact(root_ids[i].ptr()) && utf8_view(root_ids[i].ptr(), roots[i]);
     }
     if (plain) {
-        return first_enclosing_root(ids, roots);
+        return model::first_enclosing_root(ids, roots);
     }
     // Ids that are not plain text: `entry_id.startswith(root_id + ".")` in order.
     const Names& n = names();
@@ -430,7 +430,7 @@ py::list build_entry_list(std::vector<EntryValues>& values) {
         }
     }
 
-    py::object config = global("GNV").attr("pc");
+    py::object config = configure::configuration();
     py::object replace = config.attr("get_modules_to_replace")();
     py::object classes = steal(PySequence_Tuple(replace.ptr()));
     const bool any_classes = PyTuple_GET_SIZE(classes.ptr()) > 0;

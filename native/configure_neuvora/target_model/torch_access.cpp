@@ -1,13 +1,13 @@
 #include "torch_access.hpp"
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "names.hpp"
 
 namespace nvx::target {
 
 TorchAccess::TorchAccess() {
-    py::object torch = global("torch");
+    py::object torch = configure::seam(configure::Seam::Torch);
     if (torch.is_none()) {
         return;
     }

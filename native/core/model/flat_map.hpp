@@ -5,11 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-namespace nvx::target {
+namespace nvx::model {
 
 struct IdentityHash {
     std::uint64_t operator()(const void* key) const {
@@ -19,14 +20,21 @@ struct IdentityHash {
 };
 
 struct TextHash {
+    // Eight bytes at a time, each word mixed in with a multiply; module ids
+    // are tens of bytes, hashed once per row and per rule.
     std::uint64_t operator()(std::string_view key) const {
-        std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a, then a final mix
-        for (unsigned char c : key) {
-            h = (h ^ c) * 0x100000001b3ull;
+        std::uint64_t h = 0x9E3779B97F4A7C15ull ^ key.size();
+        std::size_t at = 0;
+        for (; at + 8 <= key.size(); at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, key.data() + at, 8);
+            h = (h ^ word) * 0xbf58476d1ce4e5b9ull;
+            h ^= h >> 31;
         }
-        h ^= h >> 29;
-        h *= 0xbf58476d1ce4e5b9ull;
-        return h ^ (h >> 32);
+        std::uint64_t tail = 0;
+        std::memcpy(&tail, key.data() + at, key.size() - at);
+        h = (h ^ tail) * 0x94d049bb133111ebull;
+        return h ^ (h >> 29);
     }
 };
 
@@ -103,4 +111,4 @@ using IdentityMap = FlatMap<const void*, Value, IdentityHash>;
 template <typename Value>
 using TextMap = FlatMap<std::string_view, Value, TextHash>;
 
-}  // namespace nvx::target
+}  // namespace nvx::model

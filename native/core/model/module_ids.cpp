@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-namespace nvx::target {
+namespace nvx::model {
 
 std::optional<std::string_view> parent_id(std::string_view id, std::string& scratch) {
     const std::size_t first = id.find('.');
@@ -48,4 +48,4 @@ std::vector<long> first_enclosing_root(const std::vector<std::string_view>& ids,
     return result;
 }
 
-}  // namespace nvx::target
+}  // namespace nvx::model

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace nvx::target {
+namespace nvx::model {
 
 // The parent id of `id`: split on ".", None for at most two pieces, otherwise
 // "." + the pieces between the first and the last. The result views `id` when
@@ -21,4 +21,4 @@ std::optional<std::string_view> parent_id(std::string_view id, std::string& scra
 std::vector<long> first_enclosing_root(const std::vector<std::string_view>& ids,
                                        const std::vector<std::string_view>& roots);
 
-}  // namespace nvx::target
+}  // namespace nvx::model

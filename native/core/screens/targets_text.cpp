@@ -120,6 +120,12 @@ std::u32string block(ModeColor color) {
     return out;
 }
 
+std::u32string mode_colored(std::u32string_view text, ModeColor color) {
+    std::u32string out;
+    styled(out, open_of(color), text);
+    return out;
+}
+
 Marker marker(MarkerKind kind, ModeColor color) {
     Marker m;
     switch (kind) {

@@ -19,6 +19,8 @@ std::u32string tab_bar(bool targets_active);
 
 // Two full blocks in the colour of a mode.
 std::u32string block(ModeColor color);
+// `text` in the colour of a mode.
+std::u32string mode_colored(std::u32string_view text, ModeColor color);
 
 // Row marker: `display` is styled, `plain` holds the same five visible columns.
 struct Marker {
