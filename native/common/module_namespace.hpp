@@ -32,11 +32,4 @@ py::object call_global(const char* name, CallArgs&&... args) {
     return global(name)(std::forward<CallArgs>(args)...);
 }
 
-// The interpreter's `print`, looked up at call time, with `end` and `flush`.
-void print_text(const py::object& text, const char* end = "\n", bool flush = false);
-
-// `json.load(open(path, "r"))` through the module's `open` and `json`; the file
-// is closed on every way out.
-py::object read_json_file(const py::handle& path);
-
 }  // namespace nvx
