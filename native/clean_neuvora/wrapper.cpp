@@ -27,9 +27,9 @@ py::object as_method(py::object function) {
     return steal(PyInstanceMethod_New(function.ptr()));
 }
 
-[[noreturn]] void raise_type_error(const char* format, py::handle culprit) {
-    PyErr_Format(PyExc_TypeError, format, Py_TYPE(culprit.ptr())->tp_name);
-    throw py::error_already_set();
+// TypeError "<text><culprit's class>", worded as the interpreter words it.
+[[noreturn]] void raise_type_error(const char* text, py::handle culprit) {
+    raise(PyExc_TypeError, text + type_name_in_messages(culprit.ptr()));
 }
 
 // The positional inputs of a call written `f(*inputs)`.
@@ -42,7 +42,7 @@ py::object as_positional(py::handle inputs) {
         if (PyErr_ExceptionMatches(PyExc_TypeError) && !PySequence_Check(inputs.ptr()) &&
             PyObject_HasAttrString(inputs.ptr(), "__iter__") == 0) {
             PyErr_Clear();
-            raise_type_error("argument after * must be an iterable, not %.200s", inputs);
+            raise_type_error("argument after * must be an iterable, not ", inputs);
         }
         throw py::error_already_set();
     }
@@ -61,7 +61,7 @@ py::object as_keywords(py::handle options) {
     if (PyDict_Merge(copy.ptr(), options.ptr(), 1) < 0) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
             PyErr_Clear();
-            raise_type_error("argument after ** must be a mapping, not %.200s", options);
+            raise_type_error("argument after ** must be a mapping, not ", options);
         }
         throw py::error_already_set();
     }

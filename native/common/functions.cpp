@@ -44,6 +44,15 @@ void set_python_error_from_current_exception() {
     }
 }
 
+}  // namespace
+
+void raise_current_exception() {
+    set_python_error_from_current_exception();
+    throw py::error_already_set();
+}
+
+namespace {
+
 // Raises the interpreter's TypeError for a wrong positional count, e.g.
 // "name() takes exactly 1 positional argument (2 given)".
 [[noreturn]] void raise_arg_count(const char* name, const char* qualifier, Py_ssize_t expected,

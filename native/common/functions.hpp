@@ -27,6 +27,12 @@ struct Param {
     bool has_default = false;
 };
 
+// Raises the C++ exception being handled as the interpreter's error, as a
+// Python-visible function's caller would see it: an interpreter error as it
+// is, std::out_of_range as IndexError, std::invalid_argument as ValueError,
+// memory exhaustion as MemoryError, anything else as RuntimeError.
+[[noreturn]] void raise_current_exception();
+
 // The bound arguments of one call, in parameter order.
 using Args = std::vector<py::object>;
 using Body = std::function<py::object(Args&)>;

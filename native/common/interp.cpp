@@ -238,6 +238,19 @@ py::object attribute_if_present(const py::handle& obj, PyObject* name) {
     return steal_unless_attribute_error(PyObject_GetAttr(obj.ptr(), name));
 }
 
+std::string type_name_in_messages(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    const py::handle type_object(reinterpret_cast<PyObject*>(type));
+    std::string name = py::cast<std::string>(py::str(type_object.attr("__name__")));
+    // A class made at run time is named by its `__name__` alone; a static one
+    // by its full dotted name, from which the interpreter takes `__module__`.
+    if ((PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0) {
+        const std::string module = py::cast<std::string>(py::str(type_object.attr("__module__")));
+        if (module != "builtins") name = module + "." + name;
+    }
+    return name;
+}
+
 std::pair<py::object, py::object> unpack_pair(PyObject* item) {
     if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == 2) {
         return {borrow(PyTuple_GET_ITEM(item, 0)), borrow(PyTuple_GET_ITEM(item, 1))};
@@ -246,7 +259,7 @@ std::pair<py::object, py::object> unpack_pair(PyObject* item) {
     if (started == nullptr) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
+            raise(PyExc_TypeError, "cannot unpack non-iterable " + type_name_in_messages(item) + " object");
         }
         throw py::error_already_set();
     }

@@ -137,6 +137,11 @@ PyObject* type_lookup(PyTypeObject* type, PyObject* name);
 // The interpreter's ValueError of `a, b = item` with `got` values out of `expected`.
 [[noreturn]] void raise_unpack_error(Py_ssize_t expected, Py_ssize_t got);
 
+// The name of `object`'s class as the interpreter's own error messages give
+// it: `__name__`, led by `__module__` and a dot for a class of an extension
+// module other than the builtins ("int", "Foo", "numpy.ndarray").
+std::string type_name_in_messages(PyObject* object);
+
 // ---------------------------------------------------------------------------
 // Collection
 // ---------------------------------------------------------------------------

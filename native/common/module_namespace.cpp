@@ -39,26 +39,4 @@ py::object global(const char* name) {
     return py::reinterpret_borrow<py::object>(found);
 }
 
-void print_text(const py::object& text, const char* end, bool flush) {
-    using namespace py::literals;
-    global("print")(text, "end"_a = end, "flush"_a = flush);
-}
-
-py::object read_json_file(const py::handle& path) {
-    py::object handle = global("open")(path, "r");
-    py::object document;
-    try {
-        document = global("json").attr("load")(handle);
-    } catch (py::error_already_set&) {
-        try {
-            handle.attr("close")();
-        } catch (py::error_already_set&) {
-            // The read or parse error is the one worth reporting.
-        }
-        throw;
-    }
-    handle.attr("close")();
-    return document;
-}
-
 }  // namespace nvx

@@ -8,7 +8,6 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
-#include <utility>
 
 namespace nvx {
 namespace py = pybind11;
@@ -25,18 +24,5 @@ const std::string& module_name();
 // Looks `name` up as a global of interpreted code would: the module's own
 // attributes first, then the builtins. Raises NameError when neither has it.
 py::object global(const char* name);
-
-// Calls a global by name, so that a replacement made from Python is honoured.
-template <typename... CallArgs>
-py::object call_global(const char* name, CallArgs&&... args) {
-    return global(name)(std::forward<CallArgs>(args)...);
-}
-
-// The interpreter's `print`, looked up at call time, with `end` and `flush`.
-void print_text(const py::object& text, const char* end = "\n", bool flush = false);
-
-// `json.load(open(path, "r"))` through the module's `open` and `json`; the file
-// is closed on every way out.
-py::object read_json_file(const py::handle& path);
 
 }  // namespace nvx

@@ -1,12 +1,11 @@
 #include "torch_calls.hpp"
 
 #include "interp.hpp"
-#include "module_namespace.hpp"
 
 namespace nvx {
 
-py::object torch_attribute(std::initializer_list<PyObject*> path) {
-    py::object value = global("torch");
+py::object torch_attribute(const py::handle& torch, std::initializer_list<PyObject*> path) {
+    py::object value = py::reinterpret_borrow<py::object>(torch);
     if (value.is_none()) return py::object();
     for (PyObject* name : path) {
         value = attribute_if_present(value, name);

@@ -29,6 +29,7 @@ void register_save_target(py::module_& m);
 
 // Screens and overlays.
 void register_targets_screen(py::module_& m);
+void register_targets_overlays(py::module_& m);
 void register_run_screen(py::module_& m);
 void register_overlays(py::module_& m);
 void register_overrides_overlay(py::module_& m);

@@ -80,4 +80,26 @@ py::object configuration() {
     return seam(Seam::GNV).attr("pc");
 }
 
+void print_text(const py::object& text, const char* end, bool flush) {
+    using namespace py::literals;
+    seam(Seam::Print)(text, "end"_a = end, "flush"_a = flush);
+}
+
+py::object read_json_file(const py::handle& path) {
+    py::object handle = seam(Seam::Open)(path, "r");
+    py::object document;
+    try {
+        document = seam(Seam::Json).attr("load")(handle);
+    } catch (py::error_already_set&) {
+        try {
+            handle.attr("close")();
+        } catch (py::error_already_set&) {
+            // The read or parse error is the one worth reporting.
+        }
+        throw;
+    }
+    handle.attr("close")();
+    return document;
+}
+
 }  // namespace nvx::configure

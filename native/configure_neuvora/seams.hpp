@@ -70,4 +70,11 @@ py::object call_seam(Seam which, CallArgs&&... args) {
 // `GNV.pc`, the configuration object, read at the time of use.
 py::object configuration();
 
+// `print(text, end=end, flush=flush)` through the module's `print`.
+void print_text(const py::object& text, const char* end = "\n", bool flush = false);
+
+// `json.load(open(path, "r"))` through the module's `open` and `json`; the file
+// is closed on every way out.
+py::object read_json_file(const py::handle& path);
+
 }  // namespace nvx::configure

@@ -44,16 +44,7 @@ settings::Overrides InterpreterOverrideFiles::load() {
 InterpreterOverrideFiles::Saved InterpreterOverrideFiles::save(const settings::Overrides& session,
                                                                bool as_default) {
     using namespace py::literals;
-    try {
-        call_seam(Seam::PersistModuleSettingsUpdates, to_dict(session),
-                  "overwrite_config_file"_a = as_default);
-    } catch (py::error_already_set& error) {
-        if (!error.matches(PyExc_OSError) && !error.matches(PyExc_ValueError) &&
-            !error.matches(PyExc_AttributeError) && !error.matches(PyExc_TypeError)) {
-            throw;
-        }
-        return {false, to_u32(to_str(error.value()))};
-    }
+    call_seam(Seam::PersistModuleSettingsUpdates, to_dict(session), "overwrite_config_file"_a = as_default);
     return {};
 }
 

@@ -14,9 +14,8 @@ namespace py = pybind11;
 class InterpreterOverrideFiles final : public settings::OverrideFiles {
 public:
     settings::Overrides load() override;
-    // A write that fails for a reason the user can act on (the file or its
-    // folder cannot be written, its content is not a JSON object, a value JSON
-    // cannot hold) is reported, not raised: no file is then half written.
+    // A write that fails raises the interpreter's error, which ends the
+    // session after the terminal is restored (no file is half written).
     Saved save(const settings::Overrides& session, bool as_default) override;
 };
 

@@ -4,7 +4,6 @@
 
 #include "atomic_write.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/seams.hpp"
 #include "scopes.hpp"
 
@@ -27,7 +26,7 @@ py::object dict_member(const py::dict& mapping, const py::handle& key) {
 
 // Scopes of one source file into `result`; entries taken before an error stay.
 void take_saved_scopes(const py::handle& path, py::dict& result) {
-    py::object document = read_json_file(path);
+    py::object document = configure::read_json_file(path);
     if (!is_dict(document)) {
         raise(PyExc_AttributeError, "module_settings: top level is not a JSON object");
     }
@@ -53,7 +52,7 @@ py::dict read_target(const py::handle& path) {
     if (!exists(path)) return py::dict();
     py::object document;
     try {
-        document = read_json_file(path);
+        document = configure::read_json_file(path);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_Exception)) throw;
         if (e.matches(PyExc_OSError)) {

@@ -1,7 +1,6 @@
 #include "descriptions.hpp"
 
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/seams.hpp"
 #include "core/settings/setting_names.hpp"
 #include "value_bridge.hpp"

@@ -4,15 +4,15 @@
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
+#include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/target_model/config_rules.hpp"
 #include "configure_neuvora/target_model/entry_reader.hpp"
 #include "configure_neuvora/target_model/records.hpp"
-#include "configure_neuvora/target_model/row_views.hpp"
 #include "core/model/queries.hpp"
+#include "core/screens/row_views.hpp"
 #include "core/screens/save_text.hpp"
 #include "core/screens/type_rules_text.hpp"
 #include "core/text/display_text.hpp"
-#include "targets_frame.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -33,7 +33,7 @@ py::list render_type_rules_overlay(const py::object& entries) {
         reader.run([&] { return model::type_rules(reader.table(), rules, rules.oracle()); });
     reader.load_class_uses();
     return lines_list(
-        overlays::type_rules_box(target::type_rule_views(reader.table(), found, rules.oracle())));
+        overlays::type_rules_box(targets::type_rule_views(reader.table(), found, rules.oracle())));
 }
 
 py::list render_save_overlay(Args& a) {
@@ -52,8 +52,8 @@ py::list render_save_overlay(Args& a) {
     reader.run([&] {
         for (const std::size_t row : unset) {
             if (listed.size() == overlays::kSaveListedUnset) break;
-            listed.emplace_back(target::shown_text(reader.table().id(row), reader.oracle()),
-                                target::shown_text(reader.table().type_name(row), reader.oracle()));
+            listed.emplace_back(targets::shown_text(reader.table().id(row), reader.oracle()),
+                                targets::shown_text(reader.table().type_name(row), reader.oracle()));
         }
     });
     const std::u32string path = display::escape_controls(to_u32(to_str(a[3])));
@@ -69,8 +69,8 @@ py::list render_save_overlay(Args& a) {
         });
     std::vector<std::u32string> conflict_texts;
     for (const model::SharedConflict& pair : conflicts.pairs) {
-        conflict_texts.push_back(targets::conflict_text(target::conflict_note(pair, [&](std::size_t row) {
-            return target::shown_text(reader.table().ids.values[row], reader.oracle());
+        conflict_texts.push_back(targets::conflict_text(targets::conflict_note(pair, [&](std::size_t row) {
+            return targets::shown_text(reader.table().ids.values[row], reader.oracle());
         })));
     }
     return lines_list(

@@ -12,21 +12,27 @@
 #include "configure_neuvora/target_model/entry_reader.hpp"
 #include "configure_neuvora/target_model/names.hpp"
 #include "configure_neuvora/target_model/records.hpp"
-#include "configure_neuvora/target_model/row_views.hpp"
 #include "core/model/flat_map.hpp"
 #include "core/model/queries.hpp"
+#include "core/screens/row_views.hpp"
 #include "core/screens/targets_frame.hpp"
 #include "core/text/display_text.hpp"
-#include "targets_frame.hpp"
 
 namespace nvx::configure {
 namespace {
+
+// The lines' texts as a list of the interpreter's strings.
+py::list frame_lines(const std::vector<layout::FrameLine>& lines) {
+    py::list out;
+    for (const layout::FrameLine& line : lines) out.append(from_u32(line.text));
+    return out;
+}
 
 using model::Field;
 using target::names;
 
 targets::ModeColor color_of(const py::handle& mode) {
-    return target::mode_color(target::mode_of(mode));
+    return targets::mode_color(target::mode_of(mode));
 }
 
 // `MODE_VERB.get(mode, str(mode))` over the mode words' own mapping.
@@ -126,8 +132,8 @@ private:
         const std::size_t row = rows_[position];
         const model::ModuleTable& table = source_.table();
         targets::RowView view;
-        view.indent = target::indent_text(table.indents.at(row, Field::Depth));
-        view.id = target::shown_text(table.id(row), source_.oracle());
+        view.indent = targets::indent_text(table.indents.at(row, Field::Depth));
+        view.id = targets::shown_text(table.id(row), source_.oracle());
         view.type_name = class_names_.of(table, row, source_.oracle());
         table.own_counts.at(row, Field::DirectParamCount);
         py::object record = get_item(resolved_, source_.id_object(row));
@@ -149,7 +155,7 @@ private:
             view.params = counts_.of(table, row);
             const int owner = shared_owner(position);
             if (owner >= 0) {
-                view.shared_with = target::shown_text(
+                view.shared_with = targets::shown_text(
                     entries_.table().ids.values[static_cast<std::size_t>(owner)], entries_.oracle());
             }
         }
@@ -170,8 +176,8 @@ private:
     py::object resolved_;
     py::object expanded_;
     model::ChildCounts children_;
-    target::CountTexts counts_;
-    target::ClassNameTexts class_names_;
+    targets::CountTexts counts_;
+    targets::ClassNameTexts class_names_;
     std::unique_ptr<targets::LineIndex> index_;
     std::optional<model::Sharing> sharing_;
 };
@@ -245,8 +251,8 @@ py::object render_targets_lines(Args& a) {
             return entries.run([&] { return target::mode_of(target::eff_in(resolved, entries, row)); });
         });
     if (!conflicts.pairs.empty()) {
-        foot.first_conflict = target::conflict_note(conflicts.pairs.front(), [&](std::size_t row) {
-            return target::shown_text(entries.table().ids.values[row], entries.oracle());
+        foot.first_conflict = targets::conflict_note(conflicts.pairs.front(), [&](std::size_t row) {
+            return targets::shown_text(entries.table().ids.values[row], entries.oracle());
         });
         foot.conflict_tensors = conflicts.tensors;
     }
@@ -285,12 +291,6 @@ py::tuple make_target_marker(const py::object& entry, const py::object& record) 
 }
 
 }  // namespace
-
-py::list frame_lines(const std::vector<layout::FrameLine>& lines) {
-    py::list out;
-    for (const layout::FrameLine& line : lines) out.append(from_u32(line.text));
-    return out;
-}
 
 void register_targets_screen(py::module_& m) {
     // For readers of the module; the screens use the mapping of the mode words.

@@ -9,15 +9,14 @@
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
 #include "configure_neuvora/overrides/scopes.hpp"
 #include "configure_neuvora/registry.hpp"
 #include "configure_neuvora/run_settings/interpreter_settings.hpp"
 #include "configure_neuvora/run_settings/value_bridge.hpp"
 #include "configure_neuvora/seams.hpp"
+#include "configure_neuvora/terminal/text_adapters.hpp"
 #include "core/editors/editors.hpp"
 #include "core/screens/editor_frame.hpp"
-#include "editor_frame.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -199,28 +198,27 @@ py::dict new_list_editor(const py::object& setting_name, const py::object& value
     return state;
 }
 
-}  // namespace
-
-void draw_editor_frame(const py::object& state, const std::u32string& notice) {
-    // Qualified: with a py::str argument, unqualified `print` would find py::print by ADL.
-    nvx::print_text(py::str("\x1b[2J\x1b[H"), "");
-    py::object size = call_seam(Seam::TerminalSize);
-    const auto columns = py::cast<long long>(size.attr("columns"));
-    const auto lines = py::cast<long long>(size.attr("lines"));
+// `_render_editor_frame(state)`: clears the screen and prints the frame of
+// the editor `state` (a state dictionary).
+void render_editor_frame(const py::object& state) {
+    print_text(py::str("\x1b[2J\x1b[H"), "");
+    const layout::TerminalSize size = read_terminal_size();
     // The name is read first, then the kind.
     field<Name>(state, "setting_name", to_name).get();
     const layout::ScreenFrame frame = equals(state[py::str("kind")], py::str("scalar"))
                                           ? screens::scalar_editor_frame(read_scalar(state))
                                           : screens::list_editor_frame(read_list(state));
-    nvx::print_text(from_u32(screens::editor_frame_text(frame, columns, lines, notice)));
+    print_text(from_u32(screens::editor_frame_text(frame, size.columns, size.lines)));
 }
+
+}  // namespace
 
 void register_editors(py::module_& m) {
     def(m, "_new_scalar_editor", {"setting_name", "value", "scope_key"}, nullptr,
         [](Args& a) { return new_scalar_editor(a[0], a[1], a[2]); });
     def(m, "_new_list_editor", {"setting_name", "value", "scope_key"}, nullptr,
         [](Args& a) { return new_list_editor(a[0], a[1], a[2]); });
-    def(m, "_render_editor_frame", {"state"}, nullptr, [](Args& a) { draw_editor_frame(a[0], U""); });
+    def(m, "_render_editor_frame", {"state"}, nullptr, [](Args& a) { render_editor_frame(a[0]); });
     def(m, "_format_list_editor_line", {"state"}, nullptr,
         [](Args& a) { return from_u32(editors::list_line(read_list(a[0]))); });
     def(m, "_persist_edited_value", {"state", "module_settings_overrides", "value"}, nullptr,

@@ -1,20 +1,18 @@
-// set_dendrification_targets: the guard, the persistence flag, the alternate
-// screen and the teardown around one Session; and the index rule `_move`.
+// set_dendrification_targets: the guard, the persistence flag, the signals,
+// the alternate screen and the teardown around one session; and the index
+// rule `_move`.
 #include <exception>
 #include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "common/functions.hpp"
 #include "common/interp.hpp"
-#include "common/module_namespace.hpp"
-#include "configure_neuvora/engine_use.hpp"
 #include "configure_neuvora/registry.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "configure_neuvora/target_model/lazy_parameters.hpp"
 #include "configure_neuvora/terminal/resize_signal.hpp"
 #include "configure_neuvora/terminal/termination_signals.hpp"
-#include "session.hpp"
+#include "core/session/session.hpp"
+#include "interpreter_world.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -26,22 +24,21 @@ const char* const kEntryDoc =
     "    ";
 
 py::object config_dict() {
-    return global("GNV").attr("pc").attr("__dict__");
+    return configuration().attr("__dict__");
 }
 
 void print_cancel_lines() {
-    py::object print_line = global("print");
-    print_line(from_utf8("Configuration cancelled \u2014 training did not start."));
-    print_line(
-        "Re-run to configure again, or set configuration_confirmed=True "
-        "(GNV.pc.set_configuration_confirmed(True)) to skip this screen.");
+    print_text(from_utf8("Configuration cancelled \u2014 training did not start."));
+    print_text(
+        py::str("Re-run to configure again, or set configuration_confirmed=True "
+                "(GNV.pc.set_configuration_confirmed(True)) to skip this screen."));
 }
 
 // The way out of a session: every step runs even when one before it failed,
 // and no termination signal can cut it short. The first failure then
 // propagates; a signal that came in meanwhile goes to the caller's handler.
-void leave_session(Session& session, const py::object& previous_auto_persist, TerminationSignals& signals,
-                   ResizeSignal& resize) {
+void leave_session(InterpreterWorld& world, const py::object& previous_auto_persist,
+                   TerminationSignals& signals, ResizeSignal& resize) {
     signals.defer();
     std::exception_ptr failure;
     try {
@@ -50,7 +47,7 @@ void leave_session(Session& session, const py::object& previous_auto_persist, Te
         failure = std::current_exception();
     }
     try {
-        if (session.on_alternate_screen()) session.exit_alternate_screen();
+        if (world.interpreter_terminal().on_alternate_screen()) world.terminal().exit_alternate_screen();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -65,34 +62,36 @@ void leave_session(Session& session, const py::object& previous_auto_persist, Te
 }
 
 py::object set_dendrification_targets(const py::object& model) {
-    call_global("require_interactive_session");
+    call_seam(Seam::RequireInteractiveSession);
     // A model that cannot be counted yet is refused before the terminal or the
     // configuration object is touched.
     target::require_initialized_parameters(model);
     py::object previous_auto_persist = config_dict().attr("get")("_auto_persist_config", true);
     config_dict()["_auto_persist_config"] = false;
 
-    Session session(model);
+    InterpreterWorld world(model);
+    session::Session session(world);
     TerminationSignals signals;
     ResizeSignal resize;
+    bool quit = false;
     try {
         signals.install();
         resize.install();
-        session.enter_alternate_screen();
-        session.run();
+        world.terminal().enter_alternate_screen();
+        quit = world.run(session) == session::Outcome::Quit;
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_KeyboardInterrupt)) {
             const auto terminated_by = TerminationSignals::signal_of(error);
-            leave_session(session, previous_auto_persist, signals, resize);
+            leave_session(world, previous_auto_persist, signals, resize);
             if (terminated_by) TerminationSignals::redeliver(*terminated_by);
             throw;
         }
-        session.request_quit();
+        quit = true;
     }
-    leave_session(session, previous_auto_persist, signals, resize);
-    if (session.quit_requested()) {
+    leave_session(world, previous_auto_persist, signals, resize);
+    if (quit) {
         print_cancel_lines();
-        global("sys").attr("exit")(0);
+        seam(Seam::Sys).attr("exit")(0);
     }
     return py::none();
 }
@@ -100,12 +99,11 @@ py::object set_dendrification_targets(const py::object& model) {
 }  // namespace
 
 void register_session(py::module_& m) {
-    // Every function the engine stands in for is registered before this point.
-    remember_engine_functions(m);
     def(m, "set_dendrification_targets", {"model"}, kEntryDoc,
         [](Args& a) { return set_dendrification_targets(a[0]); });
     def(m, "_move", {"index", "delta", "length"}, nullptr, [](Args& a) {
-        return move_index(py::cast<Py_ssize_t>(a[0]), py::cast<Py_ssize_t>(a[1]), py::cast<Py_ssize_t>(a[2]));
+        return session::moved(py::cast<Py_ssize_t>(a[0]), py::cast<Py_ssize_t>(a[1]),
+                              py::cast<Py_ssize_t>(a[2]));
     });
 }
 

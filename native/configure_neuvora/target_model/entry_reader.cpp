@@ -8,6 +8,7 @@
 #include "budget.hpp"
 #include "common/interp.hpp"
 #include "common/torch_calls.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "core/model/flat_map.hpp"
 #include "core/text/display_text.hpp"
 #include "module_entries.hpp"
@@ -96,7 +97,7 @@ private:
 py::object torch_module_class() {
     static PyObject* const nn_name = intern("nn");
     static PyObject* const module_name = intern("Module");
-    return torch_attribute({nn_name, module_name});
+    return torch_attribute(configure::seam(configure::Seam::Torch), {nn_name, module_name});
 }
 
 // Names of the base classes of `type` that say something about it: not the

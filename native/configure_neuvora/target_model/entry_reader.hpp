@@ -35,8 +35,7 @@ public:
     PyOracle& oracle() { return oracle_; }
     std::size_t size() const { return table_.size(); }
 
-    // The entry list as read (a list) and one entry of it.
-    const py::object& entries() const { return entries_; }
+    // One entry of the list read.
     py::handle entry(std::size_t row) const { return entry_objects_[row]; }
     // The id object of a row (null when it has none); the Id column must be loaded.
     const py::object& id_object(std::size_t row) const { return id_objects_[row]; }

@@ -6,6 +6,7 @@
 
 #include "common/interp.hpp"
 #include "common/torch_calls.hpp"
+#include "configure_neuvora/seams.hpp"
 #include "core/model/flat_map.hpp"
 #include "names.hpp"
 #include "torch_access.hpp"
@@ -19,7 +20,8 @@ py::object uninitialized_class() {
     static PyObject* const nn_name = intern("nn");
     static PyObject* const parameter_name = intern("parameter");
     static PyObject* const mixin_name = intern("UninitializedTensorMixin");
-    py::object mixin = torch_attribute({nn_name, parameter_name, mixin_name});
+    py::object mixin =
+        torch_attribute(configure::seam(configure::Seam::Torch), {nn_name, parameter_name, mixin_name});
     return mixin && PyType_Check(mixin.ptr()) ? mixin : py::object();
 }
 

@@ -8,7 +8,14 @@ namespace nvx::target {
 
 std::uint32_t ObjectPool::add(py::handle value) {
     objects_.push_back(py::reinterpret_borrow<py::object>(value));
-    return static_cast<std::uint32_t>(objects_.size() - 1);
+    const auto index = static_cast<std::uint32_t>(objects_.size() - 1);
+    return base_ != nullptr ? index | kOwnToken : index;
+}
+
+const py::object& ObjectPool::operator[](std::uint32_t token) const {
+    if (base_ == nullptr) return objects_[token];
+    if ((token & kOwnToken) == 0) return (*base_)[token];
+    return objects_[token & ~kOwnToken];
 }
 
 model::Name read_name(PyObject* value, ObjectPool& pool, bool keep) {

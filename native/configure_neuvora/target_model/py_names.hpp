@@ -17,11 +17,20 @@ namespace py = pybind11;
 // The objects behind the tokens of one call (or one session pass).
 class ObjectPool {
 public:
+    ObjectPool() = default;
+    // A pool for a while within `base`'s life: its own tokens are told apart
+    // from `base`'s, and the objects of both are found through it, so names
+    // read into either compare through one oracle.
+    explicit ObjectPool(const ObjectPool* base) : base_(base) {}
+    ObjectPool(const ObjectPool&) = delete;
+    ObjectPool& operator=(const ObjectPool&) = delete;
+
     std::uint32_t add(py::handle value);
-    const py::object& operator[](std::uint32_t token) const { return objects_[token]; }
-    std::size_t size() const { return objects_.size(); }
+    const py::object& operator[](std::uint32_t token) const;
 
 private:
+    static constexpr std::uint32_t kOwnToken = 0x80000000u;  // set on a layered pool's own tokens
+    const ObjectPool* base_ = nullptr;
     std::vector<py::object> objects_;
 };
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "core/keys/key_input.hpp"
+#include "core/keys/key_table.hpp"
 #include "core/layout/screen_layout.hpp"
 #include "core/text/display_text.hpp"
 #include "core/text/styling.hpp"
@@ -12,60 +12,48 @@
 namespace nvx::editors {
 namespace {
 
-const std::u32string kEscape = U"\x1b";
-const std::u32string kBackspace = U"\x7f";
+using keys::Action;
 
-// The keys that edit a text, tested in this order after Escape.
-enum class TextKey { None, Left, Right, Home, End, Backspace, Delete, Enter, Typed };
-
-TextKey text_key(const std::u32string& key) {
-    if (keys::is_left(key)) return TextKey::Left;
-    if (keys::is_right(key)) return TextKey::Right;
-    if (keys::is_home(key)) return TextKey::Home;
-    if (keys::is_end(key)) return TextKey::End;
-    if (key == kBackspace) return TextKey::Backspace;
-    if (keys::is_delete(key)) return TextKey::Delete;
-    if (keys::is_enter(key)) return TextKey::Enter;
-    if (is_typed_character(key)) return TextKey::Typed;
-    return TextKey::None;
-}
-
-// Applies a cursor or editing key to the text; returns the fields written.
+// Applies a cursor or editing action to the text; returns the fields written.
 // Moving writes the cursor; an edit writes the text and the cursor; a
 // Backspace at the start or a Delete at the end writes nothing.
-unsigned edit_text(Field<std::u32string>& buffer, Field<long long>& cursor, TextKey kind,
+unsigned edit_text(Field<std::u32string>& buffer, Field<long long>& cursor, Action action,
                    const std::u32string& key) {
-    if (kind == TextKey::None || kind == TextKey::Enter) return 0;
-    const TextState before{buffer.get(), cursor.get()};
-    TextState after = before;
-    switch (kind) {
-        case TextKey::Left:
-            after = move_left(before);
+    TextState after{};
+    switch (action) {
+        case Action::CursorLeft:
+            after = move_left({buffer.get(), cursor.get()});
             break;
-        case TextKey::Right:
-            after = move_right(before);
+        case Action::CursorRight:
+            after = move_right({buffer.get(), cursor.get()});
             break;
-        case TextKey::Home:
-            after = move_home(before);
+        case Action::CursorHome:
+            after = move_home({buffer.get(), cursor.get()});
             break;
-        case TextKey::End:
-            after = move_end(before);
+        case Action::CursorEnd:
+            after = move_end({buffer.get(), cursor.get()});
             break;
-        case TextKey::Backspace:
+        case Action::EraseBefore: {
+            const TextState before{buffer.get(), cursor.get()};
             if (before.cursor <= 0) return 0;
             after = erase_before(before);
             break;
-        case TextKey::Delete:
+        }
+        case Action::EraseAt: {
+            const TextState before{buffer.get(), cursor.get()};
             if (before.cursor >= static_cast<long long>(before.buffer.size())) return 0;
             after = erase_at(before);
             break;
-        default:  // Typed
-            after = insert(before, key[0]);
+        }
+        case Action::TypeCharacter:
+            after = insert({buffer.get(), cursor.get()}, key[0]);
             break;
+        default:
+            return 0;
     }
     cursor.set(after.cursor);
-    const bool moves_only =
-        kind == TextKey::Left || kind == TextKey::Right || kind == TextKey::Home || kind == TextKey::End;
+    const bool moves_only = action == Action::CursorLeft || action == Action::CursorRight ||
+                            action == Action::CursorHome || action == Action::CursorEnd;
     if (moves_only) return kWroteCursor;
     buffer.set(after.buffer);
     return kWroteBuffer | kWroteCursor;
@@ -133,54 +121,57 @@ Outcome commit_list_entry(ListEditor& state, settings::SettingsPort& settings) {
 }
 
 Outcome handle_list_typing(ListEditor& state, const std::u32string& key, settings::SettingsPort& settings) {
-    if (key == kEscape) {
+    const Action action = keys::action_in(keys::Place::ListEditorTyping, key);
+    if (action == Action::StopTyping) {
         const unsigned fields = leave_typing(state) | kWroteCursor;
         state.cursor.set(0);
         return wrote(fields);
     }
-    const TextKey kind = text_key(key);
-    if (kind == TextKey::Enter) return commit_list_entry(state, settings);
-    return wrote(edit_text(state.buffer, state.cursor, kind, key));
+    if (action == Action::CommitEntry) return commit_list_entry(state, settings);
+    return wrote(edit_text(state.buffer, state.cursor, action, key));
 }
 
 Outcome handle_list_navigation(ListEditor& state, const std::u32string& key, settings::SettingsPort& settings,
                                const SetOverride& set_override) {
-    if (key == kEscape) return done();
+    const Action action = keys::action_in(keys::Place::ListEditor, key);
+    if (action == Action::Cancel) return done();
     std::vector<Value>& values = state.values.get();
     const long long selected = state.selected.get();
     const auto count = static_cast<long long>(values.size());
-    if (keys::is_left(key)) {
-        state.selected.set(std::max(0LL, selected - 1));
-        return wrote(kWroteSelected);
-    }
-    if (keys::is_right(key)) {
-        state.selected.set(std::min(selected + 1, count + 1));
-        return wrote(kWroteSelected);
-    }
-    if (key == kBackspace || keys::is_delete(key)) {
-        // The selection keeps its number: it now names the next element or the add slot.
-        Outcome outcome;
-        if (selected < count) {
-            values.erase(values.begin() + static_cast<std::ptrdiff_t>(
-                                              list_position(selected, values.size(), kAssignmentOutOfRange)));
-            outcome.change = {ListChange::Kind::Erase, selected, {}};
+    switch (action) {
+        case Action::SelectPrevious:
+            state.selected.set(std::max(0LL, selected - 1));
+            return wrote(kWroteSelected);
+        case Action::SelectNext:
+            state.selected.set(std::min(selected + 1, count + 1));
+            return wrote(kWroteSelected);
+        case Action::RemoveElement: {
+            // The selection keeps its number: it now names the next element or the add slot.
+            Outcome outcome;
+            if (selected < count) {
+                values.erase(values.begin() + static_cast<std::ptrdiff_t>(list_position(
+                                                  selected, values.size(), kAssignmentOutOfRange)));
+                outcome.change = {ListChange::Kind::Erase, selected, {}};
+            }
+            return outcome;
         }
-        return outcome;
-    }
-    if (keys::is_select(key)) {
-        if (selected == count + 1) {
-            return done(persist_edit(state.scope_key, state.setting_name, Value::list_of(values), settings,
-                                     set_override));
+        case Action::Select: {
+            if (selected == count + 1) {
+                return done(persist_edit(state.scope_key, state.setting_name, Value::list_of(values),
+                                         settings, set_override));
+            }
+            const std::u32string text =
+                selected < count ? values[list_position(selected, values.size(), kIndexOutOfRange)].text()
+                                 : U"";
+            state.typing.set(true);
+            state.edit_index.set(selected);
+            state.buffer.set(text);
+            state.cursor.set(static_cast<long long>(text.size()));
+            return wrote(kWroteTyping | kWroteEditIndex | kWroteBuffer | kWroteCursor);
         }
-        const std::u32string text =
-            selected < count ? values[list_position(selected, values.size(), kIndexOutOfRange)].text() : U"";
-        state.typing.set(true);
-        state.edit_index.set(selected);
-        state.buffer.set(text);
-        state.cursor.set(static_cast<long long>(text.size()));
-        return wrote(kWroteTyping | kWroteEditIndex | kWroteBuffer | kWroteCursor);
+        default:
+            return {};
     }
-    return {};
 }
 
 }  // namespace
@@ -223,9 +214,9 @@ std::u32string persist_edit(const Field<std::optional<Name>>& scope_key, const F
 
 Outcome handle_scalar_key(ScalarEditor& state, const std::u32string& key, settings::SettingsPort& settings,
                           const SetOverride& set_override) {
-    if (key == kEscape) return done();
-    const TextKey kind = text_key(key);
-    if (kind != TextKey::Enter) return wrote(edit_text(state.buffer, state.cursor, kind, key));
+    const Action action = keys::action_in(keys::Place::ScalarEditor, key);
+    if (action == Action::Cancel) return done();
+    if (action != Action::Save) return wrote(edit_text(state.buffer, state.cursor, action, key));
     const std::u32string& text = state.buffer.get();  // read before the sample
     const settings::ParseResult parsed = settings.parse(text, state.sample.get());
     if (!parsed.value) {

@@ -45,43 +45,6 @@ extern const KeyPattern kEnd;
 
 bool matches(const KeyPattern& pattern, const std::u32string& key);
 
-inline bool is_up(const std::u32string& key) {
-    return matches(kUp, key);
-}
-inline bool is_down(const std::u32string& key) {
-    return matches(kDown, key);
-}
-inline bool is_left(const std::u32string& key) {
-    return matches(kLeft, key);
-}
-inline bool is_right(const std::u32string& key) {
-    return matches(kRight, key);
-}
-inline bool is_page_up(const std::u32string& key) {
-    return matches(kPageUp, key);
-}
-inline bool is_page_down(const std::u32string& key) {
-    return matches(kPageDown, key);
-}
-inline bool is_delete(const std::u32string& key) {
-    return matches(kDelete, key);
-}
-inline bool is_enter(const std::u32string& key) {
-    return matches(kEnter, key);
-}
-inline bool is_tab(const std::u32string& key) {
-    return matches(kTab, key);
-}
-inline bool is_select(const std::u32string& key) {
-    return matches(kSelect, key);
-}
-inline bool is_home(const std::u32string& key) {
-    return matches(kHome, key);
-}
-inline bool is_end(const std::u32string& key) {
-    return matches(kEnd, key);
-}
-
 // True when the byte, read as a Latin-1 character, is a letter or "~": the
 // bytes that end an escape sequence.
 bool ends_escape_sequence(std::uint8_t byte);

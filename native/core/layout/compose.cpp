@@ -41,15 +41,14 @@ long long counted_rows(const std::vector<FrameLine>& lines, long long columns) {
     return rows;
 }
 
-// Rows the lines take once wrapped on words.
+}  // namespace
+
 long long wrapped_rows(const std::vector<FrameLine>& lines, long long columns) {
     long long rows = 0;
     for (const FrameLine& line : lines)
         rows += static_cast<long long>(terminal_rows(line.text, columns).size());
     return rows;
 }
-
-}  // namespace
 
 FittedFrame compose_screen(const ScreenFrame& frame, long long window_start, TerminalSize size) {
     const long long reserved =
@@ -75,15 +74,18 @@ FittedFrame compose_screen(const ScreenFrame& frame, long long window_start, Ter
 
 FittedFrame show_screen(const ScreenFrame& frame, long long window_start, TerminalSize size) {
     if (too_small(size.columns, size.lines)) return {too_small_frame(size.columns, size.lines), window_start};
-    FittedFrame composed = compose_screen(frame, window_start, size);
     const long long rows = frame_rows_available(size.lines);
     const long long reserved =
         wrapped_rows(frame.header, size.columns) + wrapped_rows(frame.footer, size.columns);
-    if (frame_rows(composed.text, size.columns) <= rows &&
-        body_budget(size.lines, reserved) >= std::min(kWantedBodyRows, frame.body_count)) {
-        return composed;
+    // Whether the header and footer leave the body its rows is known before
+    // the window is placed; only a frame that passes is composed (and, in the
+    // rare case that its body lines wrap into more rows than they were
+    // counted at, found too tall and fitted after all).
+    if (body_budget(size.lines, reserved) >= std::min(kWantedBodyRows, frame.body_count)) {
+        FittedFrame composed = compose_screen(frame, window_start, size);
+        if (frame_rows(composed.text, size.columns) <= rows) return composed;
     }
-    return fit_screen(frame.header, frame.body_count, frame.body_line, frame.footer, composed.window_start,
+    return fit_screen(frame.header, frame.body_count, frame.body_line, frame.footer, window_start,
                       frame.focus, size.columns, rows, kWantedBodyRows);
 }
 

@@ -25,8 +25,12 @@ FittedFrame compose_screen(const ScreenFrame& frame, long long window_start, Ter
 // `frame` as a session shows it: the too-small frame below the minimum size;
 // the screens' own composition when it fits the terminal and leaves the body
 // kWantedBodyRows rows (or all of its own); otherwise fitted, its header and
-// footer lines giving way by rank and rules cut to the width.
+// footer lines giving way by rank and rules cut to the width. The body window
+// is placed once, from `window_start`, for the frame that is shown.
 FittedFrame show_screen(const ScreenFrame& frame, long long window_start, TerminalSize size);
+
+// Rows the lines take once wrapped on words.
+long long wrapped_rows(const std::vector<FrameLine>& lines, long long columns);
 
 // An overlay page as a session shows it: the too-small frame below the
 // minimum size, else fitted (fit_window).

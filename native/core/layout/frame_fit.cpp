@@ -134,6 +134,20 @@ std::vector<std::u32string> split_lines(const std::u32string& text) {
     }
 }
 
+std::u32string wrapped_text(const std::u32string& text, long long columns) {
+    std::u32string shown;
+    bool first = true;
+    for (const std::u32string& line : split_lines(text)) {
+        const std::optional<std::vector<std::u32string>> rows = wrap_on_words(line, columns);
+        for (const std::u32string& row : rows ? *rows : std::vector<std::u32string>{line}) {
+            if (!first) shown += U'\n';
+            first = false;
+            shown += row;
+        }
+    }
+    return shown;
+}
+
 std::u32string clip_to_width(const std::u32string& line, long long columns) {
     if (static_cast<long long>(style::visible_width(line)) <= columns) return line;
     return clip_visible(line, columns);

@@ -37,6 +37,10 @@ long long frame_rows(const std::u32string& text, long long columns);
 // Splits a frame into its lines.
 std::vector<std::u32string> split_lines(const std::u32string& text);
 
+// Each line of `text` as word wrapping shows it at `columns` (a line that
+// fits, or that wrapping leaves whole, stays as it is).
+std::u32string wrapped_text(const std::u32string& text, long long columns);
+
 struct FittedFrame {
     std::u32string text;     // rows joined with "\n"
     long long window_start;  // first line shown

@@ -71,17 +71,7 @@ std::u32string editor_frame_text(const layout::ScreenFrame& frame, long long col
         }
     }
     // Each line as word wrapping shows it on the terminal.
-    std::u32string shown;
-    for (const std::u32string& line : layout::split_lines(text)) {
-        std::optional<std::vector<std::u32string>> rows;
-        if (columns >= 1 && static_cast<long long>(style::visible_width(line)) > columns) {
-            rows = layout::wrap_on_words(line, columns);
-        }
-        for (const std::u32string& row : rows ? *rows : std::vector<std::u32string>{line})
-            shown += row + U"\n";
-    }
-    if (!shown.empty()) shown.pop_back();
-    return shown;
+    return layout::wrapped_text(text, columns);
 }
 
 }  // namespace nvx::screens

@@ -69,8 +69,9 @@ public:
     // The saved overrides, read once when a session starts.
     virtual Overrides load() = 0;
     // Merges the session's overrides into the files; false with the error's
-    // text when writing failed (no file is then left half written, and the
-    // session's overrides are unchanged).
+    // text when writing was refused (no file is then left half written, and
+    // the session's overrides are unchanged). An implementation may raise
+    // instead, which ends the session.
     struct Saved {
         bool ok = true;
         std::u32string error;

@@ -1,10 +1,8 @@
 // The session's undo history of rule changes (p/t/P/T/x on the Targets
-// screen). A change keeps what it takes to put one rule back (the id or class
-// name and its mode before) and what it takes to make it again (the action the
-// user took), so its size does not depend on the model's size.
+// screen). A change keeps what it takes to put one rule back (which rule, by
+// id or by class, and its mode before) and what it takes to make it again (the
+// user's action on a row), so its size does not depend on the model's size.
 #pragma once
-
-#include <pybind11/pybind11.h>
 
 #include <cstddef>
 #include <deque>
@@ -12,20 +10,20 @@
 #include <string>
 #include <vector>
 
-namespace nvx::configure {
-namespace py = pybind11;
+#include "core/model/rule_lists.hpp"
+
+namespace nvx::session {
 
 struct RuleChange {
-    // The user's action, replayed on redo through the same rule function.
+    // The user's action, replayed on redo through the same rule.
     enum class Action { SetIdMode, SetTypeMode, Clear };
-    Action action;
-    py::object argument;  // the module id, the class name, or the entry cleared
-    py::object mode;      // the mode passed (None for Clear)
+    Action action = Action::Clear;
+    std::size_t row = 0;                                    // the row whose id or class name the action names
+    model::ModeArgument mode = model::ModeArgument::Other;  // the mode given (Clear: none)
 
     // The one rule the action changed, and its mode before it.
-    bool by_type = false;  // a class-name rule, else an id rule
-    py::object key;        // the module id or class name
-    py::object before;     // "dendrified", "tracked" or None
+    bool by_type = false;  // the rule on the row's class name, else on its id
+    model::Mode before = model::Mode::None;
 
     std::u32string text;  // the change in words: "dendrify every Linear (225 modules)"
 };
@@ -47,4 +45,4 @@ private:
     std::vector<RuleChange> undone_;
 };
 
-}  // namespace nvx::configure
+}  // namespace nvx::session

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace nvx::configure {
+namespace nvx::session {
 
 void RuleHistory::record(RuleChange change) {
     undone_.clear();
@@ -31,4 +31,4 @@ std::optional<RuleChange> RuleHistory::redo() {
     return move_latest(undone_, done_);
 }
 
-}  // namespace nvx::configure
+}  // namespace nvx::session

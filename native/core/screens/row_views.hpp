@@ -11,10 +11,10 @@
 
 #include "core/model/queries.hpp"
 #include "core/model/resolution.hpp"
-#include "core/screens/targets_frame.hpp"
-#include "core/screens/type_rules_text.hpp"
+#include "targets_frame.hpp"
+#include "type_rules_text.hpp"
 
-namespace nvx::target {
+namespace nvx::targets {
 
 // `str(name)` as drawn: control characters escaped.
 std::u32string shown_text(const model::Name& name, model::NameOracle& oracle);
@@ -42,21 +42,21 @@ private:
 std::u32string indent_text(std::int64_t repeats);
 
 // The colour a mode is drawn in.
-targets::ModeColor mode_color(model::Mode mode);
+ModeColor mode_color(model::Mode mode);
 // The marker and tail of a normal row whose record is `eff` from `source`,
 // with its own ignored rule `overridden`; `origin` is the shown origin id.
-void set_mode_part(targets::RowView& row, bool owns, model::Mode eff, model::Source source,
+void set_mode_part(RowView& row, bool owns, model::Mode eff, model::Source source,
                    const std::u32string& origin, model::Mode overridden);
 
 // The footer's note on one pair of rows in conflict.
-targets::ConflictNote conflict_note(const model::SharedConflict& pair,
-                                    const std::function<std::u32string(std::size_t row)>& shown_id);
+ConflictNote conflict_note(const model::SharedConflict& pair,
+                           const std::function<std::u32string(std::size_t row)>& shown_id);
 // The footer's note on the parameters the model itself holds.
-targets::UnreachedNote unreached_note(const model::Unreached& unreached);
+UnreachedNote unreached_note(const model::Unreached& unreached);
 
 // The type-rules box's rows for `rules`, with their hints.
 std::vector<overlays::TypeRuleView> type_rule_views(const model::ModuleTable& table,
                                                     const std::vector<model::TypeRule>& rules,
                                                     model::NameOracle& oracle);
 
-}  // namespace nvx::target
+}  // namespace nvx::targets

@@ -3,7 +3,7 @@
 #include "core/text/display_text.hpp"
 #include "core/text/human_count.hpp"
 
-namespace nvx::target {
+namespace nvx::targets {
 namespace {
 
 std::u32string ascii(const std::string& text) {
@@ -20,7 +20,7 @@ std::u32string shown_text(const model::Name& name, model::NameOracle& oracle) {
 
 std::u32string count_text(const model::ModuleTable& table, std::size_t row) {
     const model::Count& count = table.own_counts.at(row, model::Field::DirectParamCount);
-    if (count.machine) return ascii(format_human_count(count.value));
+    if (count.machine) return ascii(target::format_human_count(count.value));
     return table.count_texts.at(row);
 }
 
@@ -45,31 +45,30 @@ std::u32string indent_text(std::int64_t repeats) {
     return std::u32string(static_cast<std::size_t>(repeats) * 2, U' ');
 }
 
-targets::ModeColor mode_color(model::Mode mode) {
+ModeColor mode_color(model::Mode mode) {
     switch (mode) {
         case model::Mode::Dendrified:
-            return targets::ModeColor::Dendrify;
+            return ModeColor::Dendrify;
         case model::Mode::Tracked:
-            return targets::ModeColor::Track;
+            return ModeColor::Track;
         case model::Mode::None:
             break;
     }
-    return targets::ModeColor::Other;
+    return ModeColor::Other;
 }
 
-void set_mode_part(targets::RowView& row, bool owns, model::Mode eff, model::Source source,
+void set_mode_part(RowView& row, bool owns, model::Mode eff, model::Source source,
                    const std::u32string& origin, model::Mode overridden) {
-    using targets::MarkerKind;
     if (eff == model::Mode::None) {
         row.marker = owns ? MarkerKind::Attention : MarkerKind::Blank;
-        row.tail = owns ? targets::Tail::Kind::NeedsMode : targets::Tail::Kind::Empty;
+        row.tail = owns ? Tail::Kind::NeedsMode : Tail::Kind::Empty;
         return;
     }
     row.marker = source == model::Source::Inherited ? MarkerKind::Inherited
                  : source == model::Source::Id      ? MarkerKind::ById
                                                     : MarkerKind::ByType;
     row.color = mode_color(eff);
-    row.tail = targets::Tail::Kind::Mode;
+    row.tail = Tail::Kind::Mode;
     row.verb = model::mode_verb(eff);
     row.inherited = source == model::Source::Inherited;
     if (row.inherited) row.origin = origin;
@@ -77,8 +76,8 @@ void set_mode_part(targets::RowView& row, bool owns, model::Mode eff, model::Sou
     if (row.overridden) row.overridden_verb = model::mode_verb(overridden);
 }
 
-targets::ConflictNote conflict_note(const model::SharedConflict& pair,
-                                    const std::function<std::u32string(std::size_t row)>& shown_id) {
+ConflictNote conflict_note(const model::SharedConflict& pair,
+                           const std::function<std::u32string(std::size_t row)>& shown_id) {
     auto verb = [](model::Mode mode) {
         return mode == model::Mode::None ? std::u32string(U"none") : std::u32string(model::mode_verb(mode));
     };
@@ -86,14 +85,14 @@ targets::ConflictNote conflict_note(const model::SharedConflict& pair,
             verb(pair.owner_mode)};
 }
 
-targets::UnreachedNote unreached_note(const model::Unreached& unreached) {
-    targets::UnreachedNote note;
-    note.count = ascii(format_human_count(unreached.elements));
+UnreachedNote unreached_note(const model::Unreached& unreached) {
+    UnreachedNote note;
+    note.count = ascii(target::format_human_count(unreached.elements));
     note.one = unreached.elements == 1;
-    for (std::size_t k = 0; k < unreached.names.size() && k < targets::kUnreachedNamesShown; ++k) {
+    for (std::size_t k = 0; k < unreached.names.size() && k < kUnreachedNamesShown; ++k) {
         note.names.push_back(unreached.names[k]);
     }
-    note.more = unreached.names.size() > targets::kUnreachedNamesShown;
+    note.more = unreached.names.size() > kUnreachedNamesShown;
     return note;
 }
 
@@ -124,4 +123,4 @@ std::vector<overlays::TypeRuleView> type_rule_views(const model::ModuleTable& ta
     return views;
 }
 
-}  // namespace nvx::target
+}  // namespace nvx::targets
