@@ -9,8 +9,8 @@
 namespace nvx::plan {
 namespace {
 
-// Longest "{a,b,c}" written out in full; longer runs read "{a,…,z}".
-constexpr std::size_t kLongestListedRun = 40;
+// Longest "{a,b,c}" written out in full; longer runs of three or more read "{a,…,z}".
+constexpr std::size_t kLongestListedRun = 24;
 
 // Every row's children in row order (compressed: children of row r are
 // `rows[offsets[r + 1] .. offsets[r + 2])`, the rows without a parent come first).
@@ -188,7 +188,7 @@ private:
         std::u32string listed = U"{";
         for (std::size_t k = 0; k < parts.size(); ++k) listed += (k > 0 ? U"," : U"") + parts[k];
         listed += U"}";
-        if (listed.size() <= kLongestListedRun) return listed;
+        if (listed.size() <= kLongestListedRun || parts.size() < 3) return listed;
         return U"{" + parts.front() + U",…," + parts.back() + U"}";
     }
 

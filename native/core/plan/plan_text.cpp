@@ -26,6 +26,8 @@ constexpr std::size_t kNarrowestSource = 8;
 constexpr std::size_t kNarrowestLeft = 16;
 constexpr std::size_t kNarrowestLabel = 8;
 constexpr std::size_t kNarrowestType = 10;
+// Room for labels below which the narrowest columns are left out.
+constexpr std::size_t kComfortableLeft = 32;
 constexpr std::size_t kGap = 2;
 constexpr std::size_t kMarkerWidth = 2;
 
@@ -141,6 +143,13 @@ std::u32string shown_label(const Plan& plan, const std::vector<ShownRow>& shown,
     return k >= 0 ? shown[static_cast<std::size_t>(k)].label : shown_id(plan, static_cast<std::size_t>(row));
 }
 
+// The line cut to `width` visible columns, its last one "…" where it was cut.
+std::u32string clipped(const std::u32string& line, std::size_t width) {
+    const auto columns = static_cast<long long>(width);
+    if (static_cast<long long>(style::visible_width(line)) <= columns) return line;
+    return layout::clip_to_width(line, columns - 1) + U"…";
+}
+
 std::u32string padded(std::u32string text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), U' ');
     return text;
@@ -213,10 +222,16 @@ std::vector<std::u32string> tree_lines(const std::vector<RowColumns>& rows, std:
             std::max(widest_left, row.depth * 2 + row.label.size() + after_label(row, row.type_name).size());
     }
     source_width = std::min(source_width, std::max(kNarrowestSource, width / kSourceShare));
-    const std::size_t right = mode_width + (source_width > 0 ? kGap + source_width : 0) +
-                              (params_width > 0 ? kGap + params_width : 0) +
-                              (shared_width > 0 ? kGap + shared_width : 0);
-    const std::size_t room = width > right + kGap + kMarkerWidth ? width - right - kGap - kMarkerWidth : 0;
+    const auto room_left = [&] {
+        const std::size_t right = mode_width + (source_width > 0 ? kGap + source_width : 0) +
+                                  (params_width > 0 ? kGap + params_width : 0) +
+                                  (shared_width > 0 ? kGap + shared_width : 0);
+        return width > right + kGap + kMarkerWidth ? width - right - kGap - kMarkerWidth : 0;
+    };
+    // On a narrow width the shared-with and the source columns give way to the labels.
+    if (room_left() < std::min(widest_left, kComfortableLeft)) shared_width = 0;
+    if (room_left() < std::min(widest_left, kComfortableLeft)) source_width = 0;
+    const std::size_t room = room_left();
     const std::size_t left_room = std::min(widest_left, std::max(kNarrowestLeft, room));
 
     std::vector<std::u32string> lines;
@@ -248,7 +263,7 @@ std::vector<std::u32string> tree_lines(const std::vector<RowColumns>& rows, std:
                 line += U"  " + params;
                 styled += U"  " + (row.params.empty() ? params : dim(params));
             }
-            if (!row.shared_with.empty()) {
+            if (shared_width > 0 && !row.shared_with.empty()) {
                 line += U"  " + kSharedWith + row.shared_with;
                 styled += U"  " + dim(kSharedWith + row.shared_with);
             }
@@ -256,7 +271,7 @@ std::vector<std::u32string> tree_lines(const std::vector<RowColumns>& rows, std:
         // Blanks of empty columns at the end go; what is still too wide is cut.
         std::u32string& chosen = color ? styled : line;
         while (!chosen.empty() && chosen.back() == U' ') chosen.pop_back();
-        lines.push_back(layout::clip_to_width(chosen, static_cast<long long>(width)));
+        lines.push_back(clipped(chosen, width));
     }
     return lines;
 }
@@ -364,8 +379,7 @@ std::vector<RowColumns> row_columns(const Plan& plan, const ShowOptions& options
 std::u32string plan_text(const Plan& plan, const TextOptions& options) {
     std::vector<std::u32string> lines;
     for (const Warning& warning : warnings(plan, options.width)) {
-        lines.push_back(layout::clip_to_width(options.color ? warning.styled : warning.text,
-                                              static_cast<long long>(options.width)));
+        lines.push_back(clipped(options.color ? warning.styled : warning.text, options.width));
     }
     const std::vector<RowColumns> rows = row_columns(plan, options.show);
     if (!rows.empty()) lines.emplace_back();
