@@ -146,14 +146,7 @@ def readme_outputs(text: str) -> dict:
 
 def rewrite_outputs(text: str, outputs: dict) -> str:
     """The README text with every known output block replaced by its capture."""
-
-    def replace(match):
-        name = match.group("name")
-        if name not in outputs:
-            return match.group(0)
-        return f"{match.group(1)}```{OUTPUTS[name]}\n{outputs[name]}\n```\n{match.group(4)}"
-
-    return OUTPUT_BLOCK.sub(replace, text)
+    return _rewrite(OUTPUT_BLOCK, text, outputs, OUTPUTS)
 
 
 def readme_blocks(text: str) -> dict:
@@ -168,14 +161,20 @@ def readme_blocks(text: str) -> dict:
 
 def rewrite_readme(text: str, shots: dict) -> str:
     """The README text with every known screen block replaced by its capture."""
+    return _rewrite(BLOCK, text, shots, {})
+
+
+def _rewrite(pattern, text: str, bodies: dict, languages: dict) -> str:
+    """`text` with the body of each block of `pattern` whose name `bodies` knows
+    replaced by a fence (of the block's language, "text" by default) holding it."""
 
     def replace(match):
         name = match.group("name")
-        if name not in shots:
+        if name not in bodies:
             return match.group(0)
-        return f"{match.group(1)}```text\n{shots[name]}\n```\n{match.group(4)}"
+        return f"{match.group(1)}```{languages.get(name, 'text')}\n{bodies[name]}\n```\n{match.group(4)}"
 
-    return BLOCK.sub(replace, text)
+    return pattern.sub(replace, text)
 
 
 def main(argv=None) -> int:
