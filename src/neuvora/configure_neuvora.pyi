@@ -207,6 +207,7 @@ _PlanFacts: TypeAlias = tuple[
     list[tuple[str, _Mode, int, list[tuple[str, int]]]],
     tuple[int, int, float],
     bool,
+    int,
 ]
 _PlanRow: TypeAlias = tuple[str, str, _Mode | None, str | None, int, int, bool, bool, str | None, bool]
 _PlanViewRow: TypeAlias = tuple[int, str, str, str, int, int, str, str | None, str, str, str]

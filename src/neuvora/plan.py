@@ -77,8 +77,9 @@ class TargetPlan:
     """The dendrification targets of one model under the current rules."""
 
     def __init__(self, handle: Any, facts: tuple) -> None:
-        needs_mode, conflicts, model_parameters, type_rules, budget, ok = facts
+        needs_mode, conflicts, model_parameters, type_rules, budget, ok, modules = facts
         self._handle = handle
+        self._modules: int = modules
         self._rows: Optional[list[PlanRow]] = None
         self.needs_mode: list[str] = list(needs_mode)
         self.conflicts: list[Conflict] = [Conflict(list(ids), list(modes)) for ids, modes in conflicts]
@@ -128,7 +129,7 @@ class TargetPlan:
 
     def __repr__(self) -> str:
         state = "ok" if self.ok else f"{len(self.needs_mode)} need a mode, {len(self.conflicts)} in conflict"
-        return f"<TargetPlan of {len(self.rows)} modules: {state}>"
+        return f"<TargetPlan of {self._modules} modules: {state}>"
 
     def problems(self) -> list[str]:
         """One line per module that needs a mode and per shared tensor in conflict."""

@@ -69,7 +69,7 @@ py::list modes_of(const std::vector<model::Mode>& modes) {
 }
 
 // (needs_mode ids, conflicts as (ids, modes), model parameter names, type rules as
-// (name, mode, live count, [(class, count)]), (added, total, share), ok).
+// (name, mode, live count, [(class, count)]), (added, total, share), ok, modules).
 py::tuple facts_of(const PlanData& data) {
     const plan::Plan& plan = data.plan;
     py::list needs_mode;
@@ -91,7 +91,8 @@ py::tuple facts_of(const PlanData& data) {
                                          near_misses));
     }
     py::tuple budget = py::make_tuple(plan.budget.added, plan.budget.total, plan.share());
-    return py::make_tuple(needs_mode, conflicts, model_parameters, type_rules, budget, py::bool_(plan.ok()));
+    return py::make_tuple(needs_mode, conflicts, model_parameters, type_rules, budget, py::bool_(plan.ok()),
+                          data.reader.size());
 }
 
 py::object build_target_plan(const py::object& model) {

@@ -144,8 +144,8 @@ py::str Session::fit_overlay(const py::object& lines, long long& window_start, c
 
 py::str Session::fit_page(const layout::PageFrame& page, long long& window_start) {
     const TerminalSize size = terminal_now();
-    const layout::FittedFrame fitted =
-        layout::fit_window(page, window_start, size.columns, layout::frame_rows_available(size.lines));
+    const layout::FittedFrame fitted = layout::fit_window(page, window_start, size.columns,
+                                                          layout::frame_rows_available(size.lines));
     window_start = fitted.window_start;
     return from_u32(fitted.text);
 }
