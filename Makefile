@@ -81,7 +81,8 @@ demo: build
 	mkdir -p demo-run
 	cd demo-run && ../$(PY) -m neuvora.demo $(DEMO_ARGS)
 
-# Recaptures the plain-text screens in README.md from a real session on the demo.
+# Recaptures the plain-text screens in README.md from a real session on the demo,
+# and the target plan's outputs shown under "Without a terminal".
 screenshots: build
 	$(PY) tests/screenshots.py --write README.md
 

@@ -4,7 +4,9 @@ one replaced root.
 
 Prints the median time of ``get_module_entries`` and of one pass of the work the
 session repeats on every key (normalise the rules, resolve every entry's mode,
-build the budget line), then, in a session driven by scripted keys on the
+build the budget line), the plan of the same model (``plan_targets``, at most
+twice ``get_module_entries``) and its folded text (``str(plan)``, under 200 ms),
+then, in a session driven by scripted keys on the
 100,000-module model of ``run.py``, the pass after a key that changes no rule
 next to the pass after ``P`` on ``Linear`` (a type rule set or taken off: the
 whole model resolved again).
@@ -147,6 +149,14 @@ def main(argv=None):
     show("type_rule_entries", t_types)
     show("unset_module_entries", t_unset)
     print(cn.build_budget_line(entries, resolved))
+
+    from neuvora import plan_targets
+
+    t_plan = median_seconds(lambda: plan_targets(model), args.repeats)
+    plan = plan_targets(model)
+    t_text = median_seconds(lambda: str(plan), args.repeats)
+    show("plan_targets", t_plan, f"ratio {t_plan[0] / t_entries[0]:.2f} to get_module_entries (goal <= 2)")
+    show("str(plan), folded", t_text, f"{len(str(plan).splitlines())} lines (goal < 200 ms)")
     if args.session_modules:
         session_figures(args.session_modules, args.repeats * 3)
     return 0

@@ -54,6 +54,7 @@ PYBIND11_MODULE(configure_neuvora, m) {
     register_mode_rules(m);
     register_rule_editing(m);
     register_budget(m);
+    register_target_plan(m);
     register_descriptions(m);
     register_setting_values(m);
     register_overrides(m);

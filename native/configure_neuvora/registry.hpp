@@ -18,6 +18,7 @@ void register_module_entries(py::module_& m);
 void register_mode_rules(py::module_& m);
 void register_rule_editing(py::module_& m);
 void register_budget(py::module_& m);
+void register_target_plan(py::module_& m);
 
 // Run settings data.
 void register_descriptions(py::module_& m);

@@ -195,6 +195,35 @@ def format_human_count(value: int) -> str: ...
 def build_budget_line(entries: list[_ModuleEntry], resolved: _Resolved) -> str: ...
 
 # ---------------------------------------------------------------------------
+# The target plan (neuvora.plan)
+# ---------------------------------------------------------------------------
+
+# An opaque handle of one plan.
+_PlanHandle: TypeAlias = object
+_PlanFacts: TypeAlias = tuple[
+    list[str],
+    list[tuple[list[str], list[_Mode | None]]],
+    list[str],
+    list[tuple[str, _Mode, int, list[tuple[str, int]]]],
+    tuple[int, int, float],
+    bool,
+    int,
+]
+_PlanRow: TypeAlias = tuple[str, str, _Mode | None, str | None, int, int, bool, bool, str | None, bool]
+_PlanViewRow: TypeAlias = tuple[int, str, str, str, int, int, str, str | None, str, str, str]
+
+def _build_target_plan(model: _TorchModule) -> tuple[_PlanHandle, _PlanFacts]: ...
+def _target_plan_rows(plan: _PlanHandle) -> list[_PlanRow]: ...
+def _format_target_plan(
+    plan: _PlanHandle, width: int = 100, depth: int | None = None, fold: bool = True, color: bool = False
+) -> str: ...
+def _target_plan_view(
+    plan: _PlanHandle, width: int = 100, depth: int | None = None, fold: bool = True
+) -> tuple[list[tuple[str, str]], list[_PlanViewRow]]: ...
+def _target_plan_problems(plan: _PlanHandle) -> list[str]: ...
+def _without_color(text: object) -> str: ...
+
+# ---------------------------------------------------------------------------
 # Terminal layer
 # ---------------------------------------------------------------------------
 

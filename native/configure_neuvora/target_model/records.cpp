@@ -90,4 +90,8 @@ py::object mode_object(model::Mode mode) {
     return borrow(mode_word(mode));
 }
 
+py::object source_object(model::Source source) {
+    return borrow(source_word(source));
+}
+
 }  // namespace nvx::target

@@ -26,5 +26,7 @@ bool is_word(const py::handle& value, PyObject* word);
 model::Mode mode_of(const py::handle& eff);
 // The mode word as an interned str, or None.
 py::object mode_object(model::Mode mode);
+// The source word ("inherited", "id", "type") as an interned str, or None.
+py::object source_object(model::Source source);
 
 }  // namespace nvx::target
