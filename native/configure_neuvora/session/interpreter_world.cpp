@@ -10,6 +10,7 @@
 #include "configure_neuvora/terminal/resize_signal.hpp"
 #include "configure_neuvora/terminal/text_adapters.hpp"
 #include "core/session/session.hpp"
+#include "core/text/no_color.hpp"
 
 namespace nvx::configure {
 namespace {
@@ -108,7 +109,7 @@ std::optional<session::Key> InterpreterTerminal::read_key() {
 
 void InterpreterTerminal::show_frame(const std::u32string& frame) {
     print_text(py::str(kClearScreen), "");
-    print_text(from_u32(frame));
+    print_text(from_u32(style::for_terminal(frame)));
 }
 
 void InterpreterTerminal::enter_alternate_screen() {
