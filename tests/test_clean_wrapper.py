@@ -608,7 +608,7 @@ def test_state_the_wrapper_does_not_keep_is_left_behind_by_name(clean):
         key for key in net.state_dict() if key.split(".")[1] not in converted[1]._state_left_behind
         and key != "1.skip_weights.2"
     ]
-    for clone in (copy.deepcopy, lambda net: torch.load(io.BytesIO(_saved(net)), weights_only=False)):
+    for clone in (copy.deepcopy, lambda net: torch.load(io.BytesIO(_saved(net)), **WHOLE_MODULES)):
         copied = scrambled(clone(converted))
         assert tuple(copied.load_state_dict(saved)) == ([], [])
         assert torch.equal(copied(x), reference)
@@ -621,7 +621,7 @@ def test_state_the_wrapper_does_not_keep_is_left_behind_by_name(clean):
 
 @pytest.mark.parametrize(
     "clone",
-    [lambda net: pickle.loads(pickle.dumps(net)), lambda net: torch.load(io.BytesIO(_saved(net)), weights_only=False)],
+    [lambda net: pickle.loads(pickle.dumps(net)), lambda net: torch.load(io.BytesIO(_saved(net)), **WHOLE_MODULES)],
     ids=["pickle", "torch.save"],
 )
 def test_copies_of_a_converted_network_load_checkpoints_saved_before_conversion(clean, clone):
