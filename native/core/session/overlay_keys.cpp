@@ -82,10 +82,8 @@ void Session::save_key(keys::Action action) {
     long long& selected = state_.save_selected;
     switch (action) {
         case Action::MoveUp:
-            selected = moved(selected, -1, options);
-            break;
         case Action::MoveDown:
-            selected = moved(selected, 1, options);
+            selected = moved(selected, *cursor_step(action), options);
             break;
         case Action::Close:
             state_.overlay = Overlay::None;
@@ -140,7 +138,7 @@ void Session::overrides_key(keys::Action action) {
             break;
         case Action::MoveUp:
         case Action::MoveDown:
-            selected = moved(selected, action == Action::MoveUp ? -1 : 1, count);
+            selected = moved(selected, *cursor_step(action), count);
             state_.describe_name.clear();
             break;
         case Action::First:

@@ -51,7 +51,7 @@ void Session::run_key(keys::Action action) {
     switch (action) {
         case Action::MoveUp:
         case Action::MoveDown: {
-            const long long step = action == Action::MoveUp ? -1 : 1;
+            const long long step = *cursor_step(action);
             selected = moved(selected, step, count);
             while (selected > 0 && selected < count - 1 && is_divider(selected)) {
                 selected = moved(selected, step, count);
@@ -70,10 +70,8 @@ void Session::run_key(keys::Action action) {
             break;
         }
         case Action::PageUp:
-            selected = moved(selected, -10, count);
-            break;
         case Action::PageDown:
-            selected = moved(selected, 10, count);
+            selected = moved(selected, *cursor_step(action), count);
             break;
         case Action::Expand:
             if (item.kind == RunItem::Kind::Bucket) state_.expanded_buckets.insert(rows.bucket_of(item).text);

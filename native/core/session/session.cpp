@@ -13,6 +13,21 @@ long long moved(long long index, long long delta, long long length) {
     return std::max(0LL, std::min(index + delta, length - 1));
 }
 
+std::optional<long long> cursor_step(keys::Action action) {
+    switch (action) {
+        case keys::Action::MoveUp:
+            return -1;
+        case keys::Action::MoveDown:
+            return 1;
+        case keys::Action::PageUp:
+            return -10;
+        case keys::Action::PageDown:
+            return 10;
+        default:
+            return std::nullopt;
+    }
+}
+
 Outcome Session::run() {
     normalize();
     if (world_.read_entries() == 0) {

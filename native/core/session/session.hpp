@@ -37,6 +37,10 @@ enum class Outcome {
 // `_move(index, delta, length)`: the index moved by delta, clamped to the list.
 long long moved(long long index, long long delta, long long length);
 
+// How far a cursor key moves a selection: one row for up and down, ten for
+// PgUp and PgDn; none for any other action.
+std::optional<long long> cursor_step(keys::Action action);
+
 // The override scope the overrides overlay shows.
 struct ScopeShown {
     bool by_id = true;   // one module by its id, else every module of a class

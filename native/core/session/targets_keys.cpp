@@ -37,20 +37,12 @@ void Session::targets_key(keys::Action action) {
     const auto row = static_cast<std::size_t>(shown[static_cast<std::size_t>(state_.target_selected)]);
     const model::ModuleTable& table = model_->table();
     long long& selected = state_.target_selected;
+    if (const auto step = cursor_step(action)) {
+        selected = moved(selected, *step, count);
+        return;
+    }
 
     switch (action) {
-        case Action::MoveUp:
-            selected = moved(selected, -1, count);
-            break;
-        case Action::MoveDown:
-            selected = moved(selected, 1, count);
-            break;
-        case Action::PageUp:
-            selected = moved(selected, -10, count);
-            break;
-        case Action::PageDown:
-            selected = moved(selected, 10, count);
-            break;
         case Action::OpenTypeRules:
             state_.overlay = Overlay::TypeRules;
             break;
