@@ -15,6 +15,7 @@ import torch
 from torch import nn
 
 from neuvora import globals_neuvora as GNV
+from screens import plain
 from scripted import BACKSPACE, DELETE, DOWN, ENTER, ESC, LEFT, PAGE_DOWN, RIGHT, TAB, UP, ScriptedSession
 
 RUN_CONFIG = "nvx_runs/NVX/run_config.json"
@@ -595,3 +596,27 @@ def test_overlays_and_editors_fit_a_small_terminal_and_keep_their_keys(cn, monke
     assert any("[y] quit" in page for page in quit_pages)  # End reaches the answer line
     assert "Quit without configuring?" in quit_pages[-1]  # opened again: at its top; "y" still quits
     assert session.events[-1] == "exit"
+
+
+# -- what the session takes from its seams ------------------------------------
+
+
+@pytest.mark.parametrize("key", [None, 42, b"j", ["p"], object()], ids=["None", "int", "bytes", "list", "object"])
+def test_keys_that_are_not_text_change_nothing(cn, monkeypatch, key):
+    # A replaced key reader may hand out anything: a value that is no text is
+    # no key the session knows, and the frame after it is the frame before it.
+    session = run(cn, monkeypatch, ["j", "p", key, "p"])
+    assert session.frames[3] == session.frames[2]
+    assert GNV.pc.get_module_ids_to_dendrify() == []
+
+
+def test_a_replaced_entry_reader_feeds_the_screen(cn, monkeypatch):
+    # The entries of a replaced get_module_entries are the rows shown and the
+    # rows the keys act on.
+    real = cn.get_module_entries
+    linear_only = lambda model: [entry for entry in real(model) if entry["type_name"] == "Linear"]  # noqa: E731
+    monkeypatch.setattr(cn, "get_module_entries", linear_only)
+    session = run(cn, monkeypatch, ["j", "p"])
+    rows = re.findall(r"^..[!*] ██ +(\S+)  \[", plain(session.frames[-1]), re.MULTILINE)
+    assert rows == [".enc.0", ".head"]
+    assert GNV.pc.get_module_ids_to_dendrify() == [".head"]
