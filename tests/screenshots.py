@@ -125,7 +125,7 @@ def capture(timeout: float = 60.0) -> dict:
 
 def capture_outputs(timeout: float = 120.0) -> dict:
     """The plan's outputs, by name, as text, from a fresh interpreter."""
-    env = {name: value for name, value in os.environ.items() if name not in ("LD_PRELOAD", "NO_COLOR")}
+    env = {name: value for name, value in os.environ.items() if name != "NO_COLOR"}
     with tempfile.TemporaryDirectory() as cwd:
         result = subprocess.run([sys.executable, "-c", PLAN_CAPTURE], cwd=cwd, env=env, capture_output=True,
                                 text=True, timeout=timeout, stdin=subprocess.DEVNULL)

@@ -379,8 +379,7 @@ def test_json_and_text_and_colour(factories, capsys, monkeypatch):
 
 
 def test_the_module_runs_as_a_command(factories):
-    env = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
-    env["PYTHONPATH"] = str(factories)
+    env = dict(os.environ, PYTHONPATH=str(factories))
     result = subprocess.run([sys.executable, "-m", "neuvora.plan", "factories:clean", "--check"], cwd=factories,
                             env=env, capture_output=True, text=True, stdin=subprocess.DEVNULL)
     assert (result.returncode, result.stdout, result.stderr) == (1, "needs a mode: .0  [Linear]\n", "")
