@@ -303,14 +303,19 @@ def make_locked_folder(path):
     path.chmod(0o555)
 
 
-class ReadOnlyFolder:
-    """The module's `os` for a user who may not write into `folder` (root may write anywhere)."""
+def make_locked_file(path):
+    path.write_text("{}")
+    path.chmod(0o444)
 
-    def __init__(self, folder):
-        self.folder = folder
+
+class ReadOnly:
+    """The module's `os` for a user who may not write `name` (root may write anything)."""
+
+    def __init__(self, name):
+        self.name = name
 
     def access(self, path, mode):
-        return not (path == self.folder and mode & os.W_OK) and os.access(path, mode)
+        return not (path == self.name and mode & os.W_OK) and os.access(path, mode)
 
     def __getattr__(self, name):
         return getattr(os, name)
@@ -329,19 +334,21 @@ class ReadOnlyFolder:
         ("plain/x.json", make_plain_file, "Cannot save to 'plain/x.json': 'plain' is not a folder."),
         ("plain/sub/x.json", make_plain_file,
          "Cannot save to 'plain/sub/x.json': the folder 'plain/sub' cannot be created ('plain' is not a folder)."),
+        ("locked.json", make_locked_file, "Cannot save to 'locked.json': the file is not writable."),
         ("locked/x.json", make_locked_folder, "Cannot save to 'locked/x.json': the folder 'locked' is not writable."),
         ("locked/new/x.json", make_locked_folder,
          "Cannot save to 'locked/new/x.json': the folder 'locked/new' cannot be created "
          "(the folder 'locked' is not writable)."),
     ],
     ids=["escape", "tab", "bell and delete", "folder", "malformed", "list", "file as folder",
-         "file above folder", "read-only folder", "under read-only folder"],
+         "file above folder", "read-only file", "read-only folder", "under read-only folder"],
 )
 def test_prompt_refuses_a_path_then_writes_the_next(cn, monkeypatch, tmp_path, writing, log, answer, prepare, refusal):
     if prepare is not None:
         prepare(tmp_path / answer.split("/")[0])
-    if prepare is make_locked_folder and os.access(tmp_path / "locked", os.W_OK):
-        monkeypatch.setattr(cn, "os", ReadOnlyFolder("locked"))
+    locked = answer.split("/")[0]
+    if prepare in (make_locked_folder, make_locked_file) and os.access(tmp_path / locked, os.W_OK):
+        monkeypatch.setattr(cn, "os", ReadOnly(locked))
     existing = set(tree(tmp_path))
     before = {name: (tmp_path / name).read_bytes() for name in existing if (tmp_path / name).is_file()}
     answers = iter(["  " + answer + "  ", "good.json"])
