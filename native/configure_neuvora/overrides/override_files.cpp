@@ -59,7 +59,8 @@ settings::WriteOutcome refused_write(const std::function<void()>& write) {
 settings::WriteOutcome InterpreterOverrideFiles::save(const settings::Overrides& session, bool as_default) {
     using namespace py::literals;
     return refused_write([&] {
-        call_seam(Seam::PersistModuleSettingsUpdates, to_dict(session), "overwrite_config_file"_a = as_default);
+        call_seam(Seam::PersistModuleSettingsUpdates, to_dict(session),
+                  "overwrite_config_file"_a = as_default);
     });
 }
 
