@@ -265,47 +265,8 @@ def test_keep_editing_and_escape_close_save_overlay(cn, monkeypatch, fakes, log)
 
 
 class WritingConfig(RecordingConfig):
-    """Records like RecordingConfig and writes as the stand-in does."""
-
     def persist_config_outputs(self, overwrite_config_file=False):
-        super().persist_config_outputs(overwrite_config_file)
         GNV.NVXConfig.persist_config_outputs(self, overwrite_config_file)
-
-
-@pytest.fixture
-def writing(cn, monkeypatch, fakes, log):
-    """The session's saves reach the files: the configuration object's writer and the override files' own."""
-    config = WritingConfig(log)
-    config.set_module_names_to_track(["Linear"])
-    monkeypatch.setattr(GNV, "pc", config)
-    monkeypatch.setattr(cn, "persist_module_settings_updates", fakes["originals"]["persist_module_settings_updates"])
-    return config
-
-
-def tree(directory):
-    """Every file and folder under `directory`, relative, sorted."""
-    found = []
-    for root, folders, files in os.walk(directory):
-        for name in folders + files:
-            found.append(os.path.relpath(os.path.join(root, name), directory))
-    return sorted(found)
-
-
-RUN_CONFIG = os.path.join("nvx_runs", "NVX", "run_config.json")
-
-
-def make_plain_file(path):
-    path.write_text("not a folder")
-
-
-def make_locked_folder(path):
-    path.mkdir()
-    path.chmod(0o555)
-
-
-def make_locked_file(path):
-    path.write_text("{}")
-    path.chmod(0o444)
 
 
 class ReadOnly:
@@ -321,105 +282,90 @@ class ReadOnly:
         return getattr(os, name)
 
 
+def locked(path, cn, monkeypatch, make):
+    make(path)
+    path.chmod(0o555)
+    if os.access(path, os.W_OK):
+        monkeypatch.setattr(cn, "os", ReadOnly(path.name))
+
+
+def unreadable(path, cn, monkeypatch):
+    path.write_text("{}")
+    opened = builtins.open
+
+    def guarded(name, *args):
+        if name == path.name:
+            raise PermissionError(13, "Permission denied", name)
+        return opened(name, *args)
+
+    monkeypatch.setattr(cn, "open", guarded, raising=False)
+
+
+def _raise(error):
+    raise error
+
+
+CONTROL = "the path has a control character in it."
+RUN_CONFIG = os.path.join("nvx_runs", "NVX", "run_config.json")
+
+
 @pytest.mark.parametrize(
-    "answer, prepare, refusal",
+    "answer, prepare, why",
     [
-        ("\x1b", None, "Cannot save to '\\x1b': the path has a control character in it."),
-        ("a\tb.json", None, "Cannot save to 'a\\x09b.json': the path has a control character in it."),
-        ("bell\x07\x7f.json", None, "Cannot save to 'bell\\x07\\x7f.json': the path has a control character in it."),
-        ("folder", lambda p: p.mkdir(), "Cannot save to 'folder': it is a folder."),
-        ("broken.json", lambda p: p.write_text("{broken"), "Cannot save to 'broken.json': its content is not valid JSON."),
-        ("list.json", lambda p: p.write_text("[1, 2]"),
-         "Cannot save to 'list.json': its top level is a JSON list, not an object."),
-        ("plain/x.json", make_plain_file, "Cannot save to 'plain/x.json': 'plain' is not a folder."),
-        ("plain/sub/x.json", make_plain_file,
-         "Cannot save to 'plain/sub/x.json': the folder 'plain/sub' cannot be created ('plain' is not a folder)."),
-        ("locked.json", make_locked_file, "Cannot save to 'locked.json': the file is not writable."),
-        ("locked/x.json", make_locked_folder, "Cannot save to 'locked/x.json': the folder 'locked' is not writable."),
-        ("locked/new/x.json", make_locked_folder,
-         "Cannot save to 'locked/new/x.json': the folder 'locked/new' cannot be created "
-         "(the folder 'locked' is not writable)."),
+        ("\x1b", None, "'\\x1b': " + CONTROL),
+        ("a\tb.json", None, "'a\\x09b.json': " + CONTROL),
+        ("bell\x07\x7f.json", None, "'bell\\x07\\x7f.json': " + CONTROL),
+        ("folder", lambda p, *_: p.mkdir(), "'folder': it is a folder."),
+        ("broken.json", lambda p, *_: p.write_text("{broken"), "'broken.json': its content is not valid JSON."),
+        ("list.json", lambda p, *_: p.write_text("[1]"), "'list.json': its top level is a JSON list, not an object."),
+        ("secret.json", unreadable,
+         "'secret.json': it cannot be read ([Errno 13] Permission denied: 'secret.json')."),
+        ("plain/x.json", lambda p, *_: p.write_text("x"), "'plain/x.json': 'plain' is not a folder."),
+        ("plain/sub/x.json", lambda p, *_: p.write_text("x"),
+         "'plain/sub/x.json': the folder 'plain/sub' cannot be created ('plain' is not a folder)."),
+        ("ro.json", lambda *a: locked(*a, lambda p: p.write_text("{}")), "'ro.json': the file is not writable."),
+        ("ro/x.json", lambda *a: locked(*a, lambda p: p.mkdir()), "'ro/x.json': the folder 'ro' is not writable."),
+        ("ro/new/x.json", lambda *a: locked(*a, lambda p: p.mkdir()),
+         "'ro/new/x.json': the folder 'ro/new' cannot be created (the folder 'ro' is not writable)."),
     ],
-    ids=["escape", "tab", "bell and delete", "folder", "malformed", "list", "file as folder",
-         "file above folder", "read-only file", "read-only folder", "under read-only folder"],
 )
-def test_prompt_refuses_a_path_then_writes_the_next(cn, monkeypatch, tmp_path, writing, log, answer, prepare, refusal):
+def test_prompt_refuses_a_path_then_writes_the_next(cn, monkeypatch, tmp_path, fakes, log, answer, prepare, why):
+    monkeypatch.setattr(GNV, "pc", WritingConfig(log))
+    GNV.pc.set_module_names_to_track(["Linear"])
     if prepare is not None:
-        prepare(tmp_path / answer.split("/")[0])
-    locked = answer.split("/")[0]
-    if prepare in (make_locked_folder, make_locked_file) and os.access(tmp_path / locked, os.W_OK):
-        monkeypatch.setattr(cn, "os", ReadOnly(locked))
-    existing = set(tree(tmp_path))
-    before = {name: (tmp_path / name).read_bytes() for name in existing if (tmp_path / name).is_file()}
+        prepare(tmp_path / answer.split("/")[0], cn, monkeypatch)
+    before = {path: path.read_bytes() for path in tmp_path.rglob("*") if path.is_file()}
     answers = iter(["  " + answer + "  ", "good.json"])
     prompts = []
     monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or next(answers))
     session = ScriptedSession(cn, monkeypatch, ["s", "j", ENTER])
     assert session.run(nn.Identity()) is None
     assert prompts == ["Config filename/path: "] * 2
-    assert session.output.count(refusal + "\n") == 1
-    assert GNV.pc.__dict__["_config_file"] == "good.json"
+    assert session.output.count("Cannot save to " + why + "\n") == 1
     # The good path is written, and nothing else besides the run's own file.
-    assert set(tree(tmp_path)) - existing == {"good.json", "nvx_runs", os.path.dirname(RUN_CONFIG), RUN_CONFIG}
+    assert {str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*") if p.is_file()} - {
+        str(p.relative_to(tmp_path)) for p in before
+    } == {"good.json", RUN_CONFIG}
+    assert all(path.read_bytes() == content for path, content in before.items())
     assert json.loads((tmp_path / "good.json").read_text())["configuration_confirmed"] is True
-    for name, content in before.items():
-        assert (tmp_path / name).read_bytes() == content
-
-
-def test_prompt_refuses_a_file_it_cannot_read(cn, monkeypatch, tmp_path, writing):
-    (tmp_path / "secret.json").write_text("{}")
-    real_open = builtins.open
-
-    def guarded_open(path, mode="r", *args, **kwargs):
-        if path == "secret.json":
-            raise PermissionError(13, "Permission denied", path)
-        return real_open(path, mode, *args, **kwargs)
-
-    monkeypatch.setattr(cn, "open", guarded_open, raising=False)
-    answers = iter(["secret.json", "good.json"])
-    monkeypatch.setattr(builtins, "input", lambda prompt="": next(answers))
-    session = ScriptedSession(cn, monkeypatch, ["s", "j", ENTER])
-    session.run(nn.Identity())
-    assert (
-        "Cannot save to 'secret.json': it cannot be read ([Errno 13] Permission denied: 'secret.json').\n"
-        in session.output
-    )
-    assert GNV.pc.__dict__["_config_file"] == "good.json"
-
-
-class FailingOnce:
-    """A writer that raises `error` at its first call and writes from then on."""
-
-    def __init__(self, error, write):
-        self.error, self.write, self.calls = error, write, 0
-
-    def __call__(self, *args, **kwargs):
-        self.calls += 1
-        if self.calls == 1:
-            raise self.error
-        return self.write(*args, **kwargs)
 
 
 def test_failed_write_of_the_configuration_keeps_the_session(cn, monkeypatch, fakes, log, snapshot):
     GNV.pc.set_module_names_to_track([])
     GNV.pc.set_module_names_to_dendrify(["Linear"])
-    failing = FailingOnce(PermissionError(13, "Permission denied", "ro/run_config.json"), lambda **kwargs: None)
-    monkeypatch.setattr(GNV.pc, "persist_config_outputs", failing)
+    errors = [PermissionError(13, "Permission denied", "ro/run_config.json")]  # raised at the first call only
+    monkeypatch.setattr(GNV.pc, "persist_config_outputs", lambda **kwargs: errors and _raise(errors.pop()))
     # An override made before the failed save is still there for the next one.
     keys = [ENTER, "j", "j", "j", ENTER, "s", ENTER, "j", "k", ENTER]
     session = ScriptedSession(cn, monkeypatch, keys, columns=80, lines=24)
     assert session.run(nn.Identity()) is None
-    shown = [i for i, frame in enumerate(session.plain_frames) if "Not saved" in frame]
-    assert len(shown) == 1  # the error goes with the next key
-    failed = session.plain_frames[shown[0]]
-    assert failed == snapshot(name="save overlay after a refused write")
-    assert "  Not saved: [Errno 13] Permission denied: 'ro/run_config.json'" in failed.splitlines()
-    assert failing.calls == 2
+    shown = [frame for frame in session.plain_frames if "Not saved" in frame]
+    assert shown == [snapshot(name="save overlay after a refused write")]  # gone at the next key
+    assert "  Not saved: [Errno 13] Permission denied: 'ro/run_config.json'" in shown[0].splitlines()
     assert [c for c in log if c != "normalize"] == [
         ("persist_module_settings_updates", {"Linear": {"use_skip_weights": False}}, False),
         ("confirmed", True),
     ]
-    assert GNV.pc.get_module_names_to_dendrify() == ["Linear"]
 
 
 def test_failed_override_write_puts_the_configuration_file_back(cn, monkeypatch, tmp_path, fakes, log):
@@ -429,9 +375,8 @@ def test_failed_override_write_puts_the_configuration_file_back(cn, monkeypatch,
     run_config = tmp_path / RUN_CONFIG
     run_config.parent.mkdir(parents=True)
     run_config.write_text("{broken")
-    answers = iter(["mine.json", "mine.json"])
     prompts = []
-    monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or next(answers))
+    monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or "mine.json")
     keys = [ENTER, "j", "j", "j", ENTER, "s", "j", ENTER, Between(lambda: run_config.write_text('{"kept": 1}')), ENTER]
     session = ScriptedSession(cn, monkeypatch, keys, columns=200)
     assert session.run(nn.Identity()) is None
@@ -443,26 +388,18 @@ def test_failed_override_write_puts_the_configuration_file_back(cn, monkeypatch,
     assert "  ▸ and save it as default" in failed
     # The failed try left no configuration file and no confirmation behind: the second asks again.
     assert prompts == ["Config filename/path: "] * 2
-    assert [c for c in log if c != "normalize" and c[0] == "confirmed"] == [
-        ("confirmed", True), ("confirmed", False), ("confirmed", True)
-    ]
+    assert [c for c in log if c[0] == "confirmed"] == [("confirmed", True), ("confirmed", False), ("confirmed", True)]
     expected = {"Linear": {"use_skip_weights": False}}
     assert json.loads(run_config.read_text()) == {"kept": 1, "module_settings": expected}
     assert json.loads((tmp_path / "mine.json").read_text()) == {"module_settings": expected}
 
 
 @pytest.mark.parametrize("choice", [[ENTER], ["j", ENTER]], ids=["this run", "as default"])
-def test_other_errors_of_a_save_still_end_the_session(cn, monkeypatch, fakes, log, choice):
-    GNV.pc.__dict__["_config_file"] = "existing.json"
-    GNV.pc.__dict__["_auto_persist_config"] = "before"
-
-    def broken(**kwargs):
-        raise RuntimeError("writer broke")
-
-    monkeypatch.setattr(GNV.pc, "persist_config_outputs", broken)
+def test_other_errors_of_a_save_still_end_the_session(cn, monkeypatch, fakes, choice):
+    GNV.pc.__dict__.update(_config_file="existing.json", _auto_persist_config="before")
+    monkeypatch.setattr(GNV.pc, "persist_config_outputs", lambda **kwargs: _raise(RuntimeError("writer broke")))
     session = ScriptedSession(cn, monkeypatch, ["s", *choice])
     with pytest.raises(RuntimeError, match="writer broke"):
         session.run(nn.Identity())
-    assert session.events[-1] == "exit"
-    assert "cancelled" not in session.output
+    assert session.events[-1] == "exit" and "cancelled" not in session.output
     assert GNV.pc.__dict__["_auto_persist_config"] == "before"
