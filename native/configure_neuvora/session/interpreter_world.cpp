@@ -211,10 +211,6 @@ session::PathFacts InterpreterFileSystem::facts(const std::u32string& typed) {
     const py::object os_path = os.attr("path");
     const py::str path = from_u32(typed);
     const auto exists = [&](const py::handle& at) { return truthy(os_path.attr("exists")(at)); };
-    // "" is the working folder.
-    const auto folder_or_here = [](const py::object& folder) {
-        return truthy(folder) ? folder : py::object(py::str("."));
-    };
 
     PathFacts facts;
     if (truthy(os_path.attr("isdir")(path))) {
@@ -247,7 +243,7 @@ session::PathFacts InterpreterFileSystem::facts(const std::u32string& typed) {
     }
     facts.folder = to_u32(to_str(folder));
     facts.existing_folder = to_u32(to_str(existing));
-    const py::object at = folder_or_here(existing);
+    const py::object at = truthy(existing) ? existing : py::object(py::str("."));  // "" is the working folder
     facts.existing_is_directory = truthy(os_path.attr("isdir")(at));
     facts.existing_writable = truthy(os.attr("access")(at, os.attr("W_OK") | os.attr("X_OK")));
     return facts;
