@@ -33,6 +33,15 @@ class ScriptExhausted(AssertionError):
     """The session asked for a key after the script ran out."""
 
 
+class Between:
+    """A step of the script that is no key: `action()` runs when the session
+    asks for the next key, which is then taken from the rest of the script
+    (for changing files or the configuration between two keys)."""
+
+    def __init__(self, action):
+        self.action = action
+
+
 class ScriptedSession:
     def __init__(self, cn, monkeypatch, keys, columns=120, lines=40, interrupt_when_done=False):
         self.cn = cn
@@ -59,6 +68,9 @@ class ScriptedSession:
                 raise KeyboardInterrupt
             raise ScriptExhausted("the session asked for another key")
         key = self.keys.pop(0)
+        if isinstance(key, Between):
+            key.action()
+            return self._next_key()
         self.events.append(("key", key))
         if isinstance(key, BaseException) or (isinstance(key, type) and issubclass(key, BaseException)):
             raise key

@@ -5,6 +5,8 @@ leave in the working directory."""
 from __future__ import annotations
 
 import json
+import os
+import textwrap
 
 import pytest
 
@@ -211,3 +213,37 @@ def test_demo_warns_of_unset_modules_then_saves_for_this_run(tmp_path, snapshot)
     assert run["dendrite_count"] == 4
     assert sorted(p.name for p in tmp_path.iterdir()) == ["nvx_runs"]
     assert reports(s) == {}
+
+
+# Every module of the model has a mode, so the save overlay offers to save as default.
+PROMPT_SESSION = textwrap.dedent(
+    """
+    import torch.nn as nn
+    from neuvora import globals_neuvora as GNV
+    from neuvora.configure_neuvora import set_dendrification_targets
+    GNV.pc.set_module_names_to_dendrify(["Linear"])
+    set_dendrification_targets(nn.Sequential(nn.Linear(2, 2), nn.Linear(2, 2)))
+    print("@@config_file", GNV.pc.get_config_file(), flush=True)
+    """
+)
+
+
+def test_prompt_refuses_paths_until_one_can_be_written(tmp_path, snapshot):
+    (tmp_path / "broken.json").write_text("{broken")
+    with session(tmp_path, code=PROMPT_SESSION) as s:
+        s.expect_text(TARGET_KEYS_HINT)
+        shown(s, "s")
+        shown(s, "j")
+        s.send_key(ENTER)
+        s.expect_text("Config filename/path:")
+        for count, answer in enumerate([ESC + "\r", "broken.json\r"], start=2):
+            s.type_raw(answer)
+            s.wait_until(lambda: s.screen_text().count("Config filename/path:") == count, f"prompt {count}")
+        s.settle(0.05)
+        assert s.screen_text() == snapshot(name="prompt after two refused paths")
+        s.type_raw("good.json\r")
+        assert s.expect_exit() == 0
+        assert reports(s)["config_file"] == "good.json"
+    assert (tmp_path / "broken.json").read_text() == "{broken"
+    assert json.loads((tmp_path / "good.json").read_text())["configuration_confirmed"] is True
+    assert sorted(os.listdir(tmp_path)) == ["broken.json", "good.json", "nvx_runs"]

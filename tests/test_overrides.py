@@ -373,6 +373,8 @@ def test_unusable_existing_target_is_never_overwritten(cn, paths, tmp_path, cont
     write(paths["run"], content)
     with pytest.raises(error, match=words) as caught:
         cn.persist_module_settings_updates({".a": {"k": 1}}, True)
+    # Whatever the content, a caller that catches ValueError sees the refusal.
+    assert isinstance(caught.value, ValueError)
     assert paths["run"] in str(caught.value)
     assert read_text(paths["run"]) == content
     # Later targets are not processed.

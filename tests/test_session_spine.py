@@ -5,6 +5,8 @@ replaced through the module's seams."""
 from __future__ import annotations
 
 import builtins
+import json
+import os
 import types
 
 import pytest
@@ -12,7 +14,8 @@ import torch
 from torch import nn
 
 from neuvora import globals_neuvora as GNV
-from scripted import DOWN, ENTER, ESC, ScriptedSession
+from scripted import DOWN, ENTER, ESC, Between, ScriptedSession
+from screens import plain
 
 CANCEL_LINES = (
     "Configuration cancelled \u2014 training did not start.\n"
@@ -74,6 +77,7 @@ def fakes(cn, monkeypatch, log):
             ("persist_module_settings_updates", dict(updates), overwrite_config_file)
         ),
     }
+    state["originals"] = {name: getattr(cn, name) for name in replacements}
     for name, fake in replacements.items():
         monkeypatch.setattr(cn, name, fake)
     GNV.pc.set_module_names_to_track(["Linear"])  # every module has a mode
@@ -255,3 +259,147 @@ def test_keep_editing_and_escape_close_save_overlay(cn, monkeypatch, fakes, log)
     assert "  \u25b8 Keep editing" in save and "write it to suggested.json" in save
     assert session.plain_frames[5].startswith("[ Targets")
     assert not [c for c in log if c != "normalize"]
+
+
+# -- the filename prompt and failed saves ------------------------------------------
+
+
+class WritingConfig(RecordingConfig):
+    def persist_config_outputs(self, overwrite_config_file=False):
+        GNV.NVXConfig.persist_config_outputs(self, overwrite_config_file)
+
+
+class ReadOnly:
+    """The module's `os` for a user who may not write `name` (root may write anything)."""
+
+    def __init__(self, name):
+        self.name = name
+
+    def access(self, path, mode):
+        return not (path == self.name and mode & os.W_OK) and os.access(path, mode)
+
+    def __getattr__(self, name):
+        return getattr(os, name)
+
+
+def locked(path, cn, monkeypatch, make):
+    make(path)
+    path.chmod(0o555)
+    if os.access(path, os.W_OK):
+        monkeypatch.setattr(cn, "os", ReadOnly(path.name))
+
+
+def unreadable(path, cn, monkeypatch):
+    path.write_text("{}")
+    opened = builtins.open
+
+    def guarded(name, *args):
+        if name == path.name:
+            raise PermissionError(13, "Permission denied", name)
+        return opened(name, *args)
+
+    monkeypatch.setattr(cn, "open", guarded, raising=False)
+
+
+def _raise(error):
+    raise error
+
+
+CONTROL = "the path has a control character in it."
+RUN_CONFIG = os.path.join("nvx_runs", "NVX", "run_config.json")
+
+
+@pytest.mark.parametrize(
+    "answer, prepare, why",
+    [
+        ("\x1b", None, "'\\x1b': " + CONTROL),
+        ("a\tb.json", None, "'a\\x09b.json': " + CONTROL),
+        ("bell\x07\x7f.json", None, "'bell\\x07\\x7f.json': " + CONTROL),
+        ("folder", lambda p, *_: p.mkdir(), "'folder': it is a folder."),
+        ("broken.json", lambda p, *_: p.write_text("{broken"), "'broken.json': its content is not valid JSON."),
+        ("list.json", lambda p, *_: p.write_text("[1]"), "'list.json': its top level is a JSON list, not an object."),
+        ("secret.json", unreadable,
+         "'secret.json': it cannot be read ([Errno 13] Permission denied: 'secret.json')."),
+        ("plain/x.json", lambda p, *_: p.write_text("x"), "'plain/x.json': 'plain' is not a folder."),
+        ("plain/sub/x.json", lambda p, *_: p.write_text("x"),
+         "'plain/sub/x.json': the folder 'plain/sub' cannot be created ('plain' is not a folder)."),
+        ("ro.json", lambda *a: locked(*a, lambda p: p.write_text("{}")), "'ro.json': the file is not writable."),
+        ("ro/x.json", lambda *a: locked(*a, lambda p: p.mkdir()), "'ro/x.json': the folder 'ro' is not writable."),
+        ("ro/new/x.json", lambda *a: locked(*a, lambda p: p.mkdir()),
+         "'ro/new/x.json': the folder 'ro/new' cannot be created (the folder 'ro' is not writable)."),
+    ],
+)
+def test_prompt_refuses_a_path_then_writes_the_next(cn, monkeypatch, tmp_path, fakes, log, answer, prepare, why):
+    monkeypatch.setattr(GNV, "pc", WritingConfig(log))
+    GNV.pc.set_module_names_to_track(["Linear"])
+    if prepare is not None:
+        prepare(tmp_path / answer.split("/")[0], cn, monkeypatch)
+    before = {path: path.read_bytes() for path in tmp_path.rglob("*") if path.is_file()}
+    answers = iter(["  " + answer + "  ", "good.json"])
+    prompts = []
+    monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or next(answers))
+    session = ScriptedSession(cn, monkeypatch, ["s", "j", ENTER])
+    assert session.run(nn.Identity()) is None
+    assert prompts == ["Config filename/path: "] * 2
+    assert session.output.count("Cannot save to " + why + "\n") == 1
+    # The good path is written, and nothing else besides the run's own file.
+    assert {str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*") if p.is_file()} - {
+        str(p.relative_to(tmp_path)) for p in before
+    } == {"good.json", RUN_CONFIG}
+    assert all(path.read_bytes() == content for path, content in before.items())
+    assert json.loads((tmp_path / "good.json").read_text())["configuration_confirmed"] is True
+
+
+def test_failed_write_of_the_configuration_keeps_the_session(cn, monkeypatch, fakes, log, snapshot):
+    GNV.pc.set_module_names_to_track([])
+    GNV.pc.set_module_names_to_dendrify(["Linear"])
+    errors = [PermissionError(13, "Permission denied", "ro/run_config.json")]  # raised at the first call only
+    monkeypatch.setattr(GNV.pc, "persist_config_outputs", lambda **kwargs: errors and _raise(errors.pop()))
+    # An override made before the failed save is still there for the next one.
+    keys = [ENTER, "j", "j", "j", ENTER, "s", ENTER, "j", "k", ENTER]
+    session = ScriptedSession(cn, monkeypatch, keys, columns=80, lines=24)
+    assert session.run(nn.Identity()) is None
+    shown = [frame for frame in session.plain_frames if "Not saved" in frame]
+    assert shown == [snapshot(name="save overlay after a refused write")]  # gone at the next key
+    assert "  Not saved: [Errno 13] Permission denied: 'ro/run_config.json'" in shown[0].splitlines()
+    assert [c for c in log if c != "normalize"] == [
+        ("persist_module_settings_updates", {"Linear": {"use_skip_weights": False}}, False),
+        ("confirmed", True),
+    ]
+
+
+def test_failed_override_write_puts_the_configuration_file_back(cn, monkeypatch, tmp_path, fakes, log):
+    GNV.pc.set_module_names_to_track([])
+    GNV.pc.set_module_names_to_dendrify(["Linear"])
+    monkeypatch.setattr(cn, "persist_module_settings_updates", fakes["originals"]["persist_module_settings_updates"])
+    run_config = tmp_path / RUN_CONFIG
+    run_config.parent.mkdir(parents=True)
+    run_config.write_text("{broken")
+    prompts = []
+    monkeypatch.setattr(builtins, "input", lambda prompt="": prompts.append(prompt) or "mine.json")
+    keys = [ENTER, "j", "j", "j", ENTER, "s", "j", ENTER, Between(lambda: run_config.write_text('{"kept": 1}')), ENTER]
+    session = ScriptedSession(cn, monkeypatch, keys, columns=200)
+    assert session.run(nn.Identity()) is None
+    failed = next(frame for frame in session.plain_frames if "Not saved" in frame)
+    assert failed.splitlines()[-1] == (
+        "  Not saved: cannot save module_settings into '" + RUN_CONFIG + "': its content is not valid JSON; "
+        "the file was left unchanged"
+    )
+    assert "  ▸ and save it as default" in failed
+    # The failed try left no configuration file and no confirmation behind: the second asks again.
+    assert prompts == ["Config filename/path: "] * 2
+    assert [c for c in log if c[0] == "confirmed"] == [("confirmed", True), ("confirmed", False), ("confirmed", True)]
+    expected = {"Linear": {"use_skip_weights": False}}
+    assert json.loads(run_config.read_text()) == {"kept": 1, "module_settings": expected}
+    assert json.loads((tmp_path / "mine.json").read_text()) == {"module_settings": expected}
+
+
+@pytest.mark.parametrize("choice", [[ENTER], ["j", ENTER]], ids=["this run", "as default"])
+def test_other_errors_of_a_save_still_end_the_session(cn, monkeypatch, fakes, choice):
+    GNV.pc.__dict__.update(_config_file="existing.json", _auto_persist_config="before")
+    monkeypatch.setattr(GNV.pc, "persist_config_outputs", lambda **kwargs: _raise(RuntimeError("writer broke")))
+    session = ScriptedSession(cn, monkeypatch, ["s", *choice])
+    with pytest.raises(RuntimeError, match="writer broke"):
+        session.run(nn.Identity())
+    assert session.events[-1] == "exit" and "cancelled" not in session.output
+    assert GNV.pc.__dict__["_auto_persist_config"] == "before"

@@ -1,5 +1,8 @@
 #include "override_files.hpp"
 
+#include <string>
+#include <utility>
+
 #include "common/interp.hpp"
 #include "configure_neuvora/run_settings/value_bridge.hpp"
 #include "configure_neuvora/seams.hpp"
@@ -41,11 +44,24 @@ settings::Overrides InterpreterOverrideFiles::load() {
     return to_overrides(call_seam(Seam::LoadExistingModuleSettings));
 }
 
-InterpreterOverrideFiles::Saved InterpreterOverrideFiles::save(const settings::Overrides& session,
-                                                               bool as_default) {
+settings::WriteOutcome refused_write(const std::function<void()>& write) {
+    try {
+        write();
+        return {};
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_OSError) && !error.matches(PyExc_ValueError)) throw;
+        std::u32string text = to_u32(py::str(error.value()));
+        if (text.empty()) text = to_u32(py::str(py::type::handle_of(error.value()).attr("__name__")));
+        return {false, std::move(text)};
+    }
+}
+
+settings::WriteOutcome InterpreterOverrideFiles::save(const settings::Overrides& session, bool as_default) {
     using namespace py::literals;
-    call_seam(Seam::PersistModuleSettingsUpdates, to_dict(session), "overwrite_config_file"_a = as_default);
-    return {};
+    return refused_write([&] {
+        call_seam(Seam::PersistModuleSettingsUpdates, to_dict(session),
+                  "overwrite_config_file"_a = as_default);
+    });
 }
 
 }  // namespace nvx::configure

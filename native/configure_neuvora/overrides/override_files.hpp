@@ -6,6 +6,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
+
 #include "core/settings/settings_port.hpp"
 
 namespace nvx::configure {
@@ -14,10 +16,15 @@ namespace py = pybind11;
 class InterpreterOverrideFiles final : public settings::OverrideFiles {
 public:
     settings::Overrides load() override;
-    // A write that fails raises the interpreter's error, which ends the
-    // session after the terminal is restored (no file is half written).
-    Saved save(const settings::Overrides& session, bool as_default) override;
+    // An OSError or ValueError of the write comes back as its text (no file is
+    // half written); any other error propagates and ends the session.
+    settings::WriteOutcome save(const settings::Overrides& session, bool as_default) override;
 };
+
+// Runs `write`. An OSError or ValueError it raises (a file that cannot be
+// written, or that holds something it may not overwrite) comes back as the
+// error's text, which names the file; every other error propagates.
+settings::WriteOutcome refused_write(const std::function<void()>& write);
 
 // {scope key: {setting name: value}}, keys read as text.
 settings::Overrides to_overrides(const py::handle& scopes);

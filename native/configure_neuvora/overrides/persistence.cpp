@@ -45,6 +45,22 @@ void take_saved_scopes(const py::handle& path, py::dict& result) {
     }
 }
 
+// The error for a target whose top level is not a JSON object: an
+// AttributeError, as reading the member of a list or a text would raise, and
+// a ValueError, as every other content that must not be overwritten raises,
+// so that callers catching either see it. Made once, kept for the process.
+PyObject* not_an_object_error() {
+    static PyObject* const type = [] {
+        PyObject* bases = PyTuple_Pack(2, PyExc_AttributeError, PyExc_ValueError);
+        if (bases == nullptr) throw py::error_already_set();
+        PyObject* made = PyErr_NewException("neuvora.configure_neuvora.NotAJsonObjectError", bases, nullptr);
+        Py_DECREF(bases);
+        if (made == nullptr) throw py::error_already_set();
+        return made;
+    }();
+    return type;
+}
+
 // The current content of a target as the JSON object to merge into: an empty
 // one when the file does not exist. A file that exists but is not readable as
 // a JSON object raises, naming the file, so that it is never overwritten.
@@ -74,7 +90,7 @@ py::dict read_target(const py::handle& path) {
                                     py::cast<std::string>(py::repr(path)) + ": its top level is a JSON " +
                                     py::cast<std::string>(py::type::handle_of(document).attr("__name__")) +
                                     ", not an object; the file was left unchanged";
-        raise(PyExc_AttributeError, message);
+        raise(not_an_object_error(), message);
     }
     return py::reinterpret_borrow<py::dict>(document);
 }

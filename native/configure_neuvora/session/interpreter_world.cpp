@@ -1,5 +1,7 @@
 #include "interpreter_world.hpp"
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -34,6 +36,46 @@ public:
 private:
     target::ObjectPool pool_;
     target::ConfigRules rules_;
+};
+
+// What a save may change in `GNV.pc`, taken when the save begins.
+class ConfigurationCheckpoint final : public session::SaveCheckpoint {
+public:
+    ConfigurationCheckpoint() {
+        const py::object pc = configuration();
+        const py::object attributes = pc.attr("__dict__");
+        had_config_file_ = contains(attributes, config_file_key());
+        if (had_config_file_) config_file_ = attributes[config_file_key()];
+        if (const py::object read = confirmation_reader(pc); !read.is_none()) confirmed_ = read();
+    }
+
+    void restore() override {
+        const py::object pc = configuration();
+        py::object attributes = pc.attr("__dict__");
+        if (had_config_file_) {
+            attributes[config_file_key()] = config_file_;
+        } else if (contains(attributes, config_file_key())) {
+            attributes.attr("__delitem__")(config_file_key());
+        }
+        if (!confirmed_) return;
+        const py::object read = confirmation_reader(pc);
+        if (!read.is_none() && truthy(read()) != truthy(*confirmed_)) {
+            pc.attr("set_configuration_confirmed")(*confirmed_);
+        }
+    }
+
+private:
+    static py::str config_file_key() { return py::str("_config_file"); }
+
+    // `get_configuration_confirmed` when the object has a callable one, else None.
+    static py::object confirmation_reader(const py::object& pc) {
+        py::object read = py::getattr(pc, "get_configuration_confirmed", py::none());
+        return PyCallable_Check(read.ptr()) ? read : py::none();
+    }
+
+    bool had_config_file_ = false;
+    py::object config_file_;
+    std::optional<py::object> confirmed_;
 };
 
 }  // namespace
@@ -155,8 +197,57 @@ void InterpreterConfiguration::confirm() {
     configuration().attr("set_configuration_confirmed")(true);
 }
 
-void InterpreterConfiguration::persist_outputs(bool as_default) {
-    configuration().attr("persist_config_outputs")("overwrite_config_file"_a = as_default);
+settings::WriteOutcome InterpreterConfiguration::persist_outputs(bool as_default) {
+    return refused_write(
+        [&] { configuration().attr("persist_config_outputs")("overwrite_config_file"_a = as_default); });
+}
+
+std::unique_ptr<session::SaveCheckpoint> InterpreterConfiguration::checkpoint() {
+    return std::make_unique<ConfigurationCheckpoint>();
+}
+
+session::PathFacts InterpreterFileSystem::facts(const std::u32string& typed) {
+    using session::PathFacts;
+    const py::object os = seam(Seam::Os);
+    const py::object os_path = os.attr("path");
+    const py::str path = from_u32(typed);
+    const auto exists = [&](const py::handle& at) { return truthy(os_path.attr("exists")(at)); };
+
+    PathFacts facts;
+    if (truthy(os_path.attr("isdir")(path))) {
+        facts.entry = PathFacts::Entry::Directory;
+        return facts;
+    }
+    if (exists(path)) {
+        facts.entry = PathFacts::Entry::File;
+        try {
+            const py::object document = read_json_file(path);
+            if (!is_dict(document)) {
+                facts.content = PathFacts::Content::OtherJson;
+                facts.content_detail = to_u32(py::str(py::type::handle_of(document).attr("__name__")));
+            }
+        } catch (py::error_already_set& error) {
+            if (!error.matches(PyExc_Exception)) throw;
+            const bool malformed = error.matches(PyExc_ValueError) || error.matches(PyExc_RecursionError);
+            facts.content = malformed ? PathFacts::Content::Malformed : PathFacts::Content::Unreadable;
+            facts.content_detail = to_u32(py::str(error.value()));
+        }
+        facts.file_writable = truthy(os.attr("access")(path, os.attr("W_OK")));
+    }
+    // The nearest folder above the path that exists; none is created here.
+    py::object folder = os_path.attr("dirname")(path);
+    py::object existing = folder;
+    while (truthy(existing) && !exists(existing)) {
+        py::object above = os_path.attr("dirname")(existing);
+        if (above.equal(existing)) break;
+        existing = std::move(above);
+    }
+    facts.folder = to_u32(to_str(folder));
+    facts.existing_folder = to_u32(to_str(existing));
+    const py::object at = truthy(existing) ? existing : py::object(py::str("."));  // "" is the working folder
+    facts.existing_is_directory = truthy(os_path.attr("isdir")(at));
+    facts.existing_writable = truthy(os.attr("access")(at, os.attr("W_OK") | os.attr("X_OK")));
+    return facts;
 }
 
 std::unique_ptr<session::RuleLists> InterpreterWorld::rule_lists() {

@@ -44,7 +44,18 @@ public:
     std::u32string config_target_path() override;
     void set_config_file(const std::u32string& path) override;
     void confirm() override;
-    void persist_outputs(bool as_default) override;
+    // An OSError or ValueError of the write comes back as its text.
+    settings::WriteOutcome persist_outputs(bool as_default) override;
+    // `_config_file` as `GNV.pc.__dict__` holds it (or its absence), and the
+    // confirmation where the object has `get_configuration_confirmed` to read it.
+    std::unique_ptr<session::SaveCheckpoint> checkpoint() override;
+};
+
+// The file system through the module's `os`, and an existing file's content
+// through its `open` and `json`.
+class InterpreterFileSystem final : public session::FileSystem {
+public:
+    session::PathFacts facts(const std::u32string& path) override;
 };
 
 class InterpreterWorld final : public session::World {
@@ -55,6 +66,7 @@ public:
     session::Configuration& configuration() override { return configuration_; }
     settings::SettingsPort& settings() override { return settings_; }
     settings::OverrideFiles& override_files() override { return override_files_; }
+    session::FileSystem& file_system() override { return file_system_; }
     std::unique_ptr<session::RuleLists> rule_lists() override;
     std::size_t read_entries() override;
     session::ModelSource& model() override;
@@ -75,6 +87,7 @@ private:
     InterpreterConfiguration configuration_;
     InterpreterSettings settings_;
     InterpreterOverrideFiles override_files_;
+    InterpreterFileSystem file_system_;
 };
 
 }  // namespace nvx::configure

@@ -129,7 +129,10 @@ std::u32string Session::frame(layout::TerminalSize size) {
             if (state_.save_selected >= 0 && static_cast<std::size_t>(state_.save_selected) < options) {
                 selected = static_cast<std::size_t>(state_.save_selected);
             }
-            return shown_page(model_->save_page(selected, path), state_.save_window_start, size);
+            layout::PageFrame page = model_->save_page(selected, path);
+            // A save that failed says why under the options.
+            if (!state_.notice.empty()) page.lines.push_back(overlays::message_line(state_.notice));
+            return shown_page(page, state_.save_window_start, size);
         }
         case Overlay::Overrides:
             return shown_page(overrides_page(), state_.overrides_window_start, size);

@@ -2,6 +2,7 @@
 // are ignored and never reach the screens (the help, legend, quit and
 // type-rules pages scroll with them when taller than the terminal).
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "core/screens/save_text.hpp"
@@ -102,13 +103,18 @@ void Session::save_key(keys::Action action) {
                 break;
             }
             // Saved as default, the configuration is confirmed before its outputs are
-            // written; for this run only, after.
+            // written; for this run only, after. A save that fails puts back what it
+            // changed in the configuration object, so that choosing again asks and
+            // writes as the first time did.
             const bool as_default = choice == overlays::SaveChoice::AsDefault;
+            const std::unique_ptr<SaveCheckpoint> before = world_.configuration().checkpoint();
             if (as_default) world_.configuration().confirm();
-            const settings::OverrideFiles::Saved saved = finalize_save(as_default);
+            const settings::WriteOutcome saved = finalize_save(as_default);
             if (!saved.ok) {
-                // The overlay stays open with the refusal; nothing the session holds is lost.
-                state_.notice = saved.error;
+                // The overlay stays open with the error; nothing the session holds is lost.
+                before->restore();
+                state_.status = U"Not saved: " + saved.error;
+                state_.notice = state_.status;
                 break;
             }
             if (!as_default) world_.configuration().confirm();

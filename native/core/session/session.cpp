@@ -160,32 +160,41 @@ void Session::editor_key(const std::u32string& key) {
     }
 }
 
-settings::OverrideFiles::Saved Session::finalize_save(bool as_default) {
+settings::WriteOutcome Session::finalize_save(bool as_default) {
+    Configuration& configuration = world_.configuration();
+    if (as_default && !configuration.has_config_file()) ask_config_file();
+    const settings::WriteOutcome written = configuration.persist_outputs(as_default);
+    if (!written.ok) return written;
+    return world_.override_files().save(state_.session_overrides, as_default);
+}
+
+void Session::ask_config_file() {
     Configuration& configuration = world_.configuration();
     Terminal& terminal = world_.terminal();
-    if (as_default && !configuration.has_config_file()) {
-        // Ask for a configuration file on the normal screen.
-        const std::u32string save_name = configuration.save_name();
-        const std::u32string suggested = configuration.config_target_path();
-        terminal.exit_alternate_screen();
-        terminal.show_frame(
-            U"No config_file is set.\n"
-            U"Enter a local JSON filename/path to create a reusable configuration file.\n"
-            U"You currently have save_name='" +
-            save_name + U"'. Choose '" + suggested +
-            U"' to skip this screen next time without changing your dendrify_model call.");
-        while (true) {
-            const std::u32string path = terminal.input_line(U"Config filename/path: ");
-            if (!path.empty()) {
-                configuration.set_config_file(path);
-                break;
-            }
+    const std::u32string save_name = configuration.save_name();
+    const std::u32string suggested = configuration.config_target_path();
+    terminal.exit_alternate_screen();
+    terminal.show_frame(
+        U"No config_file is set.\n"
+        U"Enter a local JSON filename/path to create a reusable configuration file.\n"
+        U"You currently have save_name='" +
+        save_name + U"'. Choose '" + suggested +
+        U"' to skip this screen next time without changing your dendrify_model call.");
+    while (true) {
+        const std::u32string path = terminal.input_line(U"Config filename/path: ");
+        if (path.empty()) {
             terminal.print_line(U"A filename is required to save a default configuration.");
+            continue;
         }
-        terminal.enter_alternate_screen();
+        // Nothing is written before the path is known to take the file.
+        const PathVerdict verdict = check_config_path(path, world_.file_system());
+        if (verdict.accepted) {
+            configuration.set_config_file(path);
+            break;
+        }
+        terminal.print_line(verdict.refusal);
     }
-    configuration.persist_outputs(as_default);
-    return world_.override_files().save(state_.session_overrides, as_default);
+    terminal.enter_alternate_screen();
 }
 
 }  // namespace nvx::session

@@ -158,8 +158,12 @@ private:
     void redo_rule_change();
     void select_next_unset();
     // Writes the configuration outputs and the session's overrides (asking for
-    // a configuration file first when saved as default without one).
-    settings::OverrideFiles::Saved finalize_save(bool as_default);
+    // a configuration file first when saved as default without one); stops at
+    // the first refused write.
+    settings::WriteOutcome finalize_save(bool as_default);
+    // Asks on the normal screen for the path of a configuration file until one
+    // can be written, and sets it.
+    void ask_config_file();
 
     // Finding a module (search.cpp).
     void open_search();

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "config_path.hpp"
 #include "core/layout/frame.hpp"
 #include "core/model/module_table.hpp"
 #include "core/model/rule_lists.hpp"
@@ -65,6 +66,15 @@ public:
     virtual model::NameOracle& oracle() = 0;
 };
 
+// The configuration object's state that choosing a save option changes (its
+// configuration file, its confirmation), as it was when taken.
+class SaveCheckpoint {
+public:
+    virtual ~SaveCheckpoint() = default;
+    // Puts that state back.
+    virtual void restore() = 0;
+};
+
 // The configuration object's part in saving.
 class Configuration {
 public:
@@ -80,8 +90,10 @@ public:
     // The configuration is confirmed: the package asks no more.
     virtual void confirm() = 0;
     // The configuration object writes its outputs (also the configuration file
-    // when `as_default`).
-    virtual void persist_outputs(bool as_default) = 0;
+    // when `as_default`). Errors other than a refused write propagate.
+    virtual settings::WriteOutcome persist_outputs(bool as_default) = 0;
+    // The state a save may change, to be put back if the save fails.
+    virtual std::unique_ptr<SaveCheckpoint> checkpoint() = 0;
 };
 
 class World {
@@ -91,6 +103,8 @@ public:
     virtual Configuration& configuration() = 0;
     virtual settings::SettingsPort& settings() = 0;
     virtual settings::OverrideFiles& override_files() = 0;
+    // What the file system holds at a path typed at the filename prompt.
+    virtual FileSystem& file_system() = 0;
     // The rule lists, read afresh by what is handed out now.
     virtual std::unique_ptr<RuleLists> rule_lists() = 0;
     // Reads the model's entries; returns how many there are.

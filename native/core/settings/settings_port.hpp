@@ -61,6 +61,14 @@ public:
     virtual ParseResult parse(const std::u32string& text, const Value& sample) = 0;
 };
 
+// What writing files came to: done, or refused with the error's text (a file
+// that cannot be written or may not be overwritten). A refused write leaves
+// no file half written.
+struct WriteOutcome {
+    bool ok = true;
+    std::u32string error;
+};
+
 // The local configuration files' per-module overrides.
 class OverrideFiles {
 public:
@@ -68,15 +76,9 @@ public:
 
     // The saved overrides, read once when a session starts.
     virtual Overrides load() = 0;
-    // Merges the session's overrides into the files; false with the error's
-    // text when writing was refused (no file is then left half written, and
-    // the session's overrides are unchanged). An implementation may raise
-    // instead, which ends the session.
-    struct Saved {
-        bool ok = true;
-        std::u32string error;
-    };
-    virtual Saved save(const Overrides& session, bool as_default) = 0;
+    // Merges the session's overrides into the files; the session's overrides
+    // are unchanged either way. Errors other than a refused write propagate.
+    virtual WriteOutcome save(const Overrides& session, bool as_default) = 0;
 };
 
 }  // namespace nvx::settings
