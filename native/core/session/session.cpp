@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/screens/editor_frame.hpp"
-#include "core/screens/save_text.hpp"
 
 namespace nvx::session {
 
