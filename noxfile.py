@@ -32,7 +32,7 @@ PROJECT = nox.project.load_toml(ROOT / "pyproject.toml")["project"]
 
 def bound(specifiers: SpecifierSet, operator: str) -> Version:
     """The version of the first specifier with `operator`, e.g. 3.10 of ">=3.10,<3.14"."""
-    return next(Version(spec.version) for spec in specifiers if spec.operator == operator)
+    return next(Version(specifier.version) for specifier in specifiers if specifier.operator == operator)
 
 
 # The claims: requires-python ">=3.A,<3.B" gives 3.A and 3.(B-1); torch's lower bound the oldest torch.

@@ -126,6 +126,10 @@ py::object get_item(const py::handle& container, const py::handle& key) {
     return steal(PyObject_GetItem(container.ptr(), key.ptr()));
 }
 
+void set_item(PyObject* dict, PyObject* key, PyObject* value) {
+    if (PyDict_SetItem(dict, key, value) < 0) throw py::error_already_set();
+}
+
 void Sum::spill() {
     if (!slow_) {
         slow_ = steal(PyLong_FromLongLong(fast_));

@@ -73,6 +73,9 @@ inline bool contains(const py::handle& container, const py::handle& value) {
 // `container[key]` (KeyError and friends exactly as the interpreter raises them).
 py::object get_item(const py::handle& container, const py::handle& key);
 
+// `dict[key] = value` on a dict.
+void set_item(PyObject* dict, PyObject* key, PyObject* value);
+
 // A running `total += value` that stays in machine integers while it can and
 // moves to the interpreter's integers (or whatever `+` gives) when it cannot.
 class Sum {

@@ -43,7 +43,7 @@ struct RowFields {
 py::dict item_of(std::initializer_list<std::pair<const py::str*, py::handle>> fields) {
     py::dict item;
     for (const auto& [key, value] : fields) {
-        if (PyDict_SetItem(item.ptr(), key->ptr(), value.ptr()) < 0) throw py::error_already_set();
+        set_item(item.ptr(), key->ptr(), value.ptr());
     }
     return item;
 }

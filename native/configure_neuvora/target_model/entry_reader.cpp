@@ -303,7 +303,7 @@ void EntryReader::load_parents() {
             if (found == nullptr && PyErr_Occurred()) throw py::error_already_set();
             if (found != nullptr) parents[i] = static_cast<int>(PyLong_AsLong(found));
         }
-        if (PyDict_SetItem(latest.ptr(), id.ptr(), py::int_(i).ptr()) < 0) throw py::error_already_set();
+        set_item(latest.ptr(), id.ptr(), py::int_(i).ptr());
     }
     table_.parents = std::move(parents);
 }

@@ -32,10 +32,6 @@ PyObject* source_word(model::Source source) {
     return Py_None;
 }
 
-void set_item(PyObject* dict, PyObject* key, PyObject* value) {
-    if (PyDict_SetItem(dict, key, value) < 0) throw py::error_already_set();
-}
-
 }  // namespace
 
 bool is_word(const py::handle& value, PyObject* word) {
